@@ -1,0 +1,61 @@
+// A real pseudo-terminal standing in for the host's end of the serial line: the
+// code under test opens slavePath() like any tty, the test reads and writes the
+// master. Reads wait on poll() up to a deadline so a broken relay fails a test
+// instead of hanging it.
+#pragma once
+
+#include <time.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class PtyPair {
+  public:
+    PtyPair();  // throws std::runtime_error when no pty can be made
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    const std::string& slavePath() const { return slave; }
+    int masterFd() const { return master; }
+
+    void write(const std::vector<std::uint8_t>& bytes);
+
+    // Reads until n bytes have come or the time-out passes; returns what came.
+    std::vector<std::uint8_t> read(std::size_t n,
+                                   std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    // Reads until `sentinel` arrives; returns the bytes before it. Writers send
+    // the sentinel after the bytes under test, which proves that nothing else
+    // was written in between without waiting for an arbitrary quiet time.
+    std::vector<std::uint8_t> readUntil(
+        std::uint8_t sentinel, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    // Hangs the line up, as a removed USB serial adapter does.
+    void closeMaster();
+
+  private:
+    int master = -1;
+    std::string slave;
+};
+
+// Whether this process holds an open file descriptor on path (read from /proc/self/fd).
+bool processHasOpen(const std::string& path);
+
+// Polls cond until it holds or the time-out passes; returns its last value.
+template <typename Cond>
+bool waitFor(Cond cond, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return cond();
+        }
+        struct timespec ts {
+            0, 1000000
+        };
+        nanosleep(&ts, nullptr);
+    }
+    return true;
+}
