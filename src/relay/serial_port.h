@@ -1,0 +1,67 @@
+// SerialPort: the one serial line to the X68000, opened with the keyboard line
+// settings (2400 baud, 8N1, raw, no flow control, DTR and RTS asserted) and read
+// without ever blocking.
+//
+// Port names: on POSIX an absolute path is used as it stands and a bare name
+// (ttyUSB0) means /dev/ttyUSB0; on Windows a bare name (COM3) is opened as
+// \\.\COM3. Names are UTF-8.
+//
+// A port closed by a read failure that means the device is gone (hang-up,
+// removal) stays closed until the next open: writes are then skipped and reads
+// return 0, so the relay carries on without it.
+//
+// Thread-safety: one lock guards the handle and every operation; a write holds
+// it for one byte. The worker writes and reads, the owning thread opens and closes.
+// One back-end per platform: serial_port_posix.cpp, serial_port_win32.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class SerialPort {
+  public:
+    // The platform handle as an integer: a file descriptor on POSIX, a HANDLE on
+    // Windows. Both use -1 for "not open" (INVALID_HANDLE_VALUE is -1 too).
+    using NativeHandle = std::intptr_t;
+    static constexpr NativeHandle kInvalidHandle = -1;
+
+    // Why the last open failed, in the system's words ("Permission denied").
+    struct OpenError {
+        int code = 0;         // errno or GetLastError(); 0 when the last open succeeded
+        std::string message;  // empty when code is 0
+    };
+
+    SerialPort() = default;
+    ~SerialPort() { close(); }
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Closes any open handle, then opens name and applies the line settings.
+    // Failures of the individual settings calls are not fatal (a pty has no modem
+    // lines). Returns whether the port is open.
+    bool open(const std::string& name);
+
+    // Writes one byte synchronously; false when closed or the write failed.
+    bool writeByte(std::uint8_t b);
+
+    // Reads what is already waiting, up to maxBytes, without blocking; 0 when
+    // nothing waits or the port is closed. Closes the port when the device is gone.
+    std::size_t readAvailable(std::uint8_t* buffer, std::size_t maxBytes);
+
+    void close();
+
+    bool isOpen() const;
+    OpenError lastOpenError() const;
+
+    // Maps a user's port name to what the platform opens (/dev/ttyUSB0, \\.\COM3).
+    static std::string devicePath(const std::string& name);
+
+  private:
+    void closeLocked();  // requires mutex
+
+    mutable std::mutex mutex;
+    NativeHandle handle = kInvalidHandle;  // guarded by mutex
+    OpenError openError;                   // guarded by mutex
+};

@@ -1,0 +1,150 @@
+#include "relay/serial_port.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "support/pty_pair.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(SerialPortNames, BareNamesLiveInDevAbsolutePathsStand) {
+    EXPECT_EQ(SerialPort::devicePath("ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(SerialPort::devicePath("/dev/serial/by-id/usb-FTDI-if00"),
+              "/dev/serial/by-id/usb-FTDI-if00");
+    EXPECT_EQ(SerialPort::devicePath("/tmp/x68k"), "/tmp/x68k");
+}
+
+TEST(SerialPort, AppliesKeyboardLineSettings) {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePath()));
+
+    // The master's termios calls act on the slave's settings.
+    termios tio{};
+    ASSERT_EQ(tcgetattr(pty.masterFd(), &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), B2400);
+    EXPECT_EQ(cfgetispeed(&tio), B2400);
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | INPCK), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+
+    // Exclusive use: a second opener is refused, unless it may override that
+    // (root), in which case the line must still say it is exclusive.
+    const int other = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (other >= 0) {
+        int exclusive = 0;
+        EXPECT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 1);
+        ::close(other);
+    } else {
+        EXPECT_EQ(errno, EBUSY);
+    }
+}
+
+TEST(SerialPort, RawBytesBothWaysWithoutTranslation) {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePath()));
+    const Bytes all = [] {
+        Bytes b;
+        for (int i = 0; i < 256; ++i) {
+            b.push_back(static_cast<std::uint8_t>(i));
+        }
+        return b;
+    }();
+    for (std::uint8_t b : all) {
+        ASSERT_TRUE(port.writeByte(b));
+    }
+    EXPECT_EQ(pty.read(all.size()), all);
+
+    pty.write(all);
+    Bytes got;
+    ASSERT_TRUE(waitFor([&] {
+        std::uint8_t buffer[4096];
+        const std::size_t n = port.readAvailable(buffer, sizeof buffer);
+        got.insert(got.end(), buffer, buffer + n);
+        return got.size() >= all.size();
+    }));
+    EXPECT_EQ(got, all);
+}
+
+TEST(SerialPort, ReadReturnsAtOnceWhenNothingWaits) {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePath()));
+    std::uint8_t buffer[16];
+    EXPECT_EQ(port.readAvailable(buffer, sizeof buffer), 0u);  // a blocking read hangs here
+    EXPECT_TRUE(port.isOpen());
+}
+
+TEST(SerialPort, MissingDeviceFailsAndStaysClosed) {
+    SerialPort port;
+    EXPECT_FALSE(port.open("/nonexistent/ttyPELLORA"));
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(port.lastOpenError().code, ENOENT);
+    EXPECT_FALSE(port.lastOpenError().message.empty());
+    EXPECT_FALSE(port.writeByte(0x1E));
+    std::uint8_t buffer[16];
+    EXPECT_EQ(port.readAvailable(buffer, sizeof buffer), 0u);
+}
+
+TEST(SerialPort, HangUpClosesThePortForGood) {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePath()));
+    pty.write({0x41});  // even with data waiting, a dead line is closed
+    pty.closeMaster();
+    std::uint8_t buffer[16];
+    EXPECT_EQ(port.readAvailable(buffer, sizeof buffer), 0u);
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_FALSE(processHasOpen(pty.slavePath()));
+    EXPECT_EQ(port.readAvailable(buffer, sizeof buffer), 0u);
+    EXPECT_FALSE(port.writeByte(0x1E));
+}
+
+TEST(SerialPort, ReopenClosesTheFirstHandle) {
+    PtyPair first, second;
+    SerialPort port;
+    ASSERT_TRUE(port.open(first.slavePath()));
+    EXPECT_TRUE(processHasOpen(first.slavePath()));
+    ASSERT_TRUE(port.open(second.slavePath()));
+    EXPECT_FALSE(processHasOpen(first.slavePath()));
+    EXPECT_TRUE(processHasOpen(second.slavePath()));
+    ASSERT_TRUE(port.writeByte(0x35));
+    EXPECT_EQ(second.read(1), Bytes{0x35});
+
+    // A failed open also leaves nothing of the earlier port open.
+    EXPECT_FALSE(port.open("/nonexistent/ttyPELLORA"));
+    EXPECT_FALSE(processHasOpen(second.slavePath()));
+    EXPECT_EQ(port.lastOpenError().code, ENOENT);
+}
+
+TEST(SerialPort, CloseLeavesTheLineShareableAgain) {
+    PtyPair pty;
+    {
+        SerialPort port;
+        ASSERT_TRUE(port.open(pty.slavePath()));
+    }
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    int exclusive = 1;
+    EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(fd);
+}
+
+}  // namespace

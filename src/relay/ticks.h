@@ -1,0 +1,18 @@
+// The relay's sense of time: a wrapping 32-bit millisecond tick counter and the
+// pause between worker passes. One back-end per platform (ticks_posix.cpp,
+// ticks_win32.cpp); everything else sees only these declarations.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+// A millisecond counter that wraps at 2^32. Due times are compared on the signed
+// difference, so callers survive the wrap. Tests inject their own (for example
+// one that starts just before the wrap); the relay calls it on its worker only.
+using TickSource = std::function<std::uint32_t()>;
+
+// The platform's monotonic millisecond counter reduced to 32 bits.
+std::uint32_t systemTickMs();
+
+// Suspends the calling thread for about ms milliseconds.
+void sleepMs(std::uint32_t ms);
