@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: first under
+# ThreadSanitizer and AddressSanitizer, then the plain build, whose ctest
+# summary ends the output.
+set -euo pipefail
+PELLORA_ROOT=$(cd "$(dirname "$0")" && pwd)
+. "$PELLORA_ROOT/scripts/setup.sh"
+
+pellora_setup test
+jobs=$(nproc)
+
+for sanitizer in thread address; do
+    dir="$PELLORA_ROOT/build-$sanitizer"
+    echo "== tests under the ${sanitizer} sanitizer" >&2
+    pellora_build "$dir" -DPELLORA_WERROR=ON -DPELLORA_SANITIZE=$sanitizer
+    log="$dir/ctest.log"
+    if ctest --test-dir "$dir" -j "$jobs" --output-on-failure >"$log" 2>&1; then
+        tail -n 3 "$log"
+    else
+        cat "$log"
+        exit 1
+    fi
+done
+
+echo "== tests" >&2
+pellora_build "$PELLORA_ROOT/build" -DPELLORA_WERROR=ON
+ctest --test-dir "$PELLORA_ROOT/build" -j "$jobs" --output-on-failure
