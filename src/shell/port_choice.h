@@ -1,0 +1,41 @@
+// The shell's decisions about ports, free of any platform: which port a command
+// line asks for, how a device's friendly name becomes a list entry, the order of
+// the port list, and what pressing OK does to the relay. Both front-ends (the
+// Windows tray program and the Linux command) use these.
+//
+// Strings are UTF-8; the Windows shell converts at its boundary.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One entry of the port list. The "(None)" entry has an empty name and description.
+struct PortEntry {
+    std::string name;         // what start() is given: COM3, ttyUSB0
+    std::string description;  // what the user reads beside it
+};
+
+// The port wanted by a command line: the text trimmed of white space and
+// upper-cased when it then begins with "COM", otherwise empty ("no port").
+std::string portFromCommandLine(std::string_view text);
+
+// "USB Serial Device (COM3)" -> {COM3, USB Serial Device}; nothing when the name
+// has no "(COM" (case-sensitive) or no ")" after it.
+std::optional<PortEntry> splitFriendlyName(std::string_view friendlyName);
+
+// The text a list entry shows: "(None)" for the empty entry, else "NAME - DESCRIPTION".
+std::string entryText(const PortEntry& entry);
+
+// Puts the list in display order: the "(None)" entry first, then the rest by
+// case-insensitive comparison of entryText (COM10 before COM2).
+void sortPortList(std::vector<PortEntry>& entries);
+
+// What OK does with the selected port ("" for "(None)" or no selection).
+enum class OkAction { Nothing, Start, Stop };
+struct OkDecision {
+    OkAction action = OkAction::Nothing;
+    std::string currentPort;  // the current port after OK
+};
+OkDecision decideOk(const std::string& selectedPort, const std::string& currentPort);
