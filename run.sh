@@ -10,5 +10,5 @@ if [ $# -lt 1 ]; then
     exit 2
 fi
 pellora_setup build
-pellora_build "$PELLORA_ROOT/build" -DPELLORA_TESTS=OFF
-exec "$PELLORA_ROOT/build/src/pellora" "$@"
+pellora_build "$PELLORA_ROOT/build-run" -DPELLORA_TESTS=OFF
+exec "$PELLORA_ROOT/build-run/src/pellora" "$@"

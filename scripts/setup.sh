@@ -53,6 +53,6 @@ pellora_setup() {
 pellora_build() {
     local dir=$1
     shift
-    cmake -S "$PELLORA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+    cmake -S "$PELLORA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLORA_TESTS=ON "$@" >/dev/null &&
         cmake --build "$dir" -j "$(nproc)"
 }

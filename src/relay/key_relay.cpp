@@ -3,15 +3,21 @@
 #include <system_error>
 #include <utility>
 
+namespace {
+constexpr std::size_t kHostReadBytes = 4096;
+}
+
 KeyRelay::KeyRelay(TickSource tickSource) : ticks(std::move(tickSource)) {}
 
 KeyRelay::~KeyRelay() {
     stop();
+    closeKeyboard();
 }
 
 void KeyRelay::start(const std::string& name) {
     stop();
     portName = name;
+    portState = PortState::Opening;
     running.exchange(true);
     worker = std::thread(&KeyRelay::workerLoop, this);
 }
@@ -26,10 +32,24 @@ void KeyRelay::stop() {
         worker.join();
     }
     port.close();
+    portState = PortState::Idle;
+}
+
+KeyRelay::Status KeyRelay::status() const {
+    Status s;
+    s.port = portState.load();
+    if (s.port == PortState::Open && !port.isOpen()) {
+        s.port = PortState::Lost;
+    } else if (s.port == PortState::OpenFailed) {
+        s.openError = port.lastOpenError();
+    }
+    s.usbActive = usbActive.load() != 0;
+    return s;
 }
 
 void KeyRelay::workerLoop() {
-    port.open(portName);  // a port that fails to open leaves the loop running idle
+    // A port that fails to open leaves the loop running without one.
+    portState = port.open(portName) ? PortState::Open : PortState::OpenFailed;
     keyQueue.clear();
     hostQueue.clear();
     // A key whose release was dropped with the old queue must not keep repeating
@@ -38,8 +58,26 @@ void KeyRelay::workerLoop() {
 
     while (running.load()) {
         if (usbActive.load() != 0) {
+            handleUsbEvents();
             pumpKeys(keyQueue, port, repeat, ticks);
+            pollHost();
         }
         sleepMs(kPassMs);
+    }
+}
+
+void KeyRelay::pollHost() {
+    std::uint8_t buffer[kHostReadBytes];
+    const std::size_t n = port.readAvailable(buffer, sizeof buffer);
+    if (n > 0) {
+        hostQueue.push(buffer, buffer + n);
+    }
+    // One command per pass: a burst is worked off over the following passes.
+    std::uint8_t command = 0;
+    if (hostQueue.read(&command, 1) == 0) {
+        return;
+    }
+    if (applyHostCommand(command, repeat, leds)) {
+        setLeds(leds.ledBrightness, leds.ledMask);
     }
 }

@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "keyboard/report_decoder.h"
+#include "protocol/host_commands.h"
 #include "protocol/key_output.h"
 #include "relay/byte_queue.h"
 #include "relay/serial_port.h"
@@ -35,7 +36,7 @@ struct libusb_device_handle;
 struct libusb_transfer;
 
 class KeyRelay {
-public:
+  public:
     // The pause between worker passes. Nothing wakes the loop early.
     static constexpr std::uint32_t kPassMs = 5;
 
@@ -82,7 +83,7 @@ public:
     // A snapshot for front-ends that poll; callable from any thread.
     Status status() const;
 
-private:
+  private:
     friend class KeyRelayTestPeer;
 
     void workerLoop();
@@ -91,8 +92,8 @@ private:
     void setLeds(std::int32_t brightness, std::int32_t mask);
     static void onTransferComplete(libusb_transfer* transfer);
     bool submitTransfer(int index);
-    void drainTransfers();
-    void releaseKeyboard();
+    void drainTransfers(int eventCalls);
+    void releaseKeyboard(int eventCalls);
 
     std::thread worker;
     std::atomic<bool> running{false};
@@ -106,8 +107,7 @@ private:
     std::array<libusb_transfer*, 2> transfers{};
     std::array<ReportBuffer, 2> reportBuffers{};
     RepeatState repeat;
-    std::int32_t ledBrightness = 0;  // 0 brightest .. 3 dimmest
-    std::int32_t ledMask = 0;        // bit i set: LED i lit
+    LedState leds;  // ledBrightness and ledMask as the host last set them
 
     // Keyboard bookkeeping beyond the shared fields: whether libusb is
     // initialised, which interfaces are claimed, which transfers are still in
