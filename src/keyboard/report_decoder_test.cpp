@@ -14,7 +14,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Feeds reports to one endpoint's buffer the way the transfer callback does.
 class Decoder {
-  public:
+public:
     Bytes feed(std::uint8_t endpoint, Bytes report) {
         std::copy(report.begin(), report.end(), buffer.current());
         decodeReport(endpoint, report.size(), buffer, queue);

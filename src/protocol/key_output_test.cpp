@@ -13,7 +13,7 @@ constexpr std::uint8_t kSentinel = 0xFF;  // never produced by these tests' keys
 
 // pumpKeys against a real tty, with a clock the test sets by hand.
 class KeyOutput : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(port.open(pty.slavePath()));
         resetRepeat(repeat);

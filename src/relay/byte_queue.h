@@ -17,7 +17,7 @@
 #include <vector>
 
 class ByteQueue {
-  public:
+public:
     static constexpr std::size_t kMaxChunks = 4096;
 
     ByteQueue() = default;
@@ -39,7 +39,7 @@ class ByteQueue {
     // Number of whole chunks waiting (the chunk being read out is not counted).
     std::size_t chunkCount() const;
 
-  private:
+private:
     mutable std::mutex mutex;
     std::deque<std::vector<std::uint8_t>> chunks;  // guarded by mutex
     std::vector<std::uint8_t> front;               // guarded by mutex

@@ -36,7 +36,7 @@ struct libusb_device_handle;
 struct libusb_transfer;
 
 class KeyRelay {
-  public:
+public:
     // The pause between worker passes. Nothing wakes the loop early.
     static constexpr std::uint32_t kPassMs = 5;
 
@@ -83,7 +83,7 @@ class KeyRelay {
     // A snapshot for front-ends that poll; callable from any thread.
     Status status() const;
 
-  private:
+private:
     friend class KeyRelayTestPeer;
 
     void workerLoop();

@@ -10,7 +10,7 @@
 // Reaches the relay's insides the way the keyboard side will: pushing decoded
 // scan codes and raising usbActive.
 class KeyRelayTestPeer {
-  public:
+public:
     static void setUsbActive(KeyRelay& r, int v) { r.usbActive = v; }
     static void pushKey(KeyRelay& r, std::uint8_t b) { r.keyQueue.push(b); }
     static RepeatState& repeat(KeyRelay& r) { return r.repeat; }

@@ -21,7 +21,7 @@
 #include <string>
 
 class SerialPort {
-  public:
+public:
     // The platform handle as an integer: a file descriptor on POSIX, a HANDLE on
     // Windows. Both use -1 for "not open" (INVALID_HANDLE_VALUE is -1 too).
     using NativeHandle = std::intptr_t;
@@ -58,7 +58,7 @@ class SerialPort {
     // Maps a user's port name to what the platform opens (/dev/ttyUSB0, \\.\COM3).
     static std::string devicePath(const std::string& name);
 
-  private:
+private:
     void closeLocked();  // requires mutex
 
     mutable std::mutex mutex;

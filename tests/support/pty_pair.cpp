@@ -12,7 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-PtyPair::PtyPair() {
+PtyPair::PtyPair(bool linkOutsideDev) {
     master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
         throw std::runtime_error(std::string("cannot make a pty: ") + std::strerror(errno));
@@ -22,10 +22,25 @@ PtyPair::PtyPair() {
         throw std::runtime_error("ptsname_r failed");
     }
     slave = name;
+    if (linkOutsideDev) {
+        char dir[] = "/tmp/pellora-pty-XXXXXX";
+        if (mkdtemp(dir) == nullptr) {
+            throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+        }
+        linkDir = dir;
+        link = linkDir + "/tty";
+        if (symlink(slave.c_str(), link.c_str()) != 0) {
+            throw std::runtime_error(std::string("symlink: ") + std::strerror(errno));
+        }
+    }
 }
 
 PtyPair::~PtyPair() {
     closeMaster();
+    if (!link.empty()) {
+        unlink(link.c_str());
+        rmdir(linkDir.c_str());
+    }
 }
 
 void PtyPair::closeMaster() {

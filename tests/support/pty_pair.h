@@ -12,13 +12,19 @@
 #include <vector>
 
 class PtyPair {
-  public:
-    PtyPair();  // throws std::runtime_error when no pty can be made
+public:
+    // Throws std::runtime_error when no pty can be made. With linkOutsideDev the
+    // slave is also reachable through a symlink in a fresh temporary directory:
+    // under the umockdev preload, ioctls on /dev nodes go to the emulator, so
+    // code under test that needs real tty ioctls must open the link instead.
+    explicit PtyPair(bool linkOutsideDev = false);
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
 
     const std::string& slavePath() const { return slave; }
+    // What the code under test should open: the link when there is one.
+    const std::string& portPath() const { return link.empty() ? slave : link; }
     int masterFd() const { return master; }
 
     void write(const std::vector<std::uint8_t>& bytes);
@@ -36,9 +42,11 @@ class PtyPair {
     // Hangs the line up, as a removed USB serial adapter does.
     void closeMaster();
 
-  private:
+private:
     int master = -1;
     std::string slave;
+    std::string linkDir;
+    std::string link;
 };
 
 // Whether this process holds an open file descriptor on path (read from /proc/self/fd).
