@@ -49,18 +49,24 @@ KeyRelay::Status KeyRelay::status() const {
 
 void KeyRelay::workerLoop() {
     // A port that fails to open leaves the loop running without one.
-    portState = port.open(portName) ? PortState::Open : PortState::OpenFailed;
+    const bool opened = port.open(portName);
     keyQueue.clear();
     hostQueue.clear();
     // A key whose release was dropped with the old queue must not keep repeating
     // on the new port; the host's delay and interval stay as it set them.
     stopRepeat(repeat);
+    // Told only now, so a front-end that sees Open knows the queues are fresh.
+    portState = opened ? PortState::Open : PortState::OpenFailed;
 
     while (running.load()) {
         if (usbActive.load() != 0) {
             handleUsbEvents();
-            pumpKeys(keyQueue, port, repeat, ticks);
-            pollHost();
+            // The keyboard may have gone in the event handling just now; from
+            // then on the line stays quiet.
+            if (usbActive.load() != 0) {
+                pumpKeys(keyQueue, port, repeat, ticks);
+                pollHost();
+            }
         }
         sleepMs(kPassMs);
     }

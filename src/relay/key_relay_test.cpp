@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <system_error>
 
+#include "support/manual_clock.h"
 #include "support/pty_pair.h"
 
 // Reaches the relay's insides the way the keyboard side will: pushing decoded
@@ -21,23 +23,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Peer = KeyRelayTestPeer;
 
-// A clock the test sets, which also counts how often the worker read it
-// (once per pass while the USB side is active).
-struct CountingClock {
-    std::atomic<std::uint32_t> now{100000};
-    std::atomic<int> reads{0};
-    TickSource source() {
-        return [this] {
-            ++reads;
-            return now.load();
-        };
-    }
-    bool waitPasses(int n) {
-        const int target = reads.load() + n;
-        return waitFor([&] { return reads.load() >= target; });
-    }
-};
-
 TEST(KeyRelay, StopWithoutWorkerReturnsAtOnce) {
     KeyRelay relay;
     relay.stop();
@@ -49,7 +34,7 @@ TEST(KeyRelay, ScanCodeInQueueReachesTheLine) {
     KeyRelay relay;
     Peer::setUsbActive(relay, 1);
     relay.start(pty.slavePath());
-    ASSERT_TRUE(waitFor([&] { return processHasOpen(pty.slavePath()); }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
     Peer::pushKey(relay, 0x1E);
     Peer::pushKey(relay, 0x9E);
     EXPECT_EQ(pty.read(2), (Bytes{0x1E, 0x9E}));
@@ -67,14 +52,15 @@ TEST(KeyRelay, RestartClosesOldPortBeforeOpeningNew) {
     // start() returned after stopping the old worker and before the new one
     // could have opened anything: the old port is closed already.
     EXPECT_FALSE(processHasOpen(a.slavePath()));
-    ASSERT_TRUE(waitFor([&] { return processHasOpen(b.slavePath()); }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
+    EXPECT_TRUE(processHasOpen(b.slavePath()));
     Peer::pushKey(relay, 0x2E);
     EXPECT_EQ(b.read(1), Bytes{0x2E});
     relay.stop();
 }
 
 TEST(KeyRelay, PortThatCannotOpenLeavesAnIdleWorkerThatStops) {
-    CountingClock clock;
+    ManualClock clock;
     KeyRelay relay(clock.source());
     Peer::setUsbActive(relay, 1);
     relay.start("/nonexistent/ttyPELLORA");
@@ -85,21 +71,21 @@ TEST(KeyRelay, PortThatCannotOpenLeavesAnIdleWorkerThatStops) {
 
 TEST(KeyRelay, WorkerDoesNothingWhileUsbIsInactive) {
     PtyPair pty;
-    CountingClock clock;
+    ManualClock clock;
     KeyRelay relay(clock.source());
     relay.start(pty.slavePath());
-    ASSERT_TRUE(waitFor([&] { return processHasOpen(pty.slavePath()); }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
     Peer::pushKey(relay, 0x1E);
     // The key stays queued; once USB is active the first pass sends it.
     Peer::setUsbActive(relay, 1);
     EXPECT_EQ(pty.read(1), Bytes{0x1E});
-    EXPECT_GE(clock.reads.load(), 1);
+    EXPECT_GE(clock.readCount(), 1);
     relay.stop();
 }
 
 TEST(KeyRelay, NewWorkerStartsWithNoKeyRepeating) {
     PtyPair pty;
-    CountingClock clock;
+    ManualClock clock;
     KeyRelay relay(clock.source());
     // A key was repeating, long overdue, when the last worker stopped.
     Peer::repeat(relay) = {0x1E, 5, 500, 110};
@@ -115,7 +101,7 @@ TEST(KeyRelay, NewWorkerStartsWithNoKeyRepeating) {
 
 TEST(KeyRelay, LeftoverKeysAreDroppedWhenAWorkerStarts) {
     PtyPair pty;
-    CountingClock clock;
+    ManualClock clock;
     KeyRelay relay(clock.source());
     Peer::pushKey(relay, 0x1E);  // from before this run
     Peer::setUsbActive(relay, 1);
@@ -131,9 +117,30 @@ TEST(KeyRelay, DestroyingARunningRelayStopsItsWorker) {
     {
         KeyRelay relay;
         relay.start(pty.slavePath());
-        ASSERT_TRUE(waitFor([&] { return processHasOpen(pty.slavePath()); }));
+        ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
     }
     EXPECT_FALSE(processHasOpen(pty.slavePath()));
+}
+
+TEST(KeyRelay, StatusTellsWhatBecameOfThePort) {
+    using PortState = KeyRelay::PortState;
+    KeyRelay relay;
+    EXPECT_EQ(relay.status().port, PortState::Idle);
+    relay.start("/nonexistent/ttyPELLORA");
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::OpenFailed; }));
+    EXPECT_EQ(relay.status().openError.code, ENOENT);
+    EXPECT_FALSE(relay.status().openError.message.empty());
+
+    PtyPair pty;
+    Peer::setUsbActive(relay, 1);  // the host side is read only while USB runs
+    relay.start(pty.slavePath());
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    EXPECT_EQ(relay.status().openError.code, 0);
+    EXPECT_TRUE(relay.status().usbActive);
+    pty.closeMaster();  // the adapter is pulled out
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Lost; }));
+    relay.stop();
+    EXPECT_EQ(relay.status().port, PortState::Idle);
 }
 
 TEST(KeyRelay, StopFromItsOwnWorkerIsRefused) {
