@@ -1,0 +1,160 @@
+// Opening and closing the keyboard with real libusb against an emulated keyboard.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "relay/key_relay.h"
+#include "usb/emulated_keyboard.h"
+
+namespace {
+
+constexpr std::uint8_t kBoot = EmulatedKeyboard::kBootEndpoint;
+constexpr std::uint8_t kBitmap = EmulatedKeyboard::kBitmapEndpoint;
+
+void expectNothingUnexpected(const EmulatedKeyboard& kb) {
+    EXPECT_TRUE(kb.unexpectedIoctls().empty()) << ::testing::PrintToString(kb.unexpectedIoctls());
+}
+
+// Everything opened was given back: interfaces released to the kernel driver,
+// node closed, no URB left in flight.
+void expectAllReleased(const EmulatedKeyboard& kb, int claimedInterfaces) {
+    for (int i = 0; i < claimedInterfaces; ++i) {
+        EXPECT_EQ(kb.releases(i), 1) << "interface " << i;
+        EXPECT_EQ(kb.reattaches(i), 1) << "interface " << i;
+        EXPECT_FALSE(kb.claimed(i)) << "interface " << i;
+    }
+    // umockdev learns of the close on its own thread, a moment later.
+    EXPECT_TRUE(kb.waitForCloses(kb.opens()));
+    EXPECT_FALSE(kb.inFlight(kBoot));
+    EXPECT_FALSE(kb.inFlight(kBitmap));
+}
+
+TEST(UsbKeyboard, NoKeyboardMeansNoConnectionAndNothingHeld) {
+    EmulatedKeyboard kb(EmulatedKeyboard::Options{.present = false});
+    {
+        KeyRelay relay;
+        EXPECT_FALSE(relay.openKeyboard());
+        EXPECT_FALSE(relay.status().usbActive);
+        EXPECT_FALSE(relay.openKeyboard());  // libusb was shut down and can start again
+        relay.closeKeyboard();
+    }
+    EXPECT_EQ(kb.opens(), 0);
+    expectNothingUnexpected(kb);
+}
+
+TEST(UsbKeyboard, OpenClaimsBothInterfacesAndKeepsBothTransfersSubmitted) {
+    EmulatedKeyboard kb;
+    KeyRelay relay;
+    ASSERT_TRUE(relay.openKeyboard());
+    EXPECT_TRUE(relay.status().usbActive);
+    EXPECT_EQ(kb.claims(0), 1);
+    EXPECT_EQ(kb.claims(1), 1);
+    EXPECT_EQ(kb.detaches(0), 1);  // the kernel's driver made way
+    EXPECT_EQ(kb.detaches(1), 1);
+    EXPECT_TRUE(kb.inFlight(kBoot));
+    EXPECT_TRUE(kb.inFlight(kBitmap));
+
+    relay.closeKeyboard();
+    EXPECT_FALSE(relay.status().usbActive);
+    EXPECT_EQ(kb.discards(kBoot), 1);
+    EXPECT_EQ(kb.discards(kBitmap), 1);
+    expectAllReleased(kb, 2);
+    relay.closeKeyboard();  // a second close finds nothing to do
+    expectNothingUnexpected(kb);
+}
+
+TEST(UsbKeyboard, FailedClaimOfSecondInterfaceGivesBackTheFirst) {
+    EmulatedKeyboard kb(EmulatedKeyboard::Options{.failClaimInterface = 1});
+    KeyRelay relay;
+    EXPECT_FALSE(relay.openKeyboard());
+    EXPECT_FALSE(relay.status().usbActive);
+    EXPECT_EQ(kb.claims(0), 1);
+    EXPECT_EQ(kb.claims(1), 0);
+    EXPECT_EQ(kb.submits(kBoot), 1);
+    EXPECT_EQ(kb.discards(kBoot), 1);  // cancelled and ended before it was freed
+    expectAllReleased(kb, 1);
+    expectNothingUnexpected(kb);
+}
+
+TEST(UsbKeyboard, FailedSubmissionGivesBackEverything) {
+    EmulatedKeyboard kb(EmulatedKeyboard::Options{.failSubmitEndpoint = kBitmap});
+    KeyRelay relay;
+    EXPECT_FALSE(relay.openKeyboard());
+    EXPECT_EQ(kb.claims(1), 1);
+    EXPECT_EQ(kb.submits(kBitmap), 0);
+    EXPECT_EQ(kb.discards(kBoot), 1);
+    expectAllReleased(kb, 2);
+    expectNothingUnexpected(kb);
+}
+
+TEST(UsbKeyboard, FailedFirstSubmissionHasNothingToCancel) {
+    EmulatedKeyboard kb(EmulatedKeyboard::Options{.failSubmitEndpoint = kBoot});
+    KeyRelay relay;
+    EXPECT_FALSE(relay.openKeyboard());
+    EXPECT_EQ(kb.claims(1), 0);
+    EXPECT_EQ(kb.discards(kBoot), 0);
+    expectAllReleased(kb, 1);
+    expectNothingUnexpected(kb);
+}
+
+TEST(UsbKeyboard, OpeningAgainClosesTheFirstConnection) {
+    EmulatedKeyboard kb;
+    KeyRelay relay;
+    ASSERT_TRUE(relay.openKeyboard());
+    ASSERT_TRUE(relay.openKeyboard());
+    EXPECT_EQ(kb.opens(), 2);
+    EXPECT_TRUE(kb.waitForCloses(1));
+    EXPECT_EQ(kb.claims(0), 2);
+    relay.closeKeyboard();
+    EXPECT_TRUE(kb.waitForCloses(2));
+    expectNothingUnexpected(kb);
+}
+
+TEST(UsbKeyboard, CloseWaitsForACancellationThatIsSlowToEnd) {
+    EmulatedKeyboard kb;
+    KeyRelay relay;
+    ASSERT_TRUE(relay.openKeyboard());
+    kb.holdDiscards(true);
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        relay.closeKeyboard();
+        closed = true;
+    });
+    ASSERT_TRUE(kb.waitForDiscards(kBoot, 1));
+    ASSERT_TRUE(kb.waitForDiscards(kBitmap, 1));
+    // Both cancellations are pending: the transfers are still the kernel's, so
+    // closing must neither free them nor close the device, even after its ten
+    // 100 ms rounds of event handling (at most a second) are over.
+    EXPECT_FALSE(kb.waitForCloses(1, std::chrono::milliseconds(2000)));
+    EXPECT_FALSE(closed.load());
+    kb.holdDiscards(false);
+    closer.join();
+    expectAllReleased(kb, 2);
+    expectNothingUnexpected(kb);
+}
+
+TEST(UsbKeyboard, ReportWaitingAtCloseIsNotResubmitted) {
+    EmulatedKeyboard kb;
+    KeyRelay relay;
+    ASSERT_TRUE(relay.openKeyboard());
+    // No worker runs, so nobody reaps this report before closing does.
+    kb.sendReport(kBoot, {0, 0, 0x04, 0, 0, 0, 0, 0});
+    relay.closeKeyboard();
+    EXPECT_EQ(kb.submits(kBoot), 1);
+    expectAllReleased(kb, 2);
+    expectNothingUnexpected(kb);
+}
+
+TEST(UsbKeyboard, CloseAfterUnplugStillReleasesEverything) {
+    EmulatedKeyboard kb;
+    KeyRelay relay;
+    ASSERT_TRUE(relay.openKeyboard());
+    kb.unplug();
+    relay.closeKeyboard();
+    EXPECT_FALSE(relay.status().usbActive);
+    EXPECT_TRUE(kb.waitForCloses(1));
+    EXPECT_FALSE(kb.inFlight(kBoot));
+    expectNothingUnexpected(kb);
+}
+
+}  // namespace

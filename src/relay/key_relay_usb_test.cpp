@@ -1,0 +1,226 @@
+// The relay end to end: emulated keyboard -> real libusb -> worker -> real pty,
+// and host commands back from the pty to the keyboard's LEDs.
+#include <gtest/gtest.h>
+
+#include "relay/key_relay.h"
+#include "support/manual_clock.h"
+#include "support/pty_pair.h"
+#include "usb/emulated_keyboard.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint8_t kBoot = EmulatedKeyboard::kBootEndpoint;
+constexpr std::uint8_t kBitmap = EmulatedKeyboard::kBitmapEndpoint;
+constexpr std::uint8_t A = 0x04, B = 0x05;
+
+Bytes bootWith(std::uint8_t usage) {
+    return {0, 0, usage, 0, 0, 0, 0, 0};
+}
+const Bytes kBootEmpty(8, 0);
+
+// The 65-byte LED feature report with the given bytes set.
+Bytes ledReport(std::initializer_list<std::pair<int, std::uint8_t>> lit) {
+    Bytes r(65, 0);
+    r[0] = 0x0A;
+    r[1] = 0xF8;
+    for (const auto& [index, level] : lit) {
+        r[index] = level;
+    }
+    return r;
+}
+
+EmulatedKeyboard::ControlRequest setReport(Bytes data) {
+    return {0x21, 0x09, 0x030A, 1, 65, std::move(data)};
+}
+
+// Members are destroyed in reverse: the relay (which closes libusb) goes
+// before the emulated keyboard, as libusb's life must sit inside the testbed's.
+class Relay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(relay.openKeyboard());
+        relay.start(pty.portPath());
+        ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
+    }
+    void TearDown() override {
+        relay.stop();
+        relay.closeKeyboard();
+        EXPECT_TRUE(kb.unexpectedIoctls().empty())
+            << ::testing::PrintToString(kb.unexpectedIoctls());
+    }
+
+    // Host command bytes, then an LED command as a marker: once its report
+    // reaches the keyboard, every byte before it has been interpreted.
+    void hostSendsAndWait(Bytes commands) {
+        const std::size_t before = kb.controlRequests().size();
+        marker ^= 0x01;  // alternate between two masks so each marker is a change
+        commands.push_back(static_cast<std::uint8_t>(0xF0 | marker));
+        pty.write(commands);
+        ASSERT_TRUE(kb.waitForControlRequests(before + 1));
+    }
+
+    EmulatedKeyboard kb;
+    PtyPair pty{true};
+    ManualClock clock;
+    KeyRelay relay{clock.source()};
+    std::uint8_t marker = 0;
+};
+
+TEST_F(Relay, BootReportsBecomeMakesAndBreaks) {
+    kb.sendReport(kBoot, {0x02, 0, A, 0, 0, 0, 0, 0});
+    kb.sendReport(kBoot, {0x02, 0, A, B, 0, 0, 0, 0});
+    kb.sendReport(kBoot, {0x00, 0, B, 0, 0, 0, 0, 0});
+    kb.sendReport(kBoot, kBootEmpty);
+    EXPECT_EQ(pty.read(6), (Bytes{0x70, 0x1E, 0x2E, 0xF0, 0x9E, 0xAE}));
+    EXPECT_TRUE(relay.status().usbActive);
+}
+
+TEST_F(Relay, BitmapReportsBecomeMakesAndBreaks) {
+    Bytes down(16, 0);
+    down[0] = 0x30;  // usages 0x04 (A) and 0x05 (B)
+    kb.sendReport(kBitmap, down);
+    kb.sendReport(kBitmap, Bytes(16, 0));
+    EXPECT_EQ(pty.read(4), (Bytes{0x1E, 0x2E, 0x9E, 0xAE}));
+}
+
+TEST_F(Relay, WrongLengthReportIsDroppedAndItsTransferResubmitted) {
+    const int submitted = kb.submits(kBoot);
+    kb.sendReport(kBoot, {0, 0, A, 0, 0, 0, 0});  // 7 bytes
+    ASSERT_TRUE(kb.waitForSubmits(kBoot, submitted + 1));
+    kb.sendReport(kBoot, bootWith(B));
+    EXPECT_EQ(pty.read(1), Bytes{0x2E});  // nothing came of the short report
+}
+
+TEST_F(Relay, ReportsWaitingWhileNoWorkerRanAreSentByTheNext) {
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    relay.stop();
+    kb.sendReport(kBoot, kBootEmpty);  // completes with nobody handling events
+    relay.start(pty.portPath());
+    // Decoded against the report from before the stop: the release of A.
+    EXPECT_EQ(pty.read(1), Bytes{0x9E});
+}
+
+TEST_F(Relay, UnplugIdlesTheRelayForGood) {
+    kb.sendReport(kBoot, bootWith(A));  // A stays held and would repeat
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    kb.unplug();
+    ASSERT_TRUE(waitFor([&] { return !relay.status().usbActive; }));
+    clock.set(clock.get() + 60000);  // long past any repeat
+    pty.write({0xF7});
+    // Nothing may come: no repeat, no echo, no LED report. Absence has no
+    // event to wait for, so give the worker a good number of passes.
+    EXPECT_EQ(pty.read(1, std::chrono::milliseconds(300)), Bytes{});
+    EXPECT_TRUE(kb.controlRequests().empty());
+    EXPECT_EQ(relay.status().port, KeyRelay::PortState::Open);
+}
+
+TEST_F(Relay, LedCommandSendsTheExactFeatureReportOncePerChange) {
+    pty.write({0xF7});  // LED 3 lit
+    ASSERT_TRUE(kb.waitForControlRequests(1));
+    EXPECT_EQ(kb.controlRequests()[0], setReport(ledReport({{10, 0xFF}})));
+
+    // The second 0xF7 changes nothing; the brightness after it does.
+    pty.write({0xF7, 0x57});
+    ASSERT_TRUE(kb.waitForControlRequests(2));
+    const auto requests = kb.controlRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1], setReport(ledReport({{10, 0x20}})));
+}
+
+TEST_F(Relay, BrightnessLevelsDimTheLitLeds) {
+    pty.write({0x54, 0xDE});  // level 0 is stored already; LEDs 0 and 5 lit
+    ASSERT_TRUE(kb.waitForControlRequests(1));
+    pty.write({0x55, 0x56, 0x57, 0x54});
+    ASSERT_TRUE(kb.waitForControlRequests(5));
+    const auto r = kb.controlRequests();
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_EQ(r[0].data, ledReport({{7, 0xFF}, {13, 0xFF}}));
+    EXPECT_EQ(r[1].data, ledReport({{7, 0x80}, {13, 0x80}}));
+    EXPECT_EQ(r[2].data, ledReport({{7, 0x40}, {13, 0x40}}));
+    EXPECT_EQ(r[3].data, ledReport({{7, 0x20}, {13, 0x20}}));
+    EXPECT_EQ(r[4].data, ledReport({{7, 0xFF}, {13, 0xFF}}));
+}
+
+TEST_F(Relay, FailedLedUpdateDoesNotStopTyping) {
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::Stall);
+    pty.write({0xF7});
+    ASSERT_TRUE(kb.waitForControlRequests(1));
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
+    pty.write({0xF0});  // times out after a second
+    ASSERT_TRUE(kb.waitForControlRequests(2));
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    EXPECT_TRUE(relay.status().usbActive);
+}
+
+TEST_F(Relay, LedUpdateFindingTheKeyboardGoneIdlesTheRelay) {
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NoDevice);
+    pty.write({0xF7});
+    ASSERT_TRUE(waitFor([&] { return !relay.status().usbActive; }));
+}
+
+// The number of repeats a held key has sent once the clock jumps `after` ms
+// past its press is fixed by the delay and interval, one per pass.
+TEST_F(Relay, RepeatTimesFollowTheHostsCommands) {
+    struct Case {
+        std::uint8_t delay, interval;
+        std::uint32_t after;
+        std::size_t repeats;
+    };
+    // 0x60: 200 ms, 0x70: 30 ms -> due at 200, 230, 260, 290.
+    // 0x6F: 1700 ms, 0x7F: 1155 ms -> due at 1700, 2855, 4010.
+    // 0x63/0x74 (the defaults): 500, 110 -> due at 500, 610; 719 is too early for 720.
+    const Case cases[] = {{0x60, 0x70, 290, 4}, {0x6F, 0x7F, 4010, 3}, {0x63, 0x74, 719, 2}};
+    std::uint8_t key = A;
+    for (const Case& c : cases) {
+        hostSendsAndWait({c.delay, c.interval});
+        const std::uint32_t pressedAt = clock.get();
+        kb.sendReport(kBoot, bootWith(key));
+        const std::uint8_t make = key == A ? 0x1E : 0x2E;
+        ASSERT_EQ(pty.read(1), Bytes{make});
+        clock.set(pressedAt + c.after);
+        ASSERT_TRUE(clock.waitPasses(static_cast<int>(c.repeats) + 3));
+        // Release as a marker: every repeat written before it is counted.
+        kb.sendReport(kBoot, kBootEmpty);
+        const Bytes got = pty.readUntil(static_cast<std::uint8_t>(make | 0x80));
+        EXPECT_EQ(got, Bytes(c.repeats, make)) << "delay 0x" << std::hex << int(c.delay);
+        key = key == A ? B : A;
+    }
+}
+
+TEST_F(Relay, CommandsInOneReadAreWorkedOffOnePerPass) {
+    Bytes burst;
+    for (int i = 0; i < 10; ++i) {
+        burst.push_back(static_cast<std::uint8_t>(0x80 | i));  // each a different mask
+    }
+    pty.write(burst);
+    ASSERT_TRUE(kb.waitForControlRequests(1));
+    const int firstPass = clock.readCount();
+    ASSERT_TRUE(kb.waitForControlRequests(10));
+    EXPECT_GE(clock.readCount() - firstPass, 9);
+    const auto r = kb.controlRequests();
+    for (int i = 0; i < 10; ++i) {
+        const int mask = ~(0x80 | i) & 0x7F;
+        EXPECT_EQ(r[i].data[7], (mask & 1) ? 0xFF : 0) << i;
+        EXPECT_EQ(r[i].data[8], (mask & 2) ? 0xFF : 0) << i;
+        EXPECT_EQ(r[i].data[9], (mask & 4) ? 0xFF : 0) << i;
+        EXPECT_EQ(r[i].data[10], (mask & 8) ? 0xFF : 0) << i;
+    }
+}
+
+TEST_F(Relay, UnusedCommandBytesAreIgnored) {
+    hostSendsAndWait({0x53, 0x58, 0x5F, 0x00, 0x3F});
+    EXPECT_EQ(kb.controlRequests().size(), 1u);  // only the marker
+    // The repeat still runs on the defaults: due at 500 and 610.
+    const std::uint32_t pressedAt = clock.get();
+    kb.sendReport(kBoot, bootWith(A));
+    ASSERT_EQ(pty.read(1), Bytes{0x1E});
+    clock.set(pressedAt + 610);
+    ASSERT_TRUE(clock.waitPasses(5));
+    kb.sendReport(kBoot, kBootEmpty);
+    EXPECT_EQ(pty.readUntil(0x9E), (Bytes{0x1E, 0x1E}));
+}
+
+}  // namespace
