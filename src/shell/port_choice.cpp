@@ -1,0 +1,89 @@
+#include "shell/port_choice.h"
+
+#include <algorithm>
+
+namespace {
+
+// The white space trimmed from command lines and descriptions.
+constexpr std::string_view kBlanks = " \t\r\n\v\f";
+
+std::string_view trim(std::string_view text) {
+    const auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+// ASCII only: port names are ASCII, and bytes of multi-byte UTF-8 characters
+// must pass unchanged.
+char asciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool lessIgnoringCase(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(asciiLower(x)) <
+               static_cast<unsigned char>(asciiLower(y));
+    });
+}
+
+}  // namespace
+
+std::string portFromCommandLine(std::string_view text) {
+    std::string wanted(trim(text));
+    std::transform(wanted.begin(), wanted.end(), wanted.begin(), asciiUpper);
+    if (wanted.rfind("COM", 0) != 0) {
+        return {};
+    }
+    return wanted;
+}
+
+std::optional<PortEntry> splitFriendlyName(std::string_view friendlyName) {
+    const auto open = friendlyName.find("(COM");
+    if (open == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto close = friendlyName.find(')', open);
+    if (close == std::string_view::npos) {
+        return std::nullopt;
+    }
+    PortEntry entry;
+    entry.name = std::string(friendlyName.substr(open + 1, close - open - 1));
+    // The text around the parenthesised part is joined as it stands, so inner
+    // blanks on both sides of it both stay.
+    std::string rest(friendlyName.substr(0, open));
+    rest.append(friendlyName.substr(close + 1));
+    entry.description = std::string(trim(rest));
+    return entry;
+}
+
+std::string entryText(const PortEntry& entry) {
+    if (entry.name.empty()) {
+        return "(None)";
+    }
+    return entry.name + " - " + entry.description;
+}
+
+void sortPortList(std::vector<PortEntry>& entries) {
+    // Stable, so entries whose texts compare equal keep the order they were found in.
+    std::stable_sort(entries.begin(), entries.end(), [](const PortEntry& a, const PortEntry& b) {
+        const bool aNone = a.name.empty();
+        const bool bNone = b.name.empty();
+        if (aNone != bNone) {
+            return aNone;
+        }
+        return lessIgnoringCase(entryText(a), entryText(b));
+    });
+}
+
+OkDecision decideOk(const std::string& selectedPort, const std::string& currentPort) {
+    if (selectedPort == currentPort) {
+        return {OkAction::Nothing, currentPort};
+    }
+    return {selectedPort.empty() ? OkAction::Stop : OkAction::Start, selectedPort};
+}
