@@ -1,0 +1,25 @@
+// The command line of pellora:
+//     pellora [-l|--list] [-h|--help] [-V|--version] [PORT]
+// read into what to do. Options may stand before or after PORT; "--" ends the
+// options, so a PORT may begin with '-'. Help wins over version, version over
+// list, and list over PORT.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct Options {
+    enum class Action {
+        Run,      // relay to port
+        List,     // print the serial ports
+        Help,     // print the help
+        Version,  // print the version
+        Usage,    // no port named, or a wrong command line (see error)
+    };
+    Action action = Action::Usage;
+    std::string port;   // for Run: a device path or a tty name, as given
+    std::string error;  // for Usage: what was wrong; empty when simply nothing was asked
+};
+
+// args: the arguments after the program's name.
+Options parseOptions(const std::vector<std::string>& args);

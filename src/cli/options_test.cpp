@@ -1,0 +1,41 @@
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Action = Options::Action;
+
+TEST(ParseOptions, WhatEachCommandLineAsksFor) {
+    struct Case {
+        std::vector<std::string> args;
+        Action action;
+        std::string portOrError;
+    };
+    const Case cases[] = {
+        {{}, Action::Usage, ""},
+        {{"ttyUSB0"}, Action::Run, "ttyUSB0"},
+        {{"/dev/ttyUSB0"}, Action::Run, "/dev/ttyUSB0"},
+        {{"--list"}, Action::List, ""},
+        {{"-l"}, Action::List, ""},
+        {{"-V"}, Action::Version, ""},
+        {{"--help"}, Action::Help, ""},
+        {{"ttyUSB0", "--list", "-V", "-h"}, Action::Help, ""},  // help, version, list, port
+        {{"ttyUSB0", "--list", "--version"}, Action::Version, ""},
+        {{"ttyUSB0", "--list"}, Action::List, ""},
+        {{"--", "-odd"}, Action::Run, "-odd"},
+        {{"-"}, Action::Run, "-"},
+        {{"-lh"}, Action::Usage, "unknown option '-lh'"},
+        {{"--help", "--lis"}, Action::Usage, "unknown option '--lis'"},
+        {{"ttyUSB0", "ttyUSB1"}, Action::Usage, "only one PORT may be given"},
+        {{""}, Action::Usage, "PORT is empty"},
+    };
+    for (const Case& c : cases) {
+        const Options o = parseOptions(c.args);
+        const std::string got = o.action == Action::Run ? o.port : o.error;
+        EXPECT_EQ(o.action, c.action) << testing::PrintToString(c.args);
+        EXPECT_EQ(got, c.portOrError) << testing::PrintToString(c.args);
+    }
+}
+
+}  // namespace
