@@ -1,0 +1,73 @@
+#include "app/dialog.h"
+
+Dialog::Dialog(int id) : templateId(id) {}
+
+INT_PTR Dialog::DoModal() {
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), nullptr,
+                           &Dialog::dialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+BOOL Dialog::OnInitDialog() {
+    DoDataExchange();
+    return TRUE;
+}
+
+bool Dialog::Route(UINT, WPARAM, LPARAM, LRESULT&) {
+    return false;
+}
+
+BOOL Dialog::ShowWindow(int command) {
+    if (command != SW_HIDE) {
+        holdHidden = false;
+    }
+    return ::ShowWindow(window, command);
+}
+
+void Dialog::showOnStatusRequest(bool show) {
+    // The default window procedure grants such a request to owned windows
+    // only; a main dialog has none. And DialogBoxParamW shows its dialog once
+    // more when its queue first runs empty, which comes after a request posted
+    // during initialisation: so a hide holds until the dialog's own code shows
+    // the window again.
+    holdHidden = !show;
+    if ((IsWindowVisible(window) != FALSE) != show) {
+        ::ShowWindow(window, show ? SW_SHOWNOACTIVATE : SW_HIDE);
+    }
+}
+
+void Dialog::EndDialog(INT_PTR result) {
+    ::EndDialog(window, result);
+}
+
+INT_PTR CALLBACK Dialog::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        // The object rides along as the creation parameter and stays in the
+        // window's user slot, so every later message finds it.
+        auto* self = reinterpret_cast<Dialog*>(lParam);
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        self->window = window;
+        return self->OnInitDialog();
+    }
+    auto* self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(window, DWLP_USER));
+    if (self == nullptr) {
+        return FALSE;  // messages before WM_INITDIALOG (WM_SETFONT and the like)
+    }
+    LRESULT result = 0;
+    const bool handled = self->Route(message, wParam, lParam, result);
+    if (message == WM_NCDESTROY) {
+        self->window = nullptr;
+    }
+    if (!handled && message == WM_SHOWWINDOW && lParam != 0) {
+        // A status request (lParam non-zero), not ShowWindow's own notice.
+        self->showOnStatusRequest(wParam != FALSE);
+        return TRUE;
+    }
+    if (message == WM_WINDOWPOSCHANGING && self->holdHidden) {
+        reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+    }
+    if (!handled) {
+        return FALSE;
+    }
+    SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
+    return TRUE;
+}

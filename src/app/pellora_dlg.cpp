@@ -1,0 +1,151 @@
+#include "app/pellora_dlg.h"
+
+#include "app/message_box.h"
+#include "app/resource.h"
+#include "app/text.h"
+#include "app/win_app.h"
+
+CPelloraDlg::CPelloraDlg()
+    : Dialog(IDD_PELLORA_DIALOG),
+      appIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
+
+void CPelloraDlg::DoDataExchange() {
+    portList.attach(GetDlgItem(hwnd(), IDC_PORT_LIST));
+}
+
+bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (message) {
+        case WM_DESTROY:
+            OnDestroy();
+            return true;
+        case WM_CLOSE:
+            OnClose();
+            return true;
+        case WM_TRAYNOTIFY:
+            result = OnTrayNotify(wParam, lParam);
+            return true;
+        case WM_COMMAND:
+            if (HIWORD(wParam) != BN_CLICKED) {
+                return false;
+            }
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                    OnBnClickedOk();
+                    return true;
+                case IDCANCEL:  // the Cancel button and the Escape key
+                    OnBnClickedCancel();
+                    return true;
+                default:
+                    return false;
+            }
+        default:
+            return false;
+    }
+}
+
+BOOL CPelloraDlg::OnInitDialog() {
+    Dialog::OnInitDialog();
+
+    SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
+    SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
+    // A tool window stays out of the task bar's window switching; the
+    // template's WS_EX_APPWINDOW stays set beside it.
+    SetWindowLongPtrW(hwnd(), GWL_EXSTYLE,
+                      GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+
+    // The icon's record is kept whole for its removal in OnClose. No version is
+    // set, so notifications come in the classic form (lParam = mouse message).
+    static_assert(sizeof(NOTIFYICONDATAW) == 976, "the full NOTIFYICONDATAW");
+    trayIcon = NOTIFYICONDATAW{};
+    trayIcon.cbSize = sizeof(trayIcon);
+    trayIcon.hWnd = hwnd();
+    trayIcon.uID = 1;
+    trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    trayIcon.uCallbackMessage = WM_TRAYNOTIFY;
+    trayIcon.hIcon = appIcon;
+    lstrcpynW(trayIcon.szTip, L"Pellora", ARRAYSIZE(trayIcon.szTip));
+    Shell_NotifyIconW(NIM_ADD, &trayIcon);
+
+    // Both failures end the program; the close request is posted only after
+    // the user has dismissed the message, so OnClose removes the tray icon.
+    if (!relay.openKeyboard()) {
+        showMessageBox(L"Failed to initialize the X68000 Z keyboard.");
+        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+        return FALSE;
+    }
+    listPorts();
+    currentPort.clear();
+    if (portList.count() < 2) {
+        showMessageBox(L"COM port not found.");
+        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+        return FALSE;
+    }
+
+    const std::string wanted = portFromCommandLine(narrow(WinApp::current()->commandLine()));
+    if (wanted.empty()) {
+        return TRUE;  // shown, "(None)" selected, relay idle
+    }
+    for (int i = 0; i < portList.count(); ++i) {
+        const PortEntry* entry = entryAt(i);
+        if (entry != nullptr && entry->name == wanted) {
+            portList.setCurrentSelection(i);
+            currentPort = wanted;
+            relay.start(currentPort);
+            break;
+        }
+    }
+    // A port was asked for, listed or not: start in the tray. The hide is
+    // posted so that it happens after the dialog manager has shown the window
+    // at the end of initialisation.
+    PostMessageW(hwnd(), WM_SHOWWINDOW, FALSE, SW_OTHERUNZOOM);
+    return TRUE;
+}
+
+void CPelloraDlg::OnBnClickedOk() {
+    std::string port;
+    const int sel = portList.currentSelection();
+    if (sel >= 1) {
+        if (const PortEntry* entry = entryAt(sel)) {
+            port = entry->name;
+        }
+    }
+    const OkDecision decision = decideOk(port, currentPort);
+    currentPort = decision.currentPort;
+    switch (decision.action) {
+        case OkAction::Start:
+            relay.start(currentPort);  // stops the running worker first
+            break;
+        case OkAction::Stop:
+            relay.stop();
+            break;
+        case OkAction::Nothing:
+            break;
+    }
+    ShowWindow(SW_HIDE);
+}
+
+void CPelloraDlg::OnBnClickedCancel() {
+    // Only hides: the selection the user left stays, the relay is untouched.
+    ShowWindow(SW_HIDE);
+}
+
+void CPelloraDlg::OnClose() {
+    // The one way out of the dialog: the worker is joined and the port closed
+    // before the icon goes, and the keyboard is closed later, in OnDestroy.
+    relay.stop();
+    Shell_NotifyIconW(NIM_DELETE, &trayIcon);
+    EndDialog(IDCANCEL);  // directly: the IDCANCEL command only hides
+}
+
+void CPelloraDlg::OnDestroy() {
+    relay.closeKeyboard();
+    const int count = portList.count();
+    for (int i = 0; i < count; ++i) {
+        delete entryAt(i);
+    }
+    Dialog::OnDestroy();
+}
+
+PortEntry* CPelloraDlg::entryAt(int index) const {
+    return static_cast<PortEntry*>(portList.itemData(index));
+}

@@ -1,0 +1,53 @@
+// CPelloraDlg: the port-selection window and owner of the relay for the whole
+// run. It starts hidden or shown depending on the command line, lives in the
+// tray, and ends the program when it receives WM_CLOSE.
+//
+// Owns: the tray icon (added in OnInitDialog, removed in OnClose), the relay
+// (its worker is always stopped in OnClose, before the window is destroyed),
+// the keyboard connection (opened in OnInitDialog, closed in OnDestroy) and
+// the PortEntry objects attached to the list's entries (made by listPorts,
+// freed in OnDestroy). Everything runs on the window thread.
+#pragma once
+
+#include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
+
+#include <string>
+
+#include "app/combo_box.h"
+#include "app/dialog.h"
+#include "relay/key_relay.h"
+#include "shell/port_choice.h"
+
+// The tray icon's notifications: wParam the icon id, lParam the mouse message.
+constexpr UINT WM_TRAYNOTIFY = WM_USER + 1;
+
+class CPelloraDlg : public Dialog {
+public:
+    CPelloraDlg();
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange() override;
+    bool Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void OnDestroy() override;
+
+private:
+    LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+    void OnBnClickedOk();
+    void OnBnClickedCancel();
+    void OnClose();
+
+    // Fills the list with "(None)" and the present COM ports; selects entry 0.
+    void listPorts();
+    void addPort(const PortEntry& entry);
+    // The PortEntry of a list position, or nullptr when it has none.
+    PortEntry* entryAt(int index) const;
+
+    HICON appIcon;
+    ComboBox portList;
+    NOTIFYICONDATAW trayIcon{};
+    KeyRelay relay;
+    std::string currentPort;  // the port last given to start(); empty: none
+};

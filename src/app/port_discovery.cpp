@@ -1,0 +1,61 @@
+// Port discovery: the present devices of the Ports setup class whose friendly
+// name carries a COM port name fill the window's list, once per run.
+#include <windows.h>
+// After windows.h, whose types it uses.
+#include <setupapi.h>
+
+#include <cwchar>
+
+#include "app/pellora_dlg.h"
+#include "app/text.h"
+
+namespace {
+
+// The Ports (COM and LPT) device setup class.
+constexpr GUID kPortsClass = {
+    0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+// 256 UTF-16 units, terminator included: longer names do not fit and are skipped.
+constexpr DWORD kFriendlyNameBytes = 512;
+
+}  // namespace
+
+void CPelloraDlg::listPorts() {
+    portList.resetContent();  // runs once, on an empty list: nothing to free
+    const HDEVINFO devices = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE) {
+        return;  // an empty list: the window reports that no port was found
+    }
+    addPort(PortEntry{});  // "(None)"
+
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        wchar_t friendlyName[kFriendlyNameBytes / sizeof(wchar_t)];
+        if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
+                                               reinterpret_cast<BYTE*>(friendlyName),
+                                               kFriendlyNameBytes, nullptr)) {
+            continue;  // no friendly name, or one too long
+        }
+        // Bounded: a stored value need not carry its terminator.
+        const std::size_t length = wcsnlen(friendlyName, std::size(friendlyName));
+        if (const auto entry = splitFriendlyName(narrow({friendlyName, length}))) {
+            addPort(*entry);
+        }
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+
+    if (portList.count() > 0) {
+        portList.setCurrentSelection(0);
+    }
+}
+
+void CPelloraDlg::addPort(const PortEntry& entry) {
+    // The list sorts its texts itself (CBS_SORT), so the entry's data goes to
+    // the position the list chose. "(None)" sorts first: "(" precedes letters.
+    const int position = portList.addString(widen(entryText(entry)));
+    if (position < 0) {
+        return;  // the list refused the text (out of memory)
+    }
+    portList.setItemData(position, new PortEntry(entry));
+}

@@ -1,0 +1,26 @@
+#include "app/text.h"
+
+#include <windows.h>
+
+std::wstring widen(std::string_view utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(utf8.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, out.data(), units);
+    return out;
+}
+
+std::string narrow(std::wstring_view utf16) {
+    if (utf16.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(utf16.size());
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, out.data(), bytes, nullptr, nullptr);
+    return out;
+}

@@ -1,0 +1,31 @@
+// The tray icon's menu: the only way back to the window, and the way out.
+#include "app/pellora_dlg.h"
+#include "app/resource.h"
+
+LRESULT CPelloraDlg::OnTrayNotify(WPARAM, LPARAM lParam) {
+    // Only the right button's release opens the menu; clicks, double clicks
+    // and moves do nothing.
+    if (static_cast<UINT>(lParam) != WM_RBUTTONUP) {
+        return 0;
+    }
+    // Made anew each time, so it never holds stale state.
+    HMENU menu = CreatePopupMenu();
+    AppendMenuW(menu, MF_STRING, ID_TRAY_SELECT_PORT, L"Select COM Port");
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, ID_TRAY_EXIT, L"Exit");
+
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    // Without the foreground the menu would not close when the user clicks
+    // elsewhere.
+    SetForegroundWindow(hwnd());
+    const BOOL choice = TrackPopupMenu(menu, TPM_RETURNCMD, cursor.x, cursor.y, 0, hwnd(), nullptr);
+    if (choice == ID_TRAY_SELECT_PORT) {
+        ShowWindow(SW_SHOW);
+        SetForegroundWindow(hwnd());
+    } else if (choice == ID_TRAY_EXIT) {
+        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+    }
+    DestroyMenu(menu);
+    return 0;
+}
