@@ -22,6 +22,9 @@ for sanitizer in thread address; do
     fi
 done
 
+echo "== Windows program: cross-build, tests under Wine" >&2
+"$PELLORA_ROOT/scripts/test-windows.sh"
+
 echo "== tests" >&2
 pellora_build "$PELLORA_ROOT/build" -DPELLORA_WERROR=ON
 ctest --test-dir "$PELLORA_ROOT/build" -j "$jobs" --output-on-failure

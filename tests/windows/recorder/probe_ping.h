@@ -1,0 +1,12 @@
+// The ping a test posts to the test variant's window, with a number in wParam;
+// the window probe records "ping N" when the window thread takes it from its
+// queue. Posted messages are taken in order, and only by a running message
+// loop, so once "ping N" is recorded the window has finished initialising and
+// has handled everything posted to it before the ping.
+#pragma once
+
+#include <windows.h>
+
+inline UINT probePingMessage() {
+    return RegisterWindowMessageW(L"PelloraTestProbePing");
+}

@@ -1,0 +1,80 @@
+#include "window_probe.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "probe_ping.h"
+#include "record_log.h"
+
+namespace {
+
+HHOOK hook = nullptr;
+HHOOK pingHook = nullptr;
+
+std::string utf8(const wchar_t* text) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(bytes > 0 ? bytes - 1 : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+// "1:Select COM Port|-|2:Exit": id and text of each item, "-" for a separator.
+std::string describeMenu(HMENU menu) {
+    std::string out;
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) {
+            out += '|';
+        }
+        wchar_t text[128] = {};
+        MENUITEMINFOW item{};
+        item.cbSize = sizeof(item);
+        item.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
+        item.dwTypeData = text;
+        item.cch = static_cast<UINT>(std::size(text));
+        GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &item);
+        if ((item.fType & MFT_SEPARATOR) != 0) {
+            out += '-';
+        } else {
+            out += std::to_string(item.wID) + ':' + utf8(text);
+        }
+    }
+    return out;
+}
+
+LRESULT CALLBACK probe(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION) {
+        const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (message->message == WM_INITMENUPOPUP) {
+            recordEvent("menu " + describeMenu(reinterpret_cast<HMENU>(message->wParam)));
+        }
+    }
+    return CallNextHookEx(hook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK answerPing(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && message->message == probePingMessage()) {
+        recordEvent("ping " + std::to_string(message->wParam));
+    }
+    return CallNextHookEx(pingHook, code, wParam, lParam);
+}
+
+}  // namespace
+
+void installWindowProbe() {
+    hook = SetWindowsHookExW(WH_CALLWNDPROC, probe, nullptr, GetCurrentThreadId());
+    pingHook = SetWindowsHookExW(WH_GETMESSAGE, answerPing, nullptr, GetCurrentThreadId());
+}
+
+void removeWindowProbe() {
+    if (pingHook != nullptr) {
+        UnhookWindowsHookEx(pingHook);
+        pingHook = nullptr;
+    }
+    if (hook != nullptr) {
+        UnhookWindowsHookEx(hook);
+        hook = nullptr;
+    }
+}

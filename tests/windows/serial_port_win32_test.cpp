@@ -1,0 +1,129 @@
+// The Win32 serial back-end against a real line: a Linux pty that Wine maps as
+// a COM port, whose other end (the serial peer) reports the line settings as
+// Linux sees them and moves bytes in both directions.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <numeric>
+
+#include "relay/serial_port.h"
+#include "support/peer_link.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Reads from the port until n bytes came or five seconds passed.
+Bytes readFromPort(SerialPort& port, std::size_t n) {
+    Bytes got;
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    std::uint8_t buffer[4096];
+    while (got.size() < n && GetTickCount64() < deadline) {
+        const std::size_t count = port.readAvailable(buffer, sizeof(buffer));
+        got.insert(got.end(), buffer, buffer + count);
+        if (count == 0) {
+            Sleep(5);
+        }
+    }
+    return got;
+}
+
+// Discards whatever earlier tests left in the line, in both directions.
+void drainLine(SerialPort& port, PeerLink& peer) {
+    std::uint8_t buffer[4096];
+    while (port.readAvailable(buffer, sizeof(buffer)) > 0) {
+    }
+    peer.drain();
+}
+
+TEST(SerialPortWin32Names, BareNamesGoToTheWin32DeviceNamespace) {
+    EXPECT_EQ(SerialPort::devicePath("COM3"), "\\\\.\\COM3");
+    EXPECT_EQ(SerialPort::devicePath("COM12"), "\\\\.\\COM12");
+}
+
+TEST(SerialPortWin32, LinuxSideSeesTheKeyboardLineSettings) {
+    PeerLink peer;
+    SerialPort port;
+    ASSERT_TRUE(port.open(PeerLink::comPort())) << port.lastOpenError().message;
+    EXPECT_EQ(port.lastOpenError().code, 0);
+    EXPECT_EQ(peer.settings(),
+              "ispeed=2400 ospeed=2400 csize=8 parenb=0 cstopb=0 crtscts=0 ixon=0 ixoff=0 "
+              "istrip=0 icrnl=0 opost=0 icanon=0 echo=0 isig=0");
+}
+
+TEST(SerialPortWin32, EveryByteValueCrossesUnchangedBothWays) {
+    PeerLink peer;
+    SerialPort port;
+    ASSERT_TRUE(port.open(PeerLink::comPort()));
+    drainLine(port, peer);
+
+    Bytes all(256);
+    std::iota(all.begin(), all.end(), 0);
+    for (std::uint8_t b : all) {
+        ASSERT_TRUE(port.writeByte(b));
+    }
+    EXPECT_EQ(peer.read(all.size()), all);
+
+    peer.write(all);
+    EXPECT_EQ(readFromPort(port, all.size()), all);
+}
+
+TEST(SerialPortWin32, ReadWithNothingWaitingReturnsAtOnce) {
+    PeerLink peer;
+    SerialPort port;
+    ASSERT_TRUE(port.open(PeerLink::comPort()));
+    drainLine(port, peer);
+    // A read that blocked would never let this future become ready.
+    auto read = std::async(std::launch::async, [&] {
+        std::uint8_t buffer[16];
+        return port.readAvailable(buffer, sizeof(buffer));
+    });
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "readAvailable blocked on an idle line";
+    EXPECT_EQ(read.get(), 0u);
+    EXPECT_TRUE(port.isOpen()) << "an idle line is not a lost one";
+
+    // And what arrives afterwards is still read.
+    peer.write({0x41, 0x42});
+    EXPECT_EQ(readFromPort(port, 2), (Bytes{0x41, 0x42}));
+}
+
+TEST(SerialPortWin32, MissingPortFailsWithTheSystemsReasonAndStaysClosed) {
+    SerialPort port;
+    EXPECT_FALSE(port.open("COM199"));
+    EXPECT_FALSE(port.isOpen());
+    const SerialPort::OpenError error = port.lastOpenError();
+    EXPECT_EQ(error.code, ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(error.message.empty());
+    EXPECT_NE(error.message.back(), '\n');
+    EXPECT_FALSE(port.writeByte(0x41));
+    std::uint8_t buffer[16];
+    EXPECT_EQ(port.readAvailable(buffer, sizeof(buffer)), 0u);
+}
+
+TEST(SerialPortWin32, ReopeningReleasesTheFirstHandleAndCloseReleasesTheLine) {
+    PeerLink peer;
+    ASSERT_EQ(peer.openers(), 0) << "the line is held before the test";
+    SerialPort port;
+    ASSERT_TRUE(port.open(PeerLink::comPort()));
+    const int heldOnce = peer.openers();
+    ASSERT_GT(heldOnce, 0);
+    // Opening again closes the first handle before taking a new one.
+    ASSERT_TRUE(port.open(PeerLink::comPort())) << port.lastOpenError().message;
+    EXPECT_EQ(peer.openers(), heldOnce);
+    drainLine(port, peer);
+    ASSERT_TRUE(port.writeByte(0x5A));
+    EXPECT_EQ(peer.read(1), (Bytes{0x5A}));
+
+    port.close();
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(peer.openers(), 0);
+    EXPECT_FALSE(port.writeByte(0x41));
+    std::uint8_t buffer[16];
+    EXPECT_EQ(port.readAvailable(buffer, sizeof(buffer)), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+// The machine-wide single instance: a second start ends at once and leaves the
+// first alone; the guard goes with the process, however it ends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "desktop.h"
+#include "fake_ports.h"
+#include "tray_program.h"
+
+namespace {
+
+TEST(SingleInstance, SecondStartEndsAtOnceAndTheFirstCarriesOn) {
+    ASSERT_TRUE(setFakePorts({L"USB Serial Device (COM3)"}));
+    TrayProgram first(L"");
+    ASSERT_TRUE(first.waitReady());
+    ASSERT_TRUE(first.visible());
+    const auto firstEvents = first.events();
+
+    {
+        TrayProgram second(L" COM3");
+        ASSERT_TRUE(second.process().waitExit(10000)) << "the second instance kept running";
+        // It made no window object (nothing recorded) and left no window.
+        EXPECT_TRUE(second.events().empty());
+        EXPECT_TRUE(topWindows(second.process().id()).empty());
+    }
+
+    ASSERT_TRUE(first.settle());
+    EXPECT_TRUE(first.process().running());
+    EXPECT_TRUE(first.visible());
+    // Nothing but the test's own pings came in between.
+    auto later = first.events();
+    later.erase(std::remove_if(later.begin(), later.end(),
+                               [](const std::string& e) { return e.rfind("ping ", 0) == 0; }),
+                later.end());
+    auto before = firstEvents;
+    before.erase(std::remove_if(before.begin(), before.end(),
+                                [](const std::string& e) { return e.rfind("ping ", 0) == 0; }),
+                 before.end());
+    EXPECT_EQ(later, before) << "the running instance was disturbed";
+    PostMessageW(first.dialog(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(first.process().waitExit(10000));
+}
+
+TEST(SingleInstance, GuardIsFreeAgainAfterANormalEndAndAfterAKill) {
+    ASSERT_TRUE(setFakePorts({L"USB Serial Device (COM3)"}));
+    {
+        TrayProgram program(L"");
+        ASSERT_TRUE(program.waitReady());
+        PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
+        ASSERT_TRUE(program.process().waitExit(10000));
+    }
+    {
+        TrayProgram program(L"");
+        ASSERT_TRUE(program.waitReady()) << "no window after a normal end";
+        program.process().kill();
+    }
+    TrayProgram program(L"");
+    ASSERT_TRUE(program.waitReady()) << "no window after a killed instance";
+    PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(program.process().waitExit(10000));
+}
+
+}  // namespace

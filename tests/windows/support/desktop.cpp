@@ -1,0 +1,183 @@
+#include "desktop.h"
+
+#include <cstdio>
+
+bool waitUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!cond()) {
+        if (GetTickCount64() >= deadline) {
+            return cond();
+        }
+        Sleep(20);
+    }
+    return true;
+}
+
+namespace {
+
+struct Search {
+    DWORD processId;
+    std::wstring className;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collect(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId &&
+        (search->className.empty() || className(window) == search->className)) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> topWindows(DWORD processId, const std::wstring& windowClass) {
+    Search search{processId, windowClass, {}};
+    EnumWindows(collect, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND findWindow(DWORD processId, const std::wstring& windowClass, const std::wstring& caption) {
+    for (HWND window : topWindows(processId, windowClass)) {
+        if (windowText(window) == caption) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+std::wstring windowText(HWND window) {
+    wchar_t text[1024] = {};
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 5000, &copied);
+    return text;
+}
+
+std::wstring className(HWND window) {
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, static_cast<int>(std::size(name)));
+    return name;
+}
+
+std::vector<std::wstring> childTexts(HWND parent, const std::wstring& childClass) {
+    std::vector<std::wstring> texts;
+    for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (_wcsicmp(className(child).c_str(), childClass.c_str()) == 0) {
+            texts.push_back(windowText(child));
+        }
+    }
+    return texts;
+}
+
+std::vector<std::wstring> comboEntries(HWND combo) {
+    std::vector<std::wstring> entries;
+    const auto count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        const auto length = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+        SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                     reinterpret_cast<LPARAM>(text.data()));
+        text.resize(wcslen(text.c_str()));
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+std::wstring comboSelectionText(HWND combo) {
+    const auto sel = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    if (sel < 0) {
+        return L"";
+    }
+    const auto entries = comboEntries(combo);
+    return static_cast<std::size_t>(sel) < entries.size() ? entries[static_cast<std::size_t>(sel)]
+                                                          : L"";
+}
+
+void clickAt(POINT screen, bool rightButton) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3] = {};
+    for (auto& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = MulDiv(screen.x, 65535, width - 1);
+        input.mi.dy = MulDiv(screen.y, 65535, height - 1);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags =
+        MOUSEEVENTF_ABSOLUTE | (rightButton ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN);
+    inputs[2].mi.dwFlags =
+        MOUSEEVENTF_ABSOLUTE | (rightButton ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP);
+    SendInput(3, inputs, sizeof(INPUT));
+}
+
+void pressKey(WORD virtualKey) {
+    INPUT inputs[2] = {};
+    inputs[0].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = virtualKey;
+    inputs[1] = inputs[0];
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+HWND trayWindow() {
+    // Wine's X11 driver keeps the icons in a window of its own when the
+    // desktop has no system tray of its own, as under Xvfb.
+    return FindWindowW(L"__winex11_standalone_tray", nullptr);
+}
+
+POINT firstTrayIconCentre() {
+    const HWND tray = trayWindow();
+    RECT icon{};
+    const HWND first = FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr);
+    if (first == nullptr || !GetWindowRect(first, &icon)) {
+        return POINT{-1, -1};
+    }
+    return POINT{(icon.left + icon.right) / 2, (icon.top + icon.bottom) / 2};
+}
+
+bool saveScreenshot(const std::wstring& path) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != FALSE;
+        SelectObject(memory, old);
+        GdiFlush();
+        const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+        const DWORD imageSize = stride * static_cast<DWORD>(height);
+        BITMAPFILEHEADER file{};
+        file.bfType = 0x4D42;  // "BM"
+        file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+        file.bfSize = file.bfOffBits + imageSize;
+        info.bmiHeader.biSizeImage = imageSize;
+        FILE* out = ok ? _wfopen(path.c_str(), L"wb") : nullptr;
+        ok = out != nullptr;
+        if (ok) {
+            ok = std::fwrite(&file, sizeof(file), 1, out) == 1 &&
+                 std::fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out) == 1 &&
+                 std::fwrite(bits, imageSize, 1, out) == 1;
+            ok = std::fclose(out) == 0 && ok;
+        }
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}

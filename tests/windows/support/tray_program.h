@@ -1,0 +1,71 @@
+// One run of the tray program under test, seen from outside: started with a
+// command line, its port-selection window and list found, its recorded events
+// (see recorder/record_log.h) read back, and its tray menu driven with the
+// mouse and keyboard through Wine's system tray.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+
+constexpr const wchar_t* kDialogCaption = L"Select X68000 Z Keyboard virtual com port";
+constexpr const wchar_t* kDialogClass = L"#32770";
+
+class TrayProgram {
+public:
+    // Starts exe (the test variant unless told otherwise) with commandTail.
+    explicit TrayProgram(const std::wstring& commandTail,
+                         const std::map<std::wstring, std::wstring>& environment = {},
+                         const std::wstring& exe = variantExe());
+    ~TrayProgram();
+
+    static std::wstring variantExe();
+    static std::wstring realExe();
+
+    ChildProcess& process() { return *child; }
+
+    // Waits for the port-selection window and for the end of its
+    // initialisation, including whatever the program posted to itself then.
+    // False when either does not come.
+    bool waitReady();
+    // Returns once the window has finished its initialisation and handled
+    // everything posted to it so far (see recorder/probe_ping.h).
+    bool settle();
+    HWND dialog() const { return dialogWindow; }
+    HWND portList() const;
+    bool visible() const;
+
+    // The recorded events, each without its trailing newline ("ping" answers included).
+    std::vector<std::string> events() const;
+    // All events, one a line, for failure messages.
+    std::string eventsText() const;
+    // Waits until an event equal to `event` has been recorded.
+    bool waitEvent(const std::string& event, DWORD timeoutMs = 10000) const;
+
+    // Right-clicks the tray icon and waits until the menu is open.
+    bool openTrayMenu();
+    // With the menu open: picks its first item ("Select COM Port") or its last ("Exit").
+    void chooseFirstMenuItem();
+    void chooseLastMenuItem();
+
+    // Selects the list entry with exactly this text; false when there is none.
+    bool selectEntry(const std::wstring& text);
+    // Clicks a button of the window (IDOK, IDCANCEL) as the user would; returns
+    // once the window has handled the click.
+    void clickButton(int id);
+
+    // A message box of this program, with its caption and message, or nullptr.
+    HWND findMessageBox(const std::wstring& caption) const;
+    static std::wstring messageText(HWND box);
+
+private:
+    std::wstring log;
+    std::unique_ptr<ChildProcess> child;
+    HWND dialogWindow = nullptr;
+    int pings = 0;
+};

@@ -1,0 +1,225 @@
+// The tray program's window, tray menu and relay calls, driven from outside like
+// a user would, on the test variant whose KeyRelay records its calls.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "desktop.h"
+#include "fake_ports.h"
+#include "test_paths.h"
+#include "tray_program.h"
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+const std::wstring kCom3 = L"COM3 - USB Serial Device";
+const std::wstring kCom10 = L"COM10 - Modem";
+const std::string kMenu = "menu 1:Select COM Port|-|2:Exit tray=1";
+
+// The relay calls among the events, in order (menus and pings left out).
+Events relayCalls(const Events& all) {
+    Events calls;
+    for (const auto& e : all) {
+        if (e.rfind("menu ", 0) != 0 && e.rfind("ping ", 0) != 0) {
+            calls.push_back(e);
+        }
+    }
+    return calls;
+}
+
+std::size_t countOf(const Events& all, const std::string& event) {
+    return static_cast<std::size_t>(std::count(all.begin(), all.end(), event));
+}
+
+std::string screenshotPath(const char* name) {
+    return std::string(PELLORA_SCREENSHOT_DIR) + "/" + name;
+}
+
+class TrayProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(setFakePorts({L"USB Serial Device (COM3)", L"Modem (COM10)",
+                                  L"Bluetooth Link (COM2)", L"Printer Port (LPT1)"}));
+    }
+
+    // Ends the program through the tray menu's "Exit" and waits for the end.
+    static void exitThroughTray(TrayProgram& program) {
+        ASSERT_TRUE(program.openTrayMenu()) << program.eventsText();
+        program.chooseLastMenuItem();
+        ASSERT_TRUE(program.process().waitExit(10000)) << "Exit did not end the program";
+    }
+
+    // Shows the window again through the tray menu's "Select COM Port".
+    static void showThroughTray(TrayProgram& program) {
+        ASSERT_TRUE(program.openTrayMenu()) << program.eventsText();
+        program.chooseFirstMenuItem();
+        ASSERT_TRUE(waitUntil([&] { return program.visible(); })) << "the window did not show";
+    }
+
+    // Presses a button of the shown window; it must hide the window.
+    static void pressAndSeeHidden(TrayProgram& program, int button) {
+        ASSERT_TRUE(program.visible());
+        program.clickButton(button);
+        EXPECT_FALSE(program.visible());
+    }
+
+    static void closeAndWait(TrayProgram& program) {
+        PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
+        ASSERT_TRUE(program.process().waitExit(10000)) << "WM_CLOSE did not end the program";
+    }
+};
+
+TEST_F(TrayProgramTest, PortOnCommandLineStartsHiddenAndExitStopsBeforeRemovingTheIcon) {
+    TrayProgram program(L"  com3 ");
+    ASSERT_TRUE(program.waitReady());
+    EXPECT_FALSE(program.visible());
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+    // The icon is in the tray before the keyboard is opened.
+    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM3 tray=1"}));
+
+    exitThroughTray(program);
+    const Events all = program.events();
+    EXPECT_EQ(countOf(all, kMenu), 1u) << program.eventsText();
+    // stop while the icon is still there, closeKeyboard after it has gone.
+    EXPECT_EQ(relayCalls(all), (Events{"openKeyboard tray=1", "start COM3 tray=1", "stop tray=1",
+                                       "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, PortNotListedStartsNothingButStillHides) {
+    // An unlisted port, a port followed by more words, and COM alone.
+    for (const wchar_t* tail : {L" COM9", L" COM3 COM2", L" COM"}) {
+        SCOPED_TRACE(testing::Message() << "command line tail: \"" << tail << "\"");
+        TrayProgram program(tail);
+        ASSERT_TRUE(program.waitReady());
+        EXPECT_FALSE(program.visible());
+        EXPECT_EQ(comboSelectionText(program.portList()), L"(None)");
+        closeAndWait(program);
+        EXPECT_EQ(relayCalls(program.events()),
+                  (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
+    }
+}
+
+TEST_F(TrayProgramTest, WithoutPortTheWindowIsShownWithNoneSelected) {
+    // No command line, a quoted port, and one behind a slash all count as no port.
+    for (const wchar_t* tail : {L"", L" \"COM3\"", L" /COM3"}) {
+        SCOPED_TRACE(testing::Message() << "command line tail: \"" << tail << "\"");
+        TrayProgram program(tail);
+        ASSERT_TRUE(program.waitReady());
+        EXPECT_TRUE(program.visible());
+        EXPECT_EQ(comboSelectionText(program.portList()), L"(None)");
+        closeAndWait(program);
+        EXPECT_EQ(relayCalls(program.events()),
+                  (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
+    }
+}
+
+TEST_F(TrayProgramTest, TrayMenuOpensOnRightClickOnlyAndDismissingItDoesNothing) {
+    TrayProgram program(L"");
+    ASSERT_TRUE(program.waitReady());
+    ASSERT_TRUE(program.visible());
+    ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("window.bmp"))));
+    pressAndSeeHidden(program, IDCANCEL);
+
+    // A left click on the icon opens nothing; the right click that follows
+    // opens the menu exactly once.
+    clickAt(firstTrayIconCentre(), false);
+    ASSERT_TRUE(program.openTrayMenu()) << program.eventsText();
+    EXPECT_EQ(countOf(program.events(), kMenu), 1u) << program.eventsText();
+    ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("tray-menu.bmp"))));
+    pressKey(VK_ESCAPE);
+    ASSERT_TRUE(waitUntil([&] {
+        return topWindows(program.process().id(), L"#32768").empty() ||
+               !IsWindowVisible(topWindows(program.process().id(), L"#32768")[0]);
+    }));
+    ASSERT_TRUE(program.settle());
+    EXPECT_FALSE(program.visible()) << "dismissing the menu showed the window";
+
+    showThroughTray(program);
+    EXPECT_EQ(countOf(program.events(), kMenu), 2u) << program.eventsText();
+    closeAndWait(program);
+    EXPECT_EQ(relayCalls(program.events()),
+              (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, OkStartsSwitchesAndStopsOnlyOnChange) {
+    TrayProgram program(L"");
+    ASSERT_TRUE(program.waitReady());
+
+    pressAndSeeHidden(program, IDOK);  // (None) while nothing runs: only hides
+    showThroughTray(program);
+    ASSERT_TRUE(program.selectEntry(kCom3));
+    pressAndSeeHidden(program, IDOK);  // start COM3
+    showThroughTray(program);
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3) << "the list forgot the choice";
+    pressAndSeeHidden(program, IDOK);  // the same port again: no restart
+    showThroughTray(program);
+    ASSERT_TRUE(program.selectEntry(kCom10));
+    pressAndSeeHidden(program, IDOK);  // switch to COM10
+    showThroughTray(program);
+    ASSERT_TRUE(program.selectEntry(L"(None)"));
+    pressAndSeeHidden(program, IDOK);  // stop
+    showThroughTray(program);
+    pressAndSeeHidden(program, IDOK);  // (None) again: nothing
+    showThroughTray(program);
+    ASSERT_TRUE(program.selectEntry(kCom10));
+    pressAndSeeHidden(program, IDOK);  // the port stopped before starts again
+
+    closeAndWait(program);
+    EXPECT_EQ(relayCalls(program.events()),
+              (Events{"openKeyboard tray=1", "start COM3 tray=1", "start COM10 tray=1",
+                      "stop tray=1", "start COM10 tray=1", "stop tray=1", "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, CancelAndEscapeOnlyHideAndKeepTheUsersSelection) {
+    TrayProgram program(L" COM2");
+    ASSERT_TRUE(program.waitReady());
+    EXPECT_FALSE(program.visible());
+    showThroughTray(program);
+
+    ASSERT_TRUE(program.selectEntry(kCom3));
+    pressAndSeeHidden(program, IDCANCEL);
+    showThroughTray(program);
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+
+    // Escape reaches the same handler through the dialog manager.
+    pressKey(VK_ESCAPE);
+    ASSERT_TRUE(waitUntil([&] { return !program.visible(); })) << "Escape did not hide";
+
+    closeAndWait(program);
+    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM2 tray=1",
+                                                    "stop tray=1", "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, NoComPortIsReportedAndEndsTheProgram) {
+    ASSERT_TRUE(setFakePorts({L"Printer Port (LPT1)", L"Odd Device (com4)"}));
+    TrayProgram program(L" COM3");
+    HWND box = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(L"Pellora")) != nullptr; }));
+    EXPECT_EQ(TrayProgram::messageText(box), L"COM port not found.");
+    SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(program.process().waitExit(10000));
+    EXPECT_EQ(relayCalls(program.events()),
+              (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, MissingKeyboardIsReportedUnderTheExecutablesName) {
+    // A renamed copy: the caption follows the executable's name.
+    const std::wstring renamed = tempFile(L"renamed") + L".exe";
+    ASSERT_TRUE(CopyFileW(TrayProgram::variantExe().c_str(), renamed.c_str(), FALSE));
+    const auto slash = renamed.find_last_of(L'\\');
+    const std::wstring title = renamed.substr(slash + 1, renamed.size() - slash - 1 - 4);
+    {
+        TrayProgram program(L" COM3", {{L"PELLORA_TEST_KEYBOARD", L"absent"}}, renamed);
+        HWND box = nullptr;
+        ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(title)) != nullptr; }));
+        EXPECT_EQ(TrayProgram::messageText(box), L"Failed to initialize the X68000 Z keyboard.");
+        SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+        ASSERT_TRUE(program.process().waitExit(10000));
+        EXPECT_EQ(relayCalls(program.events()),
+                  (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
+    }
+    DeleteFileW(renamed.c_str());
+}
+
+}  // namespace
