@@ -176,6 +176,12 @@ struct EmulatedKeyboard::State {
         int status = 0;
         int actualLength = 0;
         std::uint64_t finishOrder = 0;
+        int bufferLength = 0;
+        // The report that completed it, copied into the client's buffer only
+        // when the URB is reaped (UMockdevIoctlData is touched only from the
+        // ioctl handler).
+        std::vector<std::uint8_t> report;
+        std::chrono::steady_clock::time_point queuedAt, completedAt;
     };
 
     struct QueuedReport {
@@ -238,6 +244,60 @@ struct EmulatedKeyboard::State {
         u.status = status;
         u.actualLength = actualLength;
         u.finishOrder = ++finishCount;
+    }
+
+    // The device sends a report: as in the kernel, it completes the URB in
+    // flight at once, whether or not anybody reaps it yet, so a cancel that
+    // comes later finds nothing to cancel.
+    void complete(Urb& u, QueuedReport report) {
+        const int length = std::min<int>(u.bufferLength, static_cast<int>(report.bytes.size()));
+        const bool overflow = length < static_cast<int>(report.bytes.size());
+        u.report = std::move(report.bytes);
+        u.report.resize(static_cast<std::size_t>(length));
+        u.queuedAt = report.queuedAt;
+        u.completedAt = std::chrono::steady_clock::now();
+        finish(u, overflow ? -EOVERFLOW : 0, length);
+    }
+
+    // Completes the oldest interrupt URB in flight on endpoint with the oldest
+    // report queued there, while there are both.
+    void completeQueued(std::uint8_t endpoint) {
+        auto queue = reports.find(endpoint);
+        if (queue == reports.end()) {
+            return;
+        }
+        for (Urb& u : urbs) {
+            if (queue->second.empty()) {
+                break;
+            }
+            if (u.endpoint == endpoint && u.phase == Phase::InFlight && !clientGone(u.client)) {
+                complete(u, std::move(queue->second.front()));
+                queue->second.pop_front();
+            }
+        }
+    }
+
+    bool clientGone(UMockdevIoctlClient* client) const {
+        for (const ClientInfo& info : clients) {
+            if (info.client == client) {
+                return info.gone || info.closed;
+            }
+        }
+        return false;
+    }
+
+    // Reports on endpoint not yet reaped: queued, or completing an URB that
+    // nobody has reaped yet.
+    std::size_t undelivered(std::uint8_t endpoint) const {
+        auto queue = reports.find(endpoint);
+        std::size_t n = queue == reports.end() ? 0 : queue->second.size();
+        for (const Urb& u : urbs) {
+            if (u.endpoint == endpoint && u.phase == Phase::Finished &&
+                u.completedAt.time_since_epoch().count() != 0) {
+                ++n;
+            }
+        }
+        return n;
     }
 
     bool anyClaim(int iface) const { return owners[iface] != nullptr; }
@@ -599,7 +659,11 @@ struct EmulatedKeyboard::State {
             return dropUrb(error);
         }
         ++submitCount[u.endpoint];
+        u.bufferLength = fields.buffer_length;
         urbs.push_back(u);
+        if (!control) {
+            completeQueued(u.endpoint);
+        }
         touch();
         return 0;
     }
@@ -664,8 +728,7 @@ struct EmulatedKeyboard::State {
         return EINVAL;  // not in flight: finished and waiting to be reaped, or unknown
     }
 
-    // Picks the URB this reap hands back: the first one finished, else the
-    // oldest interrupt URB in flight on an endpoint with a report queued.
+    // Picks the URB this reap hands back: the first one finished.
     std::list<Urb>::iterator nextToReap(UMockdevIoctlClient* client) {
         auto best = urbs.end();
         for (auto it = urbs.begin(); it != urbs.end(); ++it) {
@@ -674,31 +737,7 @@ struct EmulatedKeyboard::State {
                 best = it;
             }
         }
-        if (best != urbs.end()) {
-            return best;
-        }
-        for (auto it = urbs.begin(); it != urbs.end(); ++it) {
-            if (it->client != client || it->phase != Phase::InFlight ||
-                it->endpoint == kControlEndpoint) {
-                continue;
-            }
-            auto queue = reports.find(it->endpoint);
-            if (queue == reports.end() || queue->second.empty()) {
-                continue;
-            }
-            QueuedReport report = std::move(queue->second.front());
-            queue->second.pop_front();
-            const int room = it->buffer == nullptr ? 0 : it->buffer->data_len;
-            const int length = std::min<int>(room, static_cast<int>(report.bytes.size()));
-            if (length > 0) {
-                std::memcpy(it->buffer->data, report.bytes.data(), length);
-            }
-            finish(*it, length < static_cast<int>(report.bytes.size()) ? -EOVERFLOW : 0, length);
-            delivered.push_back({it->endpoint, report.bytes.size(), report.queuedAt,
-                                 std::chrono::steady_clock::now()});
-            return it;
-        }
-        return urbs.end();
+        return best;
     }
 
     int reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool gone) {
@@ -709,6 +748,13 @@ struct EmulatedKeyboard::State {
         UMockdevIoctlData* pointer = resolveArg(arg, sizeof(void*));
         if (pointer == nullptr) {
             return EFAULT;
+        }
+        if (!it->report.empty() && it->buffer != nullptr) {
+            std::memcpy(it->buffer->data, it->report.data(), it->report.size());
+        }
+        if (it->endpoint != kControlEndpoint && it->completedAt.time_since_epoch().count() != 0) {
+            delivered.push_back({it->endpoint, static_cast<std::size_t>(it->actualLength),
+                                 it->queuedAt, it->completedAt, std::chrono::steady_clock::now()});
         }
         auto* fields = reinterpret_cast<usbdevfs_urb*>(it->urb->data);
         fields->status = it->status;
@@ -920,13 +966,13 @@ void EmulatedKeyboard::sendReport(std::uint8_t endpoint, std::vector<std::uint8_
         return;
     }
     state->reports[endpoint].push_back({std::move(bytes), std::chrono::steady_clock::now()});
+    state->completeQueued(endpoint);
     state->touch();
 }
 
 std::size_t EmulatedKeyboard::pendingReports(std::uint8_t endpoint) const {
     std::lock_guard lock(state->mutex);
-    auto it = state->reports.find(endpoint);
-    return it == state->reports.end() ? 0 : it->second.size();
+    return state->undelivered(endpoint);
 }
 
 void EmulatedKeyboard::setControlOutcome(ControlOutcome outcome) {
@@ -1070,8 +1116,8 @@ bool EmulatedKeyboard::waitForDelivered(std::chrono::milliseconds timeout) const
     return waitFor(
         [&] {
             std::lock_guard lock(state->mutex);
-            return std::all_of(state->reports.begin(), state->reports.end(),
-                               [](const auto& queue) { return queue.second.empty(); });
+            return state->undelivered(kBootEndpoint) == 0 &&
+                   state->undelivered(kBitmapEndpoint) == 0;
         },
         timeout);
 }

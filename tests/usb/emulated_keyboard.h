@@ -34,7 +34,10 @@
 //   GETDRIVER answers "usbhid", "usbfs" (claimed) or ENODATA (none).
 // - An interrupt URB on 0x81/0x82 stays in flight until a report queued with
 //   sendReport() completes it (status 0, actual_length = the report's length,
-//   or the URB's length with -EOVERFLOW when the report is longer).
+//   or the URB's length with -EOVERFLOW when the report is longer). As in the
+//   kernel, the report completes the URB the moment both exist, not when it is
+//   reaped: a report that arrives while nobody handles libusb events makes a
+//   later cancel of that transfer find nothing to cancel.
 // - Every control URB is recorded, then ends as setControlOutcome() says.
 // - DISCARDURB on an URB in flight gives it back with status -ENOENT (the
 //   kernel's usb_kill_urb); libusb then reports LIBUSB_TRANSFER_CANCELLED. On an
@@ -141,7 +144,8 @@ public:
     // submitted; reports on one endpoint are handed out in order. Any length
     // is allowed (a 7-byte boot report arrives as 7 bytes).
     void sendReport(std::uint8_t endpoint, std::vector<std::uint8_t> bytes);
-    // Reports queued on endpoint and not yet handed to libusb.
+    // Reports on endpoint not yet handed to libusb: queued, or completing an
+    // URB that has not been reaped.
     std::size_t pendingReports(std::uint8_t endpoint) const;
 
     // --- Control transfers ------------------------------------------------
@@ -179,7 +183,7 @@ public:
     bool claimed(int iface) const;    // held by an open node now
     int submits(std::uint8_t endpoint) const;    // SUBMITURB calls that succeeded
     int discards(std::uint8_t endpoint) const;   // DISCARDURB calls that found an URB in flight
-    bool inFlight(std::uint8_t endpoint) const;  // an URB submitted and not yet finished
+    bool inFlight(std::uint8_t endpoint) const;  // an URB submitted and not yet reaped
     int opens() const;                           // times the device node was opened
     int closes() const;                          // times an opened device node was closed
     // Every ioctl, endpoint or state this emulator did not expect, described
@@ -190,8 +194,9 @@ public:
     struct Delivery {
         std::uint8_t endpoint = 0;
         std::size_t length = 0;
-        std::chrono::steady_clock::time_point queuedAt;  // sendReport() called
-        std::chrono::steady_clock::time_point reapedAt;  // REAPURBNDELAY returned it
+        std::chrono::steady_clock::time_point queuedAt;     // sendReport() called
+        std::chrono::steady_clock::time_point completedAt;  // it completed an URB in flight
+        std::chrono::steady_clock::time_point reapedAt;     // REAPURBNDELAY returned it
     };
     std::vector<Delivery> deliveries() const;
 

@@ -597,6 +597,23 @@ TEST_F(Cancel, CancellingAFinishedTransferIsNotFound) {
 
 using Unplug = UsbTest;
 
+TEST_F(Reports, ReportArrivingBeforeACancelWinsOverIt) {
+    start();
+    libusb_device_handle* h = openAndClaim();
+    ASSERT_NE(h, nullptr);
+    Reader boot(h, kBoot, 8);
+    ASSERT_EQ(boot.submit(), LIBUSB_SUCCESS);
+    // Completed by the device while nobody handled events: too late to cancel.
+    keyboard->sendReport(kBoot, Bytes{0, 0, 0x04, 0, 0, 0, 0, 0});
+    EXPECT_EQ(keyboard->pendingReports(kBoot), 1u);
+    EXPECT_EQ(boot.cancel(), LIBUSB_ERROR_NOT_FOUND);
+    ASSERT_TRUE(boot.waitDone());
+    EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_COMPLETED);
+    EXPECT_EQ(boot.received(), (Bytes{0, 0, 0x04, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(keyboard->discards(kBoot), 0);
+    EXPECT_EQ(keyboard->pendingReports(kBoot), 0u);
+}
+
 TEST_F(Unplug, TransfersInFlightEndWithNoDevice) {
     start();
     libusb_device_handle* h = openAndClaim();
@@ -605,14 +622,19 @@ TEST_F(Unplug, TransfersInFlightEndWithNoDevice) {
     Reader bitmap(h, kBitmap, 16);
     ASSERT_EQ(boot.submit(), LIBUSB_SUCCESS);
     ASSERT_EQ(bitmap.submit(), LIBUSB_SUCCESS);
-    keyboard->sendReport(kBoot, Bytes(8, 0));  // queued reports are lost with the device
+    // The first report completes the boot transfer before the unplug, so it
+    // is still delivered; the second finds no transfer and is lost.
+    keyboard->sendReport(kBoot, Bytes(8, 0));
+    keyboard->sendReport(kBoot, Bytes(8, 1));
     keyboard->unplug();
     EXPECT_FALSE(keyboard->pluggedIn());
     ASSERT_TRUE(boot.waitDone());
     ASSERT_TRUE(bitmap.waitDone());
-    EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_NO_DEVICE);
+    EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_COMPLETED);
+    EXPECT_EQ(boot.received(), Bytes(8, 0));
     EXPECT_EQ(bitmap.status(), LIBUSB_TRANSFER_NO_DEVICE);
-    EXPECT_EQ(keyboard->deliveries().size(), 0u);
+    EXPECT_EQ(keyboard->deliveries().size(), 1u);
+    EXPECT_EQ(keyboard->pendingReports(kBoot), 0u);
 
     // Everything after the unplug meets a missing device.
     EXPECT_EQ(boot.submit(), LIBUSB_ERROR_NO_DEVICE);
