@@ -884,6 +884,10 @@ void EmulatedKeyboard::tearDown() {
     instanceExists = false;
 }
 
+void EmulatedKeyboard::addDevice(const std::string& record) {
+    addFromString(state->testbed, record);
+}
+
 void EmulatedKeyboard::plugIn() {
     State& s = *state;
     std::string node;

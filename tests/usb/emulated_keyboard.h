@@ -138,6 +138,13 @@ public:
     // "/dev/bus/usb/001/002".
     std::string devicePath() const;
 
+    // Adds another device to the testbed's sysfs (and /dev, with an N: line),
+    // written in umockdev's record format ("P: /devices/...", "E: KEY=value",
+    // "A: attribute=value", "L: link=target"), parents before children. For
+    // tests of code that walks sysfs, such as a serial port lister. Throws
+    // std::runtime_error when umockdev rejects the record.
+    void addDevice(const std::string& record);
+
     // --- Keyboard to host -------------------------------------------------
     // Queues a report on 0x81 or 0x82 (else throws std::invalid_argument). It
     // completes the oldest URB in flight on that endpoint, or the next one
