@@ -38,16 +38,27 @@ ChildProcess::ChildProcess(const std::wstring& exe, const std::wstring& commandT
     std::vector<wchar_t> env = environmentBlock(environment);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    // Suspended until it is in the job, so it can start nothing outside it.
     if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &startup, &info)) {
-        throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
+                        CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, env.data(), nullptr,
+                        &startup, &info)) {
+        const DWORD error = GetLastError();
+        CloseHandle(job);
+        throw std::runtime_error("CreateProcessW failed: " + std::to_string(error));
     }
+    AssignProcessToJobObject(job, info.hProcess);
+    ResumeThread(info.hThread);
 }
 
 ChildProcess::~ChildProcess() {
     kill();
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
+    CloseHandle(job);
 }
 
 bool ChildProcess::running() const {

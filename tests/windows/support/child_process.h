@@ -1,5 +1,8 @@
 // A program started by a test, with extra environment variables, and ended by
-// the test if it is still running when the object goes.
+// the test if it is still running when the object goes. It runs in a job that
+// ends it with the test program too, so a test that crashes leaves no program
+// behind to hold the single-instance guard (or the test's output) for the
+// tests after it.
 #pragma once
 
 #include <windows.h>
@@ -29,4 +32,5 @@ public:
 
 private:
     PROCESS_INFORMATION info{};
+    HANDLE job = nullptr;
 };
