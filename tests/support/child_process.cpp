@@ -72,14 +72,14 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     envp.push_back(nullptr);
 
     const int failed =
-        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        posix_spawn(&childPid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     outFd = outPipe[0];
     errFd = errPipe[0];
     if (failed != 0) {
-        pid = -1;
+        childPid = -1;
         closeFd(outFd);
         closeFd(errFd);
         throw std::runtime_error("cannot start " + program + ": " + std::strerror(failed));
@@ -87,10 +87,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid > 0 && !exitStatus) {
-        ::kill(pid, SIGKILL);
+    if (childPid > 0 && !exitStatus) {
+        ::kill(childPid, SIGKILL);
         int status = 0;
-        waitpid(pid, &status, 0);
+        waitpid(childPid, &status, 0);
     }
     closeFd(outFd);
     closeFd(errFd);
@@ -140,8 +140,8 @@ bool ChildProcess::waitForErrLine(const std::string& text, std::chrono::millisec
 }
 
 void ChildProcess::signal(int sig) {
-    if (pid > 0 && !exitStatus) {
-        ::kill(pid, sig);
+    if (childPid > 0 && !exitStatus) {
+        ::kill(childPid, sig);
     }
 }
 
@@ -149,8 +149,8 @@ std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!exitStatus) {
         int status = 0;
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
+        const pid_t done = waitpid(childPid, &status, WNOHANG);
+        if (done == childPid) {
             exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
             break;
         }

@@ -29,6 +29,7 @@ public:
                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     void signal(int sig);
+    pid_t pid() const { return childPid; }
 
     // The exit status once the child has exited (-signal when a signal ended
     // it); nothing if it still runs after the time-out.
@@ -43,7 +44,7 @@ private:
     // Reads whatever the pipes hold, waiting at most until deadline for some.
     void pump(std::chrono::steady_clock::time_point deadline);
 
-    pid_t pid = -1;
+    pid_t childPid = -1;
     int outFd = -1;
     int errFd = -1;
     std::optional<int> exitStatus;

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds and runs the relay's benchmark: an emulated keyboard, a pty as the
+# X68000, the relay in process and the real pellora program; prints one table.
+#   scripts/run-bench.sh            full run (about a minute)
+#   scripts/run-bench.sh --quick    a short run to see that it works
+# Run it on a quiet machine: the figures are the machine's as much as ours.
+set -euo pipefail
+PELLORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$PELLORA_ROOT/scripts/setup.sh"
+
+pellora_setup test
+dir="$PELLORA_ROOT/build-bench"
+cmake -S "$PELLORA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DPELLORA_TESTS=ON >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target pellora_bench >/dev/null
+exec "$dir/bench/pellora_bench" "$dir/src/pellora" "$@"
