@@ -40,18 +40,25 @@ install_missing() {
 }
 
 # Debian ships no libusb for mingw: its source package is built instead, which
-# needs a deb-src entry. One is added in a file of its own, with the URIs and
-# key of the system's bookworm entry, unless some deb-src entry already exists.
+# needs a deb-src entry. On Debian one is added in a file of its own, with the
+# URIs and key of the system's own entry, unless some deb-src entry exists.
 ensure_deb_src() {
     if grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
         return 0
     fi
+    local id="" codename=""
+    id=$(. /etc/os-release && echo "${ID:-}")
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    if [ "$id" != debian ] || [ -z "$codename" ]; then
+        echo "No deb-src entry: enable source packages in your apt sources and retry" >&2
+        return 1
+    fi
     local list=/etc/apt/sources.list.d/pellora-deb-src.sources
     echo "Adding $list for Debian source packages" >&2
-    as_root tee "$list" >/dev/null <<'SOURCES'
+    as_root tee "$list" >/dev/null <<SOURCES
 Types: deb-src
 URIs: http://deb.debian.org/debian
-Suites: bookworm
+Suites: $codename
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
