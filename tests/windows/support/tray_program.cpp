@@ -23,6 +23,10 @@ TrayProgram::~TrayProgram() {
     DeleteFileW(log.c_str());
 }
 
+bool TrayProgram::waitForEmptyTray() {
+    return waitUntil([] { return firstTrayIconCentre().x < 0; });
+}
+
 std::wstring TrayProgram::variantExe() {
     return windowsPath(PELLORA_VARIANT_EXE);
 }

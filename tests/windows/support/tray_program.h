@@ -24,6 +24,11 @@ public:
                          const std::wstring& exe = variantExe());
     ~TrayProgram();
 
+    // Waits until Wine's tray holds no icon. Wine may still be taking down the
+    // icon of a program that just ended, and an icon added meanwhile can be
+    // lost with it: tests start a program again only once the tray is empty.
+    static bool waitForEmptyTray();
+
     static std::wstring variantExe();
     static std::wstring realExe();
 
