@@ -1,0 +1,166 @@
+// Soak: random typing on both endpoints at about 30 key changes a second, from
+// the emulated keyboard through real libusb and the worker to a real pty, for
+// PELLORA_SOAK_SECONDS (default 20) per test. The host must receive exactly the
+// bytes the typing calls for: none lost, doubled or out of order, and, when the
+// clock runs, auto-repeats only of the key that may repeat at that point. The
+// resident memory must not grow once warmed up.
+//
+// Each change is one report, sent once the previous one was handed to libusb,
+// so the order across the two endpoints is fixed. Typing is paced to the rate
+// by sleeping: the rate is what is under test here, not a wait for an event.
+// Reproduce a run with PELLORA_SOAK_SEED (each run prints its seed).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <thread>
+
+#include "host_line.h"
+#include "process_probe.h"
+#include "relay/key_relay.h"
+#include "support/manual_clock.h"
+#include "support/pty_pair.h"
+#include "typing_model.h"
+#include "usb/emulated_keyboard.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define PELLORA_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define PELLORA_SANITIZED 1
+#endif
+#endif
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+constexpr auto kChangeEvery = std::chrono::milliseconds(33);
+constexpr auto kWarmUp = std::chrono::seconds(2);
+// Growth of the resident set allowed from the end of the warm-up to the end of
+// the run, in the plain build. Sanitizer runtimes keep freed memory on purpose
+// (ASan's quarantine), so there the figures are printed but not judged.
+constexpr std::size_t kRssGrowthKiB = 1024;
+
+long fromEnv(const char* name, long fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::strtol(value, nullptr, 10) : fallback;
+}
+
+// Members go in reverse: the relay (and with it libusb) before the emulated keyboard.
+class Soak : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(relay.openKeyboard());
+        relay.start(pty.portPath());
+        ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
+    }
+    void TearDown() override {
+        relay.stop();
+        relay.closeKeyboard();
+        EXPECT_TRUE(kb.unexpectedIoctls().empty())
+            << ::testing::PrintToString(kb.unexpectedIoctls());
+    }
+
+    // Host command bytes, then an LED command whose report proves they were taken.
+    void hostSends(Bytes commands) {
+        commands.push_back(0xFE);  // LED 0 lit: a change from the start
+        pty.write(commands);
+        ASSERT_TRUE(kb.waitForControlRequests(1));
+    }
+
+    // Sends one change and returns once the worker has written its byte: the
+    // report was reaped, and then the pass that decoded it read the clock, which
+    // it does after taking the key queue. The clock moves only after that.
+    void send(const KeyChange& change) {
+        kb.sendReport(change.endpoint, change.report);
+        ASSERT_TRUE(kb.waitForDelivered());
+        ASSERT_TRUE(clock.waitPasses(1));
+    }
+
+    // Types for the soak's time; with clockJumps, the relay's clock moves on with
+    // each change and now and then leaps far enough for the held key to repeat.
+    void type(bool clockJumps) {
+        const auto seconds = std::chrono::seconds(fromEnv("PELLORA_SOAK_SECONDS", 20));
+        const auto seed = static_cast<std::uint32_t>(
+            fromEnv("PELLORA_SOAK_SEED", static_cast<long>(std::random_device{}() & 0x7FFFFFFF)));
+        std::printf("soak seed %u (PELLORA_SOAK_SEED to repeat)\n", seed);
+        RandomTyping typing(seed);
+        std::mt19937 jumps(seed);
+        Bytes expected, received;
+        std::size_t warmKiB = 0;
+
+        const auto start = Clock::now();
+        auto due = start;
+        while (Clock::now() - start < seconds) {
+            const KeyChange change = typing.next();
+            expected.push_back(change.scanCode);
+            send(change);
+            if (HasFatalFailure()) {
+                return;
+            }
+            // Time passes between changes, so the worker's passes see it before
+            // the next change restarts or moves the repeat.
+            if (clockJumps) {
+                const bool leap = jumps() % 10 == 0;
+                clock.set(clock.get() + (leap ? 200 + jumps() % 400 : jumps() % 40));
+            }
+            readReady(pty, received);
+            if (warmKiB == 0 && Clock::now() - start >= kWarmUp) {
+                warmKiB = residentKiB();
+            }
+            due += kChangeEvery;
+            std::this_thread::sleep_until(due);
+        }
+        for (const KeyChange& change : typing.releaseAll()) {
+            expected.push_back(change.scanCode);
+            send(change);
+        }
+        // The marker key, pressed and let go: its break ends the stream.
+        kb.sendReport(EmulatedKeyboard::kBootEndpoint,
+                      {0, 0, RandomTyping::kMarkerUsage, 0, 0, 0, 0, 0});
+        kb.sendReport(EmulatedKeyboard::kBootEndpoint, Bytes(8, 0));
+        expected.push_back(RandomTyping::kMarkerCode);
+        const Bytes rest =
+            pty.readUntil(RandomTyping::kMarkerCode | 0x80, std::chrono::seconds(30));
+        received.insert(received.end(), rest.begin(), rest.end());
+        const std::size_t endKiB = residentKiB();
+
+        const StreamVerdict verdict = compareWithRepeats(expected, received, clockJumps);
+        EXPECT_TRUE(verdict.ok) << verdict.why << " (seed " << seed << ")";
+        if (clockJumps) {
+            EXPECT_GT(verdict.repeats, 0u) << "the clock's leaps never made a key repeat";
+        }
+        std::printf(
+            "soak: %zu key changes in %lld s, %zu bytes received (%zu repeats), "
+            "RSS %zu KiB after warm-up, %zu KiB at the end\n",
+            expected.size(), static_cast<long long>(seconds.count()), received.size() + 1,
+            verdict.repeats, warmKiB, endKiB);
+        RecordProperty("bytes", static_cast<int>(received.size() + 1));
+        RecordProperty("rss_warm_kib", static_cast<int>(warmKiB));
+        RecordProperty("rss_end_kib", static_cast<int>(endKiB));
+#ifndef PELLORA_SANITIZED
+        if (warmKiB != 0) {
+            EXPECT_LE(endKiB, warmKiB + kRssGrowthKiB) << "resident memory grew";
+        }
+#endif
+    }
+
+    EmulatedKeyboard kb;
+    PtyPair pty{true};
+    ManualClock clock;
+    KeyRelay relay{clock.source()};
+};
+
+TEST_F(Soak, FrozenClockEveryChangeArrivesExactlyOnce) {
+    type(false);  // the clock never moves, so nothing repeats
+}
+
+TEST_F(Soak, RunningClockRepeatsOnlyTheKeyThatMayRepeat) {
+    hostSends({0x60, 0x70});  // delay 200 ms, interval 30 ms
+    type(true);
+}
+
+}  // namespace

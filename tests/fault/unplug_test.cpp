@@ -1,0 +1,155 @@
+// The keyboard pulled out in each state the relay can be in: no worker, a key
+// repeating, an LED report in flight, and closing under way. Each time the relay
+// must notice (usbActive falls), keep quiet on the line, stop and close without
+// hanging, give back everything it held, and a keyboard plugged in again must
+// open and type as on the first day. Real libusb, emulated keyboard, real pty.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "host_line.h"
+#include "process_probe.h"
+#include "relay/key_relay.h"
+#include "support/manual_clock.h"
+#include "support/pty_pair.h"
+#include "usb/emulated_keyboard.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using PortState = KeyRelay::PortState;
+constexpr std::uint8_t kBoot = EmulatedKeyboard::kBootEndpoint;
+constexpr std::uint8_t kBitmap = EmulatedKeyboard::kBitmapEndpoint;
+const Bytes kPressA = {0, 0, 0x04, 0, 0, 0, 0, 0};
+const Bytes kNoKey(8, 0);
+
+// Members go in reverse: the relay (and with it libusb) before the emulated keyboard.
+class Unplug : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The emulator sets itself up on its own thread as it is first used
+        // (GLib opens a descriptor then, once); a connection opened and closed
+        // first keeps that out of the count.
+        {
+            KeyRelay first;
+            ASSERT_TRUE(first.openKeyboard());
+        }
+        ASSERT_TRUE(kb.waitForCloses(kb.opens()));
+        fds = openFdCount();
+        ASSERT_TRUE(relay.openKeyboard());
+    }
+    void TearDown() override {
+        relay.stop();
+        relay.closeKeyboard();
+        EXPECT_TRUE(kb.waitForCloses(kb.opens()));
+        EXPECT_FALSE(kb.inFlight(kBoot));
+        EXPECT_FALSE(kb.inFlight(kBitmap));
+        EXPECT_EQ(openFdCount(), fds) << describeOpenFds();
+        EXPECT_TRUE(kb.unexpectedIoctls().empty())
+            << ::testing::PrintToString(kb.unexpectedIoctls());
+    }
+
+    void startRelay() {
+        relay.start(pty.portPath());
+        ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    }
+
+    // With the relay closed after an unplug: the keyboard comes back, opens
+    // and types, so nothing of the lost connection was left behind.
+    void expectReplugWorks() {
+        ASSERT_FALSE(relay.status().usbActive);
+        kb.plugIn();
+        ASSERT_TRUE(waitFor([&] { return relay.openKeyboard(); }, std::chrono::seconds(10)));
+        startRelay();
+        kb.sendReport(kBoot, kPressA);
+        kb.sendReport(kBoot, kNoKey);
+        EXPECT_EQ(pty.read(2), (Bytes{0x1E, 0x9E}));
+    }
+
+    EmulatedKeyboard kb;
+    PtyPair pty{true};
+    ManualClock clock;
+    KeyRelay relay{clock.source()};
+    int fds = 0;  // descriptors before the relay opened anything
+};
+
+TEST_F(Unplug, WhileNoWorkerRunsTheNextWorkerFindsItGoneAndStaysQuiet) {
+    kb.sendReport(kBoot, kPressA);  // completes a transfer that nobody reaps yet
+    kb.unplug();                    // the other transfer ends too; libusb hears of neither yet
+    startRelay();
+    ASSERT_TRUE(waitFor([&] { return !relay.status().usbActive; }));
+    clock.set(clock.get() + 60000);
+    pty.write({0xF7});  // an LED command no one may act on
+    relay.stop();
+    EXPECT_EQ(restOfLine(pty), Bytes{});
+    EXPECT_TRUE(kb.controlRequests().empty());
+    relay.closeKeyboard();
+    expectReplugWorks();
+}
+
+TEST_F(Unplug, WhileAKeyRepeatsTheRepeatsEndWithoutABreak) {
+    startRelay();
+    const std::uint32_t pressedAt = clock.get();
+    kb.sendReport(kBoot, kPressA);
+    ASSERT_EQ(pty.read(1), Bytes{0x1E});
+    // Minutes past the press: a repeat is due on every pass from now on.
+    clock.set(pressedAt + 600000);
+    ASSERT_EQ(pty.read(3), (Bytes{0x1E, 0x1E, 0x1E}));
+
+    kb.unplug();
+    ASSERT_TRUE(waitFor([&] { return !relay.status().usbActive; }));
+    EXPECT_EQ(relay.status().port, PortState::Open);
+    relay.stop();
+    // Repeats written before the loss was noticed, and nothing else: no break
+    // for a key that was never let go.
+    const Bytes rest = restOfLine(pty);
+    EXPECT_EQ(rest, Bytes(rest.size(), 0x1E));
+    relay.closeKeyboard();
+    expectReplugWorks();
+}
+
+TEST_F(Unplug, WhileAnLedReportIsInFlightTheWorkerIsFreedAndIdles) {
+    startRelay();
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
+    pty.write({0xF7});
+    ASSERT_TRUE(kb.waitForControlRequests(1));
+    ASSERT_TRUE(kb.inFlight(EmulatedKeyboard::kControlEndpoint));  // the worker waits on it
+
+    kb.unplug();
+    ASSERT_TRUE(waitFor([&] { return !relay.status().usbActive; }));
+    kb.sendReport(kBoot, kPressA);  // dropped: the keyboard is gone
+    relay.stop();
+    EXPECT_EQ(restOfLine(pty), Bytes{});
+    EXPECT_EQ(kb.controlRequests().size(), 1u);
+    relay.closeKeyboard();
+    expectReplugWorks();
+}
+
+TEST_F(Unplug, WhileClosingWaitsOnCancellationsClosingEndsAndReleases) {
+    startRelay();
+    kb.sendReport(kBoot, kPressA);
+    ASSERT_EQ(pty.read(1), Bytes{0x1E});
+    relay.stop();
+
+    kb.holdDiscards(true);  // the cancellations stay pending until the unplug
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        relay.closeKeyboard();
+        closed = true;
+    });
+    const bool bothPending = kb.waitForDiscards(kBoot, 1) && kb.waitForDiscards(kBitmap, 1);
+    EXPECT_TRUE(bothPending);
+    kb.unplug();  // gives the held URBs back, as the kernel does on removal
+    const bool closedInTime = waitFor([&] { return closed.load(); }, std::chrono::seconds(20));
+    EXPECT_TRUE(closedInTime) << "closeKeyboard hangs after the unplug";
+    kb.holdDiscards(false);  // for the keyboard plugged in next (and to free a hung close)
+    closer.join();
+    EXPECT_FALSE(relay.status().usbActive);
+    EXPECT_TRUE(kb.waitForCloses(kb.opens()));
+    EXPECT_FALSE(kb.claimed(0));
+    EXPECT_FALSE(kb.claimed(1));
+    expectReplugWorks();
+}
+
+}  // namespace
