@@ -25,7 +25,7 @@ const Bytes kPressA = {0, 0, 0x04, 0, 0, 0, 0, 0};
 const Bytes kNoKey(8, 0);
 
 // Members go in reverse: the relay (and with it libusb) before the emulated keyboard.
-class Unplug : public ::testing::Test {
+class KeyboardPulledOut : public ::testing::Test {
 protected:
     void SetUp() override {
         // The emulator sets itself up on its own thread as it is first used
@@ -74,7 +74,7 @@ protected:
     int fds = 0;  // descriptors before the relay opened anything
 };
 
-TEST_F(Unplug, WhileNoWorkerRunsTheNextWorkerFindsItGoneAndStaysQuiet) {
+TEST_F(KeyboardPulledOut, WhileNoWorkerRunsTheNextWorkerFindsItGoneAndStaysQuiet) {
     kb.sendReport(kBoot, kPressA);  // completes a transfer that nobody reaps yet
     kb.unplug();                    // the other transfer ends too; libusb hears of neither yet
     startRelay();
@@ -88,7 +88,7 @@ TEST_F(Unplug, WhileNoWorkerRunsTheNextWorkerFindsItGoneAndStaysQuiet) {
     expectReplugWorks();
 }
 
-TEST_F(Unplug, WhileAKeyRepeatsTheRepeatsEndWithoutABreak) {
+TEST_F(KeyboardPulledOut, WhileAKeyRepeatsTheRepeatsEndWithoutABreak) {
     startRelay();
     const std::uint32_t pressedAt = clock.get();
     kb.sendReport(kBoot, kPressA);
@@ -109,7 +109,7 @@ TEST_F(Unplug, WhileAKeyRepeatsTheRepeatsEndWithoutABreak) {
     expectReplugWorks();
 }
 
-TEST_F(Unplug, WhileAnLedReportIsInFlightTheWorkerIsFreedAndIdles) {
+TEST_F(KeyboardPulledOut, WhileAnLedReportIsInFlightTheWorkerIsFreedAndIdles) {
     startRelay();
     kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
     pty.write({0xF7});
@@ -126,7 +126,7 @@ TEST_F(Unplug, WhileAnLedReportIsInFlightTheWorkerIsFreedAndIdles) {
     expectReplugWorks();
 }
 
-TEST_F(Unplug, WhileClosingWaitsOnCancellationsClosingEndsAndReleases) {
+TEST_F(KeyboardPulledOut, WhileClosingWaitsOnCancellationsClosingEndsAndReleases) {
     startRelay();
     kb.sendReport(kBoot, kPressA);
     ASSERT_EQ(pty.read(1), Bytes{0x1E});
