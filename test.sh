@@ -25,6 +25,9 @@ done
 echo "== Windows program: cross-build, tests under Wine" >&2
 "$PELLORA_ROOT/scripts/test-windows.sh"
 
+echo "== fuzzers, ${PELLORA_FUZZ_SECONDS:-30} s each" >&2
+"$PELLORA_ROOT/scripts/run-fuzzers.sh"
+
 echo "== tests" >&2
 pellora_build "$PELLORA_ROOT/build" -DPELLORA_WERROR=ON
 ctest --test-dir "$PELLORA_ROOT/build" -j "$jobs" --output-on-failure

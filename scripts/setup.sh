@@ -2,10 +2,11 @@
 # Debian/Ubuntu, and names what is missing anywhere else.
 #
 #   pellora_setup build   # compiler, CMake, libusb
-#   pellora_setup test    # the above plus GoogleTest and the USB emulator
+#   pellora_setup test    # the above plus GoogleTest, the USB emulator and clang (fuzzers)
 
 PELLORA_BUILD_PACKAGES="g++ cmake make pkg-config libusb-1.0-0-dev"
-PELLORA_TEST_PACKAGES="libgtest-dev libgmock-dev umockdev libumockdev-dev"
+# clang and libclang-rt-dev (its sanitizer and libFuzzer runtimes): the fuzzers.
+PELLORA_TEST_PACKAGES="libgtest-dev libgmock-dev umockdev libumockdev-dev clang libclang-rt-dev"
 
 pellora_missing_packages() {
     local pkg missing=""
