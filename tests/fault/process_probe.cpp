@@ -1,6 +1,7 @@
 #include "process_probe.h"
 
 #include <dirent.h>
+#include <malloc.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -60,6 +61,11 @@ std::size_t residentKiB() {
     std::size_t sizePages = 0, residentPages = 0;
     statm >> sizePages >> residentPages;
     return residentPages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) / 1024;
+}
+
+std::size_t heapInUseBytes() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
 }
 
 int fdOpenOn(const std::string& path) {

@@ -18,6 +18,10 @@ int threadCount();
 // Resident set size from /proc/self/statm, in KiB.
 std::size_t residentKiB();
 
+// Bytes malloc has handed out and not got back (glibc's mallinfo2, mmapped
+// blocks included): unlike the resident set, blind to pages kept after a free.
+std::size_t heapInUseBytes();
+
 // The descriptor this process holds open on path (the link target, as
 // /proc/self/fd shows it), or -1.
 int fdOpenOn(const std::string& path);

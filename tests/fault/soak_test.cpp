@@ -40,9 +40,17 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kChangeEvery = std::chrono::milliseconds(33);
 constexpr auto kWarmUp = std::chrono::seconds(2);
 // Growth of the resident set allowed from the end of the warm-up to the end of
-// the run, in the plain build. Sanitizer runtimes keep freed memory on purpose
-// (ASan's quarantine), so there the figures are printed but not judged.
+// the run, in the plain build, beyond what the test bed itself keeps: the
+// emulated keyboard records every report it hands over (for latency figures),
+// and a growing vector may hold twice that. Sanitizer runtimes keep freed
+// memory on purpose (ASan's quarantine), so there the figures are printed but
+// not judged.
 constexpr std::size_t kRssGrowthKiB = 1024;
+
+// What the test bed's own record of deliveries takes, in bytes.
+std::size_t deliveryRecordBytes(const EmulatedKeyboard& kb) {
+    return kb.deliveries().size() * sizeof(EmulatedKeyboard::Delivery);
+}
 
 long fromEnv(const char* name, long fallback) {
     const char* value = std::getenv(name);
@@ -90,7 +98,11 @@ protected:
         RandomTyping typing(seed);
         std::mt19937 jumps(seed);
         Bytes expected, received;
+        // Room enough up front, so the test's own buffers do not grow meanwhile.
+        expected.reserve(static_cast<std::size_t>(seconds.count()) * 64 + 256);
+        received.reserve(expected.capacity() * 8);
         std::size_t warmKiB = 0;
+        [[maybe_unused]] std::size_t warmHeap = 0, warmRecords = 0;
 
         const auto start = Clock::now();
         auto due = start;
@@ -110,6 +122,8 @@ protected:
             readReady(pty, received);
             if (warmKiB == 0 && Clock::now() - start >= kWarmUp) {
                 warmKiB = residentKiB();
+                warmHeap = heapInUseBytes();
+                warmRecords = deliveryRecordBytes(kb);
             }
             due += kChangeEvery;
             std::this_thread::sleep_until(due);
@@ -141,9 +155,14 @@ protected:
         RecordProperty("bytes", static_cast<int>(received.size() + 1));
         RecordProperty("rss_warm_kib", static_cast<int>(warmKiB));
         RecordProperty("rss_end_kib", static_cast<int>(endKiB));
-#ifndef PELLORA_SANITIZED
+#ifndef PELLORA_SANITIZED  // their allocators keep freed memory and leave mallinfo2 empty
+        const long heapGrowth = static_cast<long>(heapInUseBytes()) - static_cast<long>(warmHeap);
+        const std::size_t recordGrowth = deliveryRecordBytes(kb) - warmRecords;
+        std::printf("soak: heap in use %+ld B, of which the emulator's delivery record %zu B\n",
+                    heapGrowth, recordGrowth);
         if (warmKiB != 0) {
-            EXPECT_LE(endKiB, warmKiB + kRssGrowthKiB) << "resident memory grew";
+            EXPECT_LE(endKiB, warmKiB + kRssGrowthKiB + 2 * recordGrowth / 1024)
+                << "resident memory grew";
         }
 #endif
     }
