@@ -43,7 +43,8 @@ public:
     // lines). Returns whether the port is open.
     bool open(const std::string& name);
 
-    // Writes one byte synchronously; false when closed or the write failed.
+    // Writes one byte; false when closed or the write failed. The POSIX back-end
+    // never waits: a full output queue (a far end that reads nothing) loses the byte.
     bool writeByte(std::uint8_t b);
 
     // Reads what is already waiting, up to maxBytes, without blocking; 0 when

@@ -52,8 +52,10 @@ bool SerialPort::open(const std::string& name) {
     std::lock_guard lock(mutex);
     closeLocked();
 
-    // O_NONBLOCK only for the open itself: without CLOCAL yet set, a port with no
-    // carrier would otherwise block here.
+    // Non-blocking from the open on: without CLOCAL yet set, a port with no
+    // carrier would block the open itself, and later a host that stops reading
+    // would park the worker in write() for good (holding the port's lock, so
+    // stop() and status() would wait too).
     const int fd = ::open(devicePath(name).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
@@ -66,10 +68,6 @@ bool SerialPort::open(const std::string& name) {
     // The settings calls may fail (a pty has no modem lines); none is fatal.
     ioctl(fd, TIOCEXCL);  // no other opener may share the line
     applyLineSettings(fd);
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) {
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    }
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &lines);
     return true;
@@ -80,6 +78,10 @@ bool SerialPort::writeByte(std::uint8_t b) {
     if (handle == kInvalidHandle) {
         return false;
     }
+    // A full output queue means the far end has stopped taking bytes: at 2400
+    // baud a real line drains its kernel buffer on its own, key traffic never
+    // fills it, and a host that reads nothing loses the byte (EAGAIN) instead
+    // of stopping the relay.
     ssize_t n;
     do {
         n = ::write(fdOf(handle), &b, 1);

@@ -1,21 +1,49 @@
-// The serial device hung up while the relay still has bytes to write: the host
-// end stops reading, the line fills, the worker sleeps in write() with more
-// keys waiting behind it, and then the line goes away (as a USB serial adapter
-// pulled out does). The worker must wake, report the port lost, close it, and
-// keep draining the keyboard without the port; stop and close must not hang.
+// A host end that stops reading: the line fills and every further byte is
+// lost, but the relay must stay responsive (status() and stop() answer, the
+// keyboard keeps draining), type again once the host reads again, and let go
+// of the port when the line then goes away (as a USB serial adapter pulled out
+// does).
+#include <atomic>
+#include <thread>
+
 #include "full_line_fixture.h"
 
 namespace {
 
-using HangUp = FullLine;
+TEST_F(FullLine, WorkerNeverWaitsOnAHostThatReadsNothing) {
+    ASSERT_NO_FATAL_FAILURE(fillTheLine());
+    EXPECT_FALSE(threadBlockedInWrite(slaveFd));
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        EXPECT_EQ(relay.status().port, PortState::Open);
+        relay.stop();
+        stopped = true;
+    });
+    const bool answered = waitFor([&] { return stopped.load(); });
+    if (!answered) {
+        pty.closeMaster();  // frees a stuck worker, so the test can end
+    }
+    stopper.join();
+    EXPECT_TRUE(answered) << "status() or stop() waited on the full line";
+}
 
-TEST_F(HangUp, WhileTheRelayHasBytesToWriteTheWorkerLetsGoOfThePort) {
+TEST_F(FullLine, TypingResumesOnceTheHostReadsAgain) {
+    ASSERT_NO_FATAL_FAILURE(fillTheLine());
+    // Right GUI (0x60) is on the boot report only, so no byte of the filling
+    // bitmap traffic is the same: everything before it is the backlog.
+    kb.sendReport(EmulatedKeyboard::kBootEndpoint, {0x80, 0, 0, 0, 0, 0, 0, 0});
+    const Bytes backlog = pty.readUntil(0x60);
+    EXPECT_GT(backlog.size(), 0u);
+}
+
+TEST_F(FullLine, HangUpWhileFullLetsGoOfThePort) {
     ASSERT_NO_FATAL_FAILURE(fillTheLine());
     pty.closeMaster();
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Lost; }));
     EXPECT_FALSE(processHasOpen(pty.slavePath()));
     EXPECT_TRUE(relay.status().usbActive);  // the keyboard side carries on
-    EXPECT_TRUE(kb.waitForDelivered());     // and drains every waiting report
+    kb.sendReport(kBitmap, Bytes(16, 0xFF));
+    EXPECT_TRUE(kb.waitForDelivered());  // and drains every report without the port
     relay.stop();
     EXPECT_EQ(relay.status().port, PortState::Idle);
 }
