@@ -111,11 +111,6 @@ std::size_t SerialPort::readAvailable(std::uint8_t* buffer, std::size_t maxBytes
     return static_cast<std::size_t>(n);
 }
 
-void SerialPort::close() {
-    std::lock_guard lock(mutex);
-    closeLocked();
-}
-
 void SerialPort::closeLocked() {
     if (handle == kInvalidHandle) {
         return;
@@ -123,14 +118,4 @@ void SerialPort::closeLocked() {
     ioctl(fdOf(handle), TIOCNXCL);  // leave the line shareable for whoever comes next
     ::close(fdOf(handle));
     handle = kInvalidHandle;
-}
-
-bool SerialPort::isOpen() const {
-    std::lock_guard lock(mutex);
-    return handle != kInvalidHandle;
-}
-
-SerialPort::OpenError SerialPort::lastOpenError() const {
-    std::lock_guard lock(mutex);
-    return openError;
 }

@@ -7,34 +7,12 @@
 #include <string>
 
 #include "relay/serial_port.h"
+#include "relay/text_win32.h"
 
 namespace {
 
 HANDLE handleOf(SerialPort::NativeHandle h) {
     return reinterpret_cast<HANDLE>(h);
-}
-
-std::wstring widen(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), units);
-    return out;
-}
-
-std::string narrow(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), bytes, nullptr, nullptr);
-    return out;
 }
 
 // The system's own text for an error code, without the line break it ends with.
@@ -147,25 +125,10 @@ std::size_t SerialPort::readAvailable(std::uint8_t* buffer, std::size_t maxBytes
     return got;
 }
 
-void SerialPort::close() {
-    std::lock_guard lock(mutex);
-    closeLocked();
-}
-
 void SerialPort::closeLocked() {
     if (handle == kInvalidHandle) {
         return;
     }
     CloseHandle(handleOf(handle));
     handle = kInvalidHandle;
-}
-
-bool SerialPort::isOpen() const {
-    std::lock_guard lock(mutex);
-    return handle != kInvalidHandle;
-}
-
-SerialPort::OpenError SerialPort::lastOpenError() const {
-    std::lock_guard lock(mutex);
-    return openError;
 }

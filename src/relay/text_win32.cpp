@@ -1,4 +1,4 @@
-#include "app/text.h"
+#include "relay/text_win32.h"
 
 #include <windows.h>
 

@@ -1,0 +1,18 @@
+// The parts of SerialPort every platform shares; opening, reading, writing and
+// closing the handle live in serial_port_posix.cpp and serial_port_win32.cpp.
+#include "relay/serial_port.h"
+
+void SerialPort::close() {
+    std::lock_guard lock(mutex);
+    closeLocked();
+}
+
+bool SerialPort::isOpen() const {
+    std::lock_guard lock(mutex);
+    return handle != kInvalidHandle;
+}
+
+SerialPort::OpenError SerialPort::lastOpenError() const {
+    std::lock_guard lock(mutex);
+    return openError;
+}
