@@ -2,10 +2,7 @@
 // and host commands back from the pty to the keyboard's LEDs.
 #include <gtest/gtest.h>
 
-#include "relay/key_relay.h"
-#include "support/manual_clock.h"
-#include "support/pty_pair.h"
-#include "usb/emulated_keyboard.h"
+#include "usb/relay_fixture.h"
 
 namespace {
 
@@ -34,22 +31,8 @@ EmulatedKeyboard::ControlRequest setReport(Bytes data) {
     return {0x21, 0x09, 0x030A, 1, 65, std::move(data)};
 }
 
-// Members are destroyed in reverse: the relay (which closes libusb) goes
-// before the emulated keyboard, as libusb's life must sit inside the testbed's.
-class Relay : public ::testing::Test {
+class Relay : public RelayOnEmulatedKeyboard {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(relay.openKeyboard());
-        relay.start(pty.portPath());
-        ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
-    }
-    void TearDown() override {
-        relay.stop();
-        relay.closeKeyboard();
-        EXPECT_TRUE(kb.unexpectedIoctls().empty())
-            << ::testing::PrintToString(kb.unexpectedIoctls());
-    }
-
     // Host command bytes, then an LED command as a marker: once its report
     // reaches the keyboard, every byte before it has been interpreted.
     void hostSendsAndWait(Bytes commands) {
@@ -60,10 +43,6 @@ protected:
         ASSERT_TRUE(kb.waitForControlRequests(before + 1));
     }
 
-    EmulatedKeyboard kb;
-    PtyPair pty{true};
-    ManualClock clock;
-    KeyRelay relay{clock.source()};
     std::uint8_t marker = 0;
 };
 

@@ -7,16 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "process_probe.h"
-#include "relay/key_relay.h"
-#include "support/manual_clock.h"
-#include "support/pty_pair.h"
-#include "usb/emulated_keyboard.h"
+#include "usb/relay_fixture.h"
 
-// Members go in reverse: the relay (and with it libusb) before the emulated keyboard.
-class FullLine : public ::testing::Test {
+class FullLine : public RelayOnEmulatedKeyboard {
 protected:
-    using Bytes = std::vector<std::uint8_t>;
-    using PortState = KeyRelay::PortState;
     static constexpr std::uint8_t kBitmap = EmulatedKeyboard::kBitmapEndpoint;
     // Reports are sent in batches small enough for one worker pass to take
     // whole (its key queue keeps 4096 bytes; each report toggles every key of
@@ -26,18 +20,9 @@ protected:
     static constexpr int kReportsToFill = 2400;
 
     void SetUp() override {
-        ASSERT_TRUE(relay.openKeyboard());
-        relay.start(pty.portPath());
-        ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+        RelayOnEmulatedKeyboard::SetUp();
         slaveFd = fdOpenOn(pty.slavePath());
         ASSERT_GE(slaveFd, 0);
-    }
-    void TearDown() override {
-        relay.stop();
-        relay.closeKeyboard();
-        EXPECT_TRUE(kb.waitForCloses(kb.opens()));
-        EXPECT_TRUE(kb.unexpectedIoctls().empty())
-            << ::testing::PrintToString(kb.unexpectedIoctls());
     }
 
     // Types while the host reads nothing, far past what the line can hold (its
@@ -56,9 +41,5 @@ protected:
         }
     }
 
-    EmulatedKeyboard kb;
-    PtyPair pty{true};
-    ManualClock clock;
-    KeyRelay relay{clock.source()};
     int slaveFd = -1;
 };

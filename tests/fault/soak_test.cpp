@@ -19,11 +19,8 @@
 
 #include "host_line.h"
 #include "process_probe.h"
-#include "relay/key_relay.h"
-#include "support/manual_clock.h"
-#include "support/pty_pair.h"
 #include "typing_model.h"
-#include "usb/emulated_keyboard.h"
+#include "usb/relay_fixture.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define PELLORA_SANITIZED 1
@@ -57,21 +54,8 @@ long fromEnv(const char* name, long fallback) {
     return value != nullptr && *value != '\0' ? std::strtol(value, nullptr, 10) : fallback;
 }
 
-// Members go in reverse: the relay (and with it libusb) before the emulated keyboard.
-class Soak : public ::testing::Test {
+class Soak : public RelayOnEmulatedKeyboard {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(relay.openKeyboard());
-        relay.start(pty.portPath());
-        ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
-    }
-    void TearDown() override {
-        relay.stop();
-        relay.closeKeyboard();
-        EXPECT_TRUE(kb.unexpectedIoctls().empty())
-            << ::testing::PrintToString(kb.unexpectedIoctls());
-    }
-
     // Host command bytes, then an LED command whose report proves they were taken.
     void hostSends(Bytes commands) {
         commands.push_back(0xFE);  // LED 0 lit: a change from the start
@@ -166,11 +150,6 @@ protected:
         }
 #endif
     }
-
-    EmulatedKeyboard kb;
-    PtyPair pty{true};
-    ManualClock clock;
-    KeyRelay relay{clock.source()};
 };
 
 TEST_F(Soak, FrozenClockEveryChangeArrivesExactlyOnce) {

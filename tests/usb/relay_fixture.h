@@ -1,0 +1,41 @@
+// A relay running end to end for a test: the emulated keyboard opened through
+// real libusb, a worker relaying to a real pty (reached through a link outside
+// /dev, so the tty ioctls reach the real pty), and a hand-set clock that also
+// counts the worker's passes.
+//
+// Members are destroyed in reverse: the relay (and with it libusb) before the
+// emulated keyboard, as libusb's life must sit inside the testbed's.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "relay/key_relay.h"
+#include "support/manual_clock.h"
+#include "support/pty_pair.h"
+#include "usb/emulated_keyboard.h"
+
+class RelayOnEmulatedKeyboard : public ::testing::Test {
+protected:
+    using Bytes = std::vector<std::uint8_t>;
+    using PortState = KeyRelay::PortState;
+
+    void SetUp() override {
+        ASSERT_TRUE(relay.openKeyboard());
+        relay.start(pty.portPath());
+        ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    }
+    // Stops, closes, and checks that the keyboard was given back and that the
+    // emulator met no ioctl it did not expect.
+    void TearDown() override {
+        relay.stop();
+        relay.closeKeyboard();
+        EXPECT_TRUE(kb.waitForCloses(kb.opens()));
+        EXPECT_TRUE(kb.unexpectedIoctls().empty())
+            << ::testing::PrintToString(kb.unexpectedIoctls());
+    }
+
+    EmulatedKeyboard kb;
+    PtyPair pty{true};
+    ManualClock clock;
+    KeyRelay relay{clock.source()};
+};
