@@ -67,10 +67,33 @@ void printRow(const char* what, const Summary& s, const char* unit = "ms") {
 
 // --- The relay in this process ----------------------------------------------
 
+// Notes when each worker pass reads the clock (once a pass while the keyboard
+// is active), to tell the pass rhythm apart from the rest of the latency.
+struct PassTimes {
+    std::vector<Clock::time_point> at;  // written by the worker, read after stop()
+    PassTimes() { at.reserve(1 << 20); }
+    TickSource source() {
+        return [this] {
+            if (at.size() < at.capacity()) {
+                at.push_back(Clock::now());
+            }
+            return systemTickMs();
+        };
+    }
+    Summary periods() const {
+        std::vector<double> gaps;
+        for (std::size_t i = 1; i < at.size(); ++i) {
+            gaps.push_back(ms(at[i] - at[i - 1]));
+        }
+        return summarize(gaps);
+    }
+};
+
 struct InProcess {
     EmulatedKeyboard kb;
     PtyPair pty{true};
-    KeyRelay relay;
+    PassTimes passes;
+    KeyRelay relay{passes.source()};
     std::uint8_t lastLedCommand = 0xFF;  // all LEDs off, as after opening
 
     InProcess() {
@@ -160,20 +183,37 @@ Summary ledLatency(InProcess& p, int commands) {
     return summarize(samples);
 }
 
+// A byte written to the tty until it is readable at the master, with no relay
+// in between: the part of the latency that is the pty's, not ours.
+Summary ptyHop(int bytes) {
+    PtyPair pty{true};
+    SerialPort port;
+    port.open(pty.portPath());
+    std::vector<double> samples;
+    for (int i = 0; i < bytes; ++i) {
+        const auto sent = Clock::now();
+        port.writeByte(0x1E);
+        samples.push_back(ms(readByte(pty.masterFd()).second - sent));
+    }
+    return summarize(samples);
+}
+
 // CPU time the calling thread spends in one zero-time-out round of libusb event
 // handling on the emulated keyboard: what each worker pass pays for emulation.
-double emulatedEventRoundMicros() {
+double emulatedEventRoundMicros(double& wallMicros) {
     EmulatedKeyboard kb;
     libusb_init(nullptr);
     libusb_device_handle* h = libusb_open_device_with_vid_pid(nullptr, 0x33DD, 0x0011);
     timespec start{}, end{};
     constexpr int kRounds = 2000;
+    const auto wallStart = Clock::now();
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
     for (int i = 0; i < kRounds; ++i) {
         timeval zero{0, 0};
         libusb_handle_events_timeout_completed(nullptr, &zero, nullptr);
     }
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+    wallMicros = ms(Clock::now() - wallStart) * 1000.0 / kRounds;
     if (h != nullptr) {
         libusb_close(h);
     }
@@ -322,7 +362,7 @@ int main(int argc, char** argv) {
     printMachine();
     std::printf("%-44s %8s %8s %8s\n", "", "p50", "p99", "max");
 
-    Summary latency, repeatDefault, repeatFast, led, closeTime;
+    Summary latency, repeatDefault, repeatFast, led, closeTime, passPeriod;
     {
         InProcess p;
         latency = keyLatency(p, changes);
@@ -334,14 +374,19 @@ int main(int argc, char** argv) {
         p.relay.stop();
         p.relay.closeKeyboard();
         closeTime = summarize({ms(Clock::now() - stopStart)});
+        passPeriod = p.passes.periods();
     }
+    const Summary hop = ptyHop(quick ? 200 : 2000);
     printRow("key -> wire latency", latency);
     printRow("repeat error, 500/110 ms", repeatDefault);
     printRow("repeat error, 200/30 ms (0x60, 0x70)", repeatFast);
     printRow("host command -> LED report", led);
     printRow("stop() + closeKeyboard(), in process", closeTime);
+    printRow("  worker pass period (5 ms sleep + work)", passPeriod);
+    printRow("  one byte through the pty alone", hop);
 
-    const double emulatedRound = emulatedEventRoundMicros();
+    double emulatedRoundWall = 0;
+    const double emulatedRound = emulatedEventRoundMicros(emulatedRoundWall);
     const ProcessFigures f = measureProgram(program, window, quick ? 2 : 5);
     const PassCost pass = passCost(quick ? 2 : 10);
     const double passesPerSecond = 1000.0 / KeyRelay::kPassMs;
@@ -350,8 +395,9 @@ int main(int argc, char** argv) {
     std::printf("\n");
     std::printf("%-44s %8.3f %% of a core\n", "CPU idle, pellora under the emulator",
                 f.idleCpuPercent);
-    std::printf("%-44s %8.3f %% of a core  (%.1f us a pass)\n",
-                "  of which emulated USB event rounds", percent(emulatedRound), emulatedRound);
+    std::printf("%-44s %8.3f %% of a core  (%.1f us CPU, %.1f us wall a pass)\n",
+                "  of which emulated USB event rounds", percent(emulatedRound), emulatedRound,
+                emulatedRoundWall);
     std::printf("%-44s %8.3f %% of a core  (%.1f us wake + %.1f us work a pass)\n",
                 "CPU idle, relay loop without the emulator", percent(pass.wakeUs + pass.workUs),
                 pass.wakeUs, pass.workUs);

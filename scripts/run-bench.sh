@@ -10,6 +10,10 @@ PELLORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 
 pellora_setup test
 dir="$PELLORA_ROOT/build-bench"
-cmake -S "$PELLORA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DPELLORA_TESTS=ON >/dev/null
-cmake --build "$dir" -j "$(nproc)" --target pellora_bench >/dev/null
+log="$dir.log"
+if ! { cmake -S "$PELLORA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DPELLORA_TESTS=ON &&
+       cmake --build "$dir" -j "$(nproc)" --target pellora_bench; } >"$log" 2>&1; then
+    cat "$log"
+    exit 1
+fi
 exec "$dir/bench/pellora_bench" "$dir/src/pellora" "$@"
