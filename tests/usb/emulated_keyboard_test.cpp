@@ -121,6 +121,38 @@ private:
     std::vector<Bytes> history;
 };
 
+constexpr std::uint8_t kSetReportType = 0x21;  // host to device, class, interface
+constexpr std::uint8_t kSetReport = 9;
+constexpr std::uint16_t kLedReportValue = 0x030a;
+
+// An asynchronous SET_REPORT of the LED report size whose callback notes the
+// status it ended with (-1 while it runs).
+class AsyncSetReport {
+public:
+    AsyncSetReport(libusb_device_handle* handle, unsigned timeoutMs)
+        : transfer(libusb_alloc_transfer(0)) {
+        libusb_fill_control_setup(buffer.data(), kSetReportType, kSetReport, kLedReportValue, 1,
+                                  65);
+        libusb_fill_control_transfer(
+            transfer, handle, buffer.data(),
+            [](libusb_transfer* t) {
+                static_cast<AsyncSetReport*>(t->user_data)->status = t->status;
+            },
+            this, timeoutMs);
+    }
+    ~AsyncSetReport() { libusb_free_transfer(transfer); }  // the tests end theirs first
+    AsyncSetReport(const AsyncSetReport&) = delete;
+    AsyncSetReport& operator=(const AsyncSetReport&) = delete;
+
+    int submit() { return libusb_submit_transfer(transfer); }
+
+    std::atomic<int> status{-1};
+
+private:
+    std::array<unsigned char, LIBUSB_CONTROL_SETUP_SIZE + 65> buffer{};
+    libusb_transfer* transfer;
+};
+
 // The emulated keyboard and the libusb default context, made and ended in the
 // order umockdev needs: testbed first, libusb_exit before the testbed goes.
 class UsbTest : public ::testing::Test {
@@ -447,10 +479,6 @@ TEST_F(Reports, FailSubmitWithNoDeviceErrno) {
 
 using Control = UsbTest;
 
-constexpr std::uint8_t kSetReportType = 0x21;  // host to device, class, interface
-constexpr std::uint8_t kSetReport = 9;
-constexpr std::uint16_t kLedReportValue = 0x030a;
-
 Bytes ledReport() {
     Bytes data(65, 0);
     data[0] = 0x0a;
@@ -509,18 +537,10 @@ TEST_F(Control, AsyncStallEndsWithStallStatus) {
     libusb_device_handle* h = openAndClaim();
     ASSERT_NE(h, nullptr);
     keyboard->setControlOutcome(Outcome::Stall);
-    std::array<unsigned char, LIBUSB_CONTROL_SETUP_SIZE + 65> buffer{};
-    libusb_fill_control_setup(buffer.data(), kSetReportType, kSetReport, kLedReportValue, 1, 65);
-    libusb_transfer* t = libusb_alloc_transfer(0);
-    std::atomic<int> status{-1};
-    libusb_fill_control_transfer(
-        t, h, buffer.data(),
-        [](libusb_transfer* tr) { *static_cast<std::atomic<int>*>(tr->user_data) = tr->status; },
-        &status, 1000);
-    ASSERT_EQ(libusb_submit_transfer(t), LIBUSB_SUCCESS);
-    ASSERT_TRUE(pumpUntil([&] { return status != -1; }));
-    EXPECT_EQ(status, LIBUSB_TRANSFER_STALL);
-    libusb_free_transfer(t);
+    AsyncSetReport leds(h, 1000);
+    ASSERT_EQ(leds.submit(), LIBUSB_SUCCESS);
+    ASSERT_TRUE(pumpUntil([&] { return leds.status != -1; }));
+    EXPECT_EQ(leds.status, LIBUSB_TRANSFER_STALL);
 }
 
 // --- Cancellation ----------------------------------------------------------
@@ -651,20 +671,12 @@ TEST_F(Unplug, ControlTransferInFlightEndsWithNoDevice) {
     libusb_device_handle* h = openAndClaim();
     ASSERT_NE(h, nullptr);
     keyboard->setControlOutcome(Outcome::NeverComplete);
-    std::array<unsigned char, LIBUSB_CONTROL_SETUP_SIZE + 65> buffer{};
-    libusb_fill_control_setup(buffer.data(), kSetReportType, kSetReport, kLedReportValue, 1, 65);
-    libusb_transfer* t = libusb_alloc_transfer(0);
-    std::atomic<int> status{-1};
-    libusb_fill_control_transfer(
-        t, h, buffer.data(),
-        [](libusb_transfer* tr) { *static_cast<std::atomic<int>*>(tr->user_data) = tr->status; },
-        &status, 0);
-    ASSERT_EQ(libusb_submit_transfer(t), LIBUSB_SUCCESS);
+    AsyncSetReport leds(h, 0);
+    ASSERT_EQ(leds.submit(), LIBUSB_SUCCESS);
     ASSERT_TRUE(keyboard->waitForControlRequests(1));
     keyboard->unplug();
-    ASSERT_TRUE(pumpUntil([&] { return status != -1; }));
-    EXPECT_EQ(status, LIBUSB_TRANSFER_NO_DEVICE);
-    libusb_free_transfer(t);
+    ASSERT_TRUE(pumpUntil([&] { return leds.status != -1; }));
+    EXPECT_EQ(leds.status, LIBUSB_TRANSFER_NO_DEVICE);
 }
 
 TEST_F(Unplug, HeldCancellationEndsAsCancelled) {
