@@ -16,7 +16,6 @@ std::wstring longFriendlyName(std::size_t length, const std::wstring& port) {
 
 std::vector<std::wstring> listedPorts(const std::vector<std::wstring>& friendlyNames) {
     EXPECT_TRUE(setFakePorts(friendlyNames));
-    EXPECT_TRUE(TrayProgram::waitForEmptyTray());
     TrayProgram program(L"");
     EXPECT_TRUE(program.waitReady());
     const auto entries = comboEntries(program.portList());

@@ -1,5 +1,7 @@
 #include "tray_program.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -9,10 +11,24 @@
 #include "probe_ping.h"
 #include "test_paths.h"
 
+namespace {
+
+// TrayPrograms alive in this test; the tests run on one thread.
+int liveTrayPrograms = 0;
+
+bool waitForEmptyTray() {
+    return waitUntil([] { return firstTrayIconCentre().x < 0; });
+}
+
+}  // namespace
+
 TrayProgram::TrayProgram(const std::wstring& commandTail,
                          const std::map<std::wstring, std::wstring>& environment,
                          const std::wstring& exe)
     : log(tempFile(L"events")) {
+    if (liveTrayPrograms++ == 0 && !waitForEmptyTray()) {
+        ADD_FAILURE() << "the tray kept the icon of a program that had ended";
+    }
     auto env = environment;
     env[L"PELLORA_TEST_LOG"] = log;
     child = std::make_unique<ChildProcess>(exe, commandTail, env);
@@ -21,10 +37,7 @@ TrayProgram::TrayProgram(const std::wstring& commandTail,
 TrayProgram::~TrayProgram() {
     child.reset();  // ends a program the test left running
     DeleteFileW(log.c_str());
-}
-
-bool TrayProgram::waitForEmptyTray() {
-    return waitUntil([] { return firstTrayIconCentre().x < 0; });
+    --liveTrayPrograms;
 }
 
 std::wstring TrayProgram::variantExe() {

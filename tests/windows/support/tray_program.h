@@ -19,15 +19,14 @@ constexpr const wchar_t* kDialogClass = L"#32770";
 class TrayProgram {
 public:
     // Starts exe (the test variant unless told otherwise) with commandTail.
+    // With no other TrayProgram of this test alive, it first waits until Wine's
+    // tray holds no icon: Wine may still be taking down the icon of a program
+    // that just ended (or was killed), and an icon added meanwhile can be lost
+    // with it. A tray that does not empty fails the test.
     explicit TrayProgram(const std::wstring& commandTail,
                          const std::map<std::wstring, std::wstring>& environment = {},
                          const std::wstring& exe = variantExe());
     ~TrayProgram();
-
-    // Waits until Wine's tray holds no icon. Wine may still be taking down the
-    // icon of a program that just ended, and an icon added meanwhile can be
-    // lost with it: tests start a program again only once the tray is empty.
-    static bool waitForEmptyTray();
 
     static std::wstring variantExe();
     static std::wstring realExe();
