@@ -10,22 +10,17 @@
 
 #include "host_line.h"
 #include "process_probe.h"
-#include "relay/key_relay.h"
-#include "support/manual_clock.h"
-#include "support/pty_pair.h"
-#include "usb/emulated_keyboard.h"
+#include "usb/relay_fixture.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using PortState = KeyRelay::PortState;
 constexpr std::uint8_t kBoot = EmulatedKeyboard::kBootEndpoint;
 constexpr std::uint8_t kBitmap = EmulatedKeyboard::kBitmapEndpoint;
-const Bytes kPressA = {0, 0, 0x04, 0, 0, 0, 0, 0};
-const Bytes kNoKey(8, 0);
+const std::vector<std::uint8_t> kPressA = {0, 0, 0x04, 0, 0, 0, 0, 0};
+const std::vector<std::uint8_t> kNoKey(8, 0);
 
-// Members go in reverse: the relay (and with it libusb) before the emulated keyboard.
-class KeyboardPulledOut : public ::testing::Test {
+// The keyboard is opened, but each test starts the worker when its state calls for it.
+class KeyboardPulledOut : public RelayOnEmulatedKeyboard {
 protected:
     void SetUp() override {
         // The emulator sets itself up on its own thread as it is first used
@@ -40,19 +35,10 @@ protected:
         ASSERT_TRUE(relay.openKeyboard());
     }
     void TearDown() override {
-        relay.stop();
-        relay.closeKeyboard();
-        EXPECT_TRUE(kb.waitForCloses(kb.opens()));
+        RelayOnEmulatedKeyboard::TearDown();
         EXPECT_FALSE(kb.inFlight(kBoot));
         EXPECT_FALSE(kb.inFlight(kBitmap));
         EXPECT_EQ(openFdCount(), fds) << describeOpenFds();
-        EXPECT_TRUE(kb.unexpectedIoctls().empty())
-            << ::testing::PrintToString(kb.unexpectedIoctls());
-    }
-
-    void startRelay() {
-        relay.start(pty.portPath());
-        ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     }
 
     // With the relay closed after an unplug: the keyboard comes back, opens
@@ -67,10 +53,6 @@ protected:
         EXPECT_EQ(pty.read(2), (Bytes{0x1E, 0x9E}));
     }
 
-    EmulatedKeyboard kb;
-    PtyPair pty{true};
-    ManualClock clock;
-    KeyRelay relay{clock.source()};
     int fds = 0;  // descriptors before the relay opened anything
 };
 

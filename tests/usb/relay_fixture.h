@@ -21,8 +21,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(relay.openKeyboard());
-        relay.start(pty.portPath());
-        ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+        startRelay();
     }
     // Stops, closes, and checks that the keyboard was given back and that the
     // emulator met no ioctl it did not expect.
@@ -32,6 +31,12 @@ protected:
         EXPECT_TRUE(kb.waitForCloses(kb.opens()));
         EXPECT_TRUE(kb.unexpectedIoctls().empty())
             << ::testing::PrintToString(kb.unexpectedIoctls());
+    }
+
+    // Starts the worker on the pty and returns once it has opened the port.
+    void startRelay() {
+        relay.start(pty.portPath());
+        ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     }
 
     EmulatedKeyboard kb;
