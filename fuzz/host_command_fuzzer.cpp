@@ -32,11 +32,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "protocol/host_commands.h"
 #include "relay/byte_queue.h"
 
@@ -45,12 +44,7 @@ namespace {
 constexpr int kMaxPasses = 6000;
 
 [[noreturn]] void fail(const char* what, int byte) {
-    std::fprintf(stderr, "host command invariant broken: %s", what);
-    if (byte >= 0) {
-        std::fprintf(stderr, " (byte 0x%02X)", byte);
-    }
-    std::fprintf(stderr, "\n");
-    std::abort();
+    failInvariant("host command", what, "byte", byte);
 }
 
 // 200 + 100 n ms and 30 + 5 n^2 ms, n = 0..15, written out.
@@ -173,24 +167,23 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Interpreter interpreter;
-    std::size_t pos = 0;
-    auto take = [&]() -> std::uint8_t { return pos < size ? data[pos++] : 0; };
+    FuzzInput input(data, size);
     const std::vector<std::uint8_t> nothing;
     int passes = 0;
 
-    while (pos < size && passes < kMaxPasses) {
-        const std::uint8_t header = take();
+    while (!input.atEnd() && passes < kMaxPasses) {
+        const std::uint8_t header = input.take();
         if ((header & 0x80) != 0) {
-            for (int i = take() + 1; i > 0 && passes < kMaxPasses; --i, ++passes) {
+            for (int i = input.take() + 1; i > 0 && passes < kMaxPasses; --i, ++passes) {
                 interpreter.pass(nothing);
             }
             continue;
         }
         std::vector<std::uint8_t> read(header & 0x3Fu);
         for (std::uint8_t& b : read) {
-            b = take();
+            b = input.take();
         }
-        const int times = (header & 0x40) != 0 ? take() * 4 + 1 : 1;
+        const int times = (header & 0x40) != 0 ? input.take() * 4 + 1 : 1;
         for (int i = times; i > 0 && passes < kMaxPasses; --i, ++passes) {
             interpreter.pass(read);
         }

@@ -28,11 +28,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "keyboard/report_decoder.h"
 #include "keyboard/scan_code_table.h"
 #include "protocol/scan_code.h"
@@ -43,12 +42,7 @@ constexpr int kCodes = 128;
 using CodeCounts = std::array<int, kCodes>;
 
 [[noreturn]] void fail(const char* what, int code = -1) {
-    std::fprintf(stderr, "report decoder invariant broken: %s", what);
-    if (code >= 0) {
-        std::fprintf(stderr, " (code 0x%02X)", code);
-    }
-    std::fprintf(stderr, "\n");
-    std::abort();
+    failInvariant("report decoder", what, "code", code);
 }
 
 // Which key codes each endpoint can produce: the boot report reaches every
@@ -177,22 +171,21 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Replay replay;
-    std::size_t pos = 0;
-    auto take = [&]() -> std::uint8_t { return pos < size ? data[pos++] : 0; };
+    FuzzInput input(data, size);
 
-    while (pos < size) {
-        const std::uint8_t header = take();
+    while (!input.atEnd()) {
+        const std::uint8_t header = input.take();
         std::uint8_t endpoint = (header & 1u) != 0 ? kBitmapEndpoint : kBootEndpoint;
         std::size_t length = endpoint == kBootEndpoint ? kBootReportLength : kBitmapReportLength;
         if ((header & 2u) != 0) {
-            length = take();
+            length = input.take();
         }
         if ((header & 4u) != 0) {
-            endpoint = take();
+            endpoint = input.take();
         }
         std::array<std::uint8_t, ReportBuffer::kHalf> bytes{};
         for (std::size_t i = 0; i < std::min(length, bytes.size()); ++i) {
-            bytes[i] = take();
+            bytes[i] = input.take();
         }
         replay.complete(endpoint, length, bytes.data());
     }
