@@ -61,6 +61,14 @@ std::pair<std::uint8_t, Clock::time_point> readByte(int fd) {
     }
 }
 
+// Waits for the LED report that follows the `before` ones already seen; a
+// figure taken without it would be the wait's time-out, not the relay's.
+void awaitLedReport(EmulatedKeyboard& kb, std::size_t before) {
+    if (!kb.waitForControlRequests(before + 1)) {
+        throw std::runtime_error("no LED report reached the keyboard");
+    }
+}
+
 void printRow(const char* what, const Summary& s, const char* unit = "ms") {
     std::printf("%-44s %8.2f %8.2f %8.2f %s  (n=%zu)\n", what, s.p50, s.p99, s.max, unit, s.count);
 }
@@ -117,7 +125,7 @@ struct InProcess {
         commands.push_back(ledMarker);
         lastLedCommand = ledMarker;
         pty.write(commands);
-        kb.waitForControlRequests(before + 1);
+        awaitLedReport(kb, before);
     }
 };
 
@@ -177,7 +185,7 @@ Summary ledLatency(InProcess& p, int commands) {
         p.lastLedCommand = command;
         const auto sent = Clock::now();
         p.pty.write({command});
-        p.kb.waitForControlRequests(before + 1);
+        awaitLedReport(p.kb, before);
         samples.push_back(ms(Clock::now() - sent));
     }
     return summarize(samples);

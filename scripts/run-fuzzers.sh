@@ -37,15 +37,18 @@ for name in "${fuzzers[@]}"; do
     pids+=($!)
 done
 
+# A figure of libFuzzer's final statistics (-print_final_stats) from log $1.
+final_stat() { sed -n "s/^stat::$2: *//p" "$1"; }
+
 failed=0
 for i in "${!fuzzers[@]}"; do
     name=${fuzzers[$i]}
     log="$build/$name.log"
     if wait "${pids[$i]}"; then
-        stat() { sed -n "s/^stat::$1: *//p" "$log"; }
-        echo "fuzzer $name: $(stat number_of_executed_units) inputs in ${seconds} s," \
-            "$(stat average_exec_per_sec)/s, corpus $(find "$build/corpus/$name" -type f | wc -l)" \
-            "inputs, peak RSS $(stat peak_rss_mb) MB: no failure"
+        echo "fuzzer $name: $(final_stat "$log" number_of_executed_units) inputs in ${seconds} s," \
+            "$(final_stat "$log" average_exec_per_sec)/s," \
+            "corpus $(find "$build/corpus/$name" -type f | wc -l) inputs," \
+            "peak RSS $(final_stat "$log" peak_rss_mb) MB: no failure"
     else
         failed=1
         tail -n 60 "$log"
