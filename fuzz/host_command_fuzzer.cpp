@@ -37,7 +37,7 @@
 
 #include "fuzz_input.h"
 #include "protocol/host_commands.h"
-#include "relay/byte_queue.h"
+#include "io/byte_queue.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "app/message_box.h"
 #include "app/resource.h"
 #include "app/win_app.h"
-#include "relay/text_win32.h"
+#include "io/text_win32.h"
 
 CPelloraDlg::CPelloraDlg()
     : Dialog(IDD_PELLORA_DIALOG),

@@ -7,7 +7,7 @@
 #include <cwchar>
 
 #include "app/pellora_dlg.h"
-#include "relay/text_win32.h"
+#include "io/text_win32.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "cli/exit_codes.h"
-#include "relay/serial_port.h"
+#include "io/serial_port.h"
 
 namespace {
 

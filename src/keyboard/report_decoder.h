@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "relay/byte_queue.h"
+#include "io/byte_queue.h"
 
 // One per endpoint: bytes 0-15 receive the current report (libusb writes them as
 // the transfer buffer), bytes 16-31 keep the previous report. Zeroed when the

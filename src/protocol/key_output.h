@@ -10,9 +10,9 @@
 
 #include <cstdint>
 
-#include "relay/byte_queue.h"
-#include "relay/serial_port.h"
-#include "relay/ticks.h"
+#include "io/byte_queue.h"
+#include "io/serial_port.h"
+#include "io/ticks.h"
 
 // Typematic state. Times are milliseconds; repeatDue is a tick value that wraps.
 struct RepeatState {

@@ -28,9 +28,9 @@
 #include "keyboard/report_decoder.h"
 #include "protocol/host_commands.h"
 #include "protocol/key_output.h"
-#include "relay/byte_queue.h"
-#include "relay/serial_port.h"
-#include "relay/ticks.h"
+#include "io/byte_queue.h"
+#include "io/serial_port.h"
+#include "io/ticks.h"
 
 struct libusb_device_handle;
 struct libusb_transfer;

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "relay/ticks.h"
+#include "io/ticks.h"
 #include "support/pty_pair.h"
 
 class ManualClock {

@@ -9,7 +9,7 @@
 #include <future>
 #include <numeric>
 
-#include "relay/serial_port.h"
+#include "io/serial_port.h"
 #include "support/peer_link.h"
 
 namespace {

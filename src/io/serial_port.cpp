@@ -1,6 +1,6 @@
 // The parts of SerialPort every platform shares; opening, reading, writing and
 // closing the handle live in serial_port_posix.cpp and serial_port_win32.cpp.
-#include "relay/serial_port.h"
+#include "io/serial_port.h"
 
 void SerialPort::close() {
     std::lock_guard lock(mutex);

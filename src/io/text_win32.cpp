@@ -1,4 +1,4 @@
-#include "relay/text_win32.h"
+#include "io/text_win32.h"
 
 #include <windows.h>
 

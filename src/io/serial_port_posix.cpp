@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "relay/serial_port.h"
+#include "io/serial_port.h"
 
 namespace {
 

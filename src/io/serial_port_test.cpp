@@ -1,4 +1,4 @@
-#include "relay/serial_port.h"
+#include "io/serial_port.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "relay/ticks.h"
+#include "io/ticks.h"
 
 std::uint32_t systemTickMs() {
     timespec now{};

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <string>
 
-#include "relay/serial_port.h"
-#include "relay/text_win32.h"
+#include "io/serial_port.h"
+#include "io/text_win32.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "relay/byte_queue.h"
+#include "io/byte_queue.h"
 
 #include <gtest/gtest.h>
 

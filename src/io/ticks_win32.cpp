@@ -5,7 +5,7 @@
 // After windows.h, whose types it uses.
 #include <mmsystem.h>
 
-#include "relay/ticks.h"
+#include "io/ticks.h"
 
 std::uint32_t systemTickMs() {
     return static_cast<std::uint32_t>(timeGetTime());
