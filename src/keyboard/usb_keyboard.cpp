@@ -1,11 +1,10 @@
-// KeyRelay's USB side: the libusb connection to the X68000 Z keyboard and its two
-// permanently submitted interrupt IN transfers.
+#include "keyboard/usb_keyboard.h"
+
 #include <libusb.h>
 
 #include <chrono>
 
 #include "keyboard/led_report.h"
-#include "relay/key_relay.h"
 
 namespace {
 
@@ -29,21 +28,31 @@ int initLibusb() {
 }
 
 void handleEventsFor(int ms) {
-    timeval tv{0, ms * 1000};
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
     libusb_handle_events_timeout_completed(nullptr, &tv, nullptr);
 }
 
 }  // namespace
 
-bool KeyRelay::openKeyboard() {
-    closeKeyboard();  // opening twice must not leak the first connection
+// libusb calls back into a C function; this one forwards to the keyboard.
+struct UsbKeyboardCallbacks {
+    static void LIBUSB_CALL transferEnded(libusb_transfer* transfer) {
+        static_cast<UsbKeyboard*>(transfer->user_data)->transferEnded(transfer);
+    }
+};
 
+UsbKeyboard::UsbKeyboard(ByteQueue& queue) : keyQueue(queue) {}
+
+UsbKeyboard::~UsbKeyboard() {
+    close();
+}
+
+bool UsbKeyboard::open() {
+    close();  // opening twice must not leak the first connection
     usbActive = 0;
     deviceHandle = nullptr;
     transfers = {};
     reportBuffers = {};
-    resetRepeat(repeat);
-    leds = {};
     claimed = {};
     inFlight = {};
     closing = false;
@@ -52,10 +61,9 @@ bool KeyRelay::openKeyboard() {
         return false;
     }
     libusbReady = true;
-
     deviceHandle = libusb_open_device_with_vid_pid(nullptr, kVendorId, kProductId);
     if (deviceHandle == nullptr) {
-        releaseKeyboard(0);
+        release(0);
         return false;
     }
     // The kernel's HID driver owns both interfaces; libusb detaches it for the
@@ -63,23 +71,22 @@ bool KeyRelay::openKeyboard() {
     // local console again after we exit. Platforms without drivers to detach
     // report "not supported", which changes nothing.
     libusb_set_auto_detach_kernel_driver(deviceHandle, 1);
-
     for (int i = 0; i < 2; ++i) {
         if (libusb_claim_interface(deviceHandle, i) != LIBUSB_SUCCESS) {
-            releaseKeyboard(0);
+            release(0);
             return false;
         }
         claimed[i] = true;
         transfers[i] = libusb_alloc_transfer(0);
         if (transfers[i] == nullptr) {
-            releaseKeyboard(0);
+            release(0);
             return false;
         }
         libusb_fill_interrupt_transfer(transfers[i], deviceHandle, kEndpoints[i],
                                        reportBuffers[i].current(), kLengths[i],
-                                       &KeyRelay::onTransferComplete, this, 0);
+                                       &UsbKeyboardCallbacks::transferEnded, this, 0);
         if (!submitTransfer(i)) {
-            releaseKeyboard(0);
+            release(0);
             return false;
         }
     }
@@ -87,53 +94,51 @@ bool KeyRelay::openKeyboard() {
     return true;
 }
 
-void KeyRelay::closeKeyboard() {
+void UsbKeyboard::close() {
     usbActive = 0;
     if (deviceHandle == nullptr) {
         return;
     }
-    releaseKeyboard(kCloseEventCalls);
+    release(kCloseEventCalls);
 }
 
-bool KeyRelay::submitTransfer(int index) {
+bool UsbKeyboard::submitTransfer(int index) {
     inFlight[index] = libusb_submit_transfer(transfers[index]) == LIBUSB_SUCCESS;
     return inFlight[index];
 }
 
-void KeyRelay::onTransferComplete(libusb_transfer* transfer) {
-    auto* self = static_cast<KeyRelay*>(transfer->user_data);
+void UsbKeyboard::transferEnded(libusb_transfer* transfer) {
     const int index = transfer->endpoint == kBootEndpoint ? 0 : 1;
-    self->inFlight[index] = false;
-
+    inFlight[index] = false;
     switch (transfer->status) {
         case LIBUSB_TRANSFER_COMPLETED:
             decodeReport(transfer->endpoint, static_cast<std::size_t>(transfer->actual_length),
-                         self->reportBuffers[index], self->keyQueue);
+                         reportBuffers[index], keyQueue);
             break;
         case LIBUSB_TRANSFER_CANCELLED:
         case LIBUSB_TRANSFER_NO_DEVICE:
-            self->usbActive = 0;
+            usbActive = 0;
             return;
         default:  // errors, time-outs, stalls, overflows: try again
             break;
     }
     // Once closing has begun nothing is resubmitted: closing frees the transfer
     // as soon as it has ended, and must never free one in flight.
-    if (!self->closing) {
-        self->submitTransfer(index);  // a failed resubmission silences this endpoint only
+    if (!closing) {
+        submitTransfer(index);  // a failed resubmission silences this endpoint only
     }
 }
 
-void KeyRelay::handleUsbEvents() {
+void UsbKeyboard::handleEvents(int timeoutMs) {
     if (deviceHandle != nullptr) {  // no libusb context without an open keyboard
-        handleEventsFor(0);
+        handleEventsFor(timeoutMs);
     }
 }
 
-// Ends whatever openKeyboard obtained, in reverse order, after at least
-// eventCalls rounds of event handling. Transfers are freed only once their
-// callback has seen them end.
-void KeyRelay::releaseKeyboard(int eventCalls) {
+// Ends whatever open() obtained, in reverse order, after at least eventCalls
+// rounds of event handling. Transfers are freed only once their callback has
+// seen them end.
+void UsbKeyboard::release(int eventCalls) {
     closing = true;
     usbActive = 0;
     for (int i = 0; i < 2; ++i) {
@@ -164,7 +169,7 @@ void KeyRelay::releaseKeyboard(int eventCalls) {
     }
 }
 
-void KeyRelay::drainTransfers(int eventCalls) {
+void UsbKeyboard::drainTransfers(int eventCalls) {
     for (int call = 0; call < eventCalls; ++call) {
         handleEventsFor(100);
     }
@@ -174,18 +179,18 @@ void KeyRelay::drainTransfers(int eventCalls) {
     }
 }
 
-void KeyRelay::setLeds(std::int32_t brightness, std::int32_t mask) {
-    if (usbActive.load() == 0 || deviceHandle == nullptr) {
-        return;
+UsbKeyboard::LedResult UsbKeyboard::sendLeds(std::int32_t brightness, std::int32_t mask) {
+    if (!active() || deviceHandle == nullptr) {
+        return LedResult::Failed;
     }
     LedReport report = buildLedReport(brightness, mask);
     const int result = libusb_control_transfer(
         deviceHandle, LedControlTransfer::kRequestType, LedControlTransfer::kRequest,
         LedControlTransfer::kValue, LedControlTransfer::kIndex, report.data(),
         static_cast<std::uint16_t>(report.size()), LedControlTransfer::kTimeoutMs);
-    // Only a vanished keyboard ends the relay; a stalled, busy or slow LED
-    // update loses that one update and typing goes on.
     if (result == LIBUSB_ERROR_NO_DEVICE) {
         usbActive = 0;
+        return LedResult::NoDevice;
     }
+    return result < 0 ? LedResult::Failed : LedResult::Sent;
 }

@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "relay/key_relay.h"
+#include "keyboard/usb_keyboard.h"
 #include "usb/emulated_keyboard.h"
 
 namespace {
@@ -32,11 +32,12 @@ void expectAllReleased(const EmulatedKeyboard& kb, int claimedInterfaces) {
 TEST(UsbKeyboard, NoKeyboardMeansNoConnectionAndNothingHeld) {
     EmulatedKeyboard kb(EmulatedKeyboard::Options{.present = false});
     {
-        KeyRelay relay;
-        EXPECT_FALSE(relay.openKeyboard());
-        EXPECT_FALSE(relay.status().usbActive);
-        EXPECT_FALSE(relay.openKeyboard());  // libusb was shut down and can start again
-        relay.closeKeyboard();
+        ByteQueue keys;
+        UsbKeyboard keyboard{keys};
+        EXPECT_FALSE(keyboard.open());
+        EXPECT_FALSE(keyboard.active());
+        EXPECT_FALSE(keyboard.open());  // libusb was shut down and can start again
+        keyboard.close();
     }
     EXPECT_EQ(kb.opens(), 0);
     expectNothingUnexpected(kb);
@@ -44,9 +45,10 @@ TEST(UsbKeyboard, NoKeyboardMeansNoConnectionAndNothingHeld) {
 
 TEST(UsbKeyboard, OpenClaimsBothInterfacesAndKeepsBothTransfersSubmitted) {
     EmulatedKeyboard kb;
-    KeyRelay relay;
-    ASSERT_TRUE(relay.openKeyboard());
-    EXPECT_TRUE(relay.status().usbActive);
+    ByteQueue keys;
+    UsbKeyboard keyboard{keys};
+    ASSERT_TRUE(keyboard.open());
+    EXPECT_TRUE(keyboard.active());
     EXPECT_EQ(kb.claims(0), 1);
     EXPECT_EQ(kb.claims(1), 1);
     EXPECT_EQ(kb.detaches(0), 1);  // the kernel's driver made way
@@ -54,20 +56,21 @@ TEST(UsbKeyboard, OpenClaimsBothInterfacesAndKeepsBothTransfersSubmitted) {
     EXPECT_TRUE(kb.inFlight(kBoot));
     EXPECT_TRUE(kb.inFlight(kBitmap));
 
-    relay.closeKeyboard();
-    EXPECT_FALSE(relay.status().usbActive);
+    keyboard.close();
+    EXPECT_FALSE(keyboard.active());
     EXPECT_EQ(kb.discards(kBoot), 1);
     EXPECT_EQ(kb.discards(kBitmap), 1);
     expectAllReleased(kb, 2);
-    relay.closeKeyboard();  // a second close finds nothing to do
+    keyboard.close();  // a second close finds nothing to do
     expectNothingUnexpected(kb);
 }
 
 TEST(UsbKeyboard, FailedClaimOfSecondInterfaceGivesBackTheFirst) {
     EmulatedKeyboard kb(EmulatedKeyboard::Options{.failClaimInterface = 1});
-    KeyRelay relay;
-    EXPECT_FALSE(relay.openKeyboard());
-    EXPECT_FALSE(relay.status().usbActive);
+    ByteQueue keys;
+    UsbKeyboard keyboard{keys};
+    EXPECT_FALSE(keyboard.open());
+    EXPECT_FALSE(keyboard.active());
     EXPECT_EQ(kb.claims(0), 1);
     EXPECT_EQ(kb.claims(1), 0);
     EXPECT_EQ(kb.submits(kBoot), 1);
@@ -78,8 +81,9 @@ TEST(UsbKeyboard, FailedClaimOfSecondInterfaceGivesBackTheFirst) {
 
 TEST(UsbKeyboard, FailedSubmissionGivesBackEverything) {
     EmulatedKeyboard kb(EmulatedKeyboard::Options{.failSubmitEndpoint = kBitmap});
-    KeyRelay relay;
-    EXPECT_FALSE(relay.openKeyboard());
+    ByteQueue keys;
+    UsbKeyboard keyboard{keys};
+    EXPECT_FALSE(keyboard.open());
     EXPECT_EQ(kb.claims(1), 1);
     EXPECT_EQ(kb.submits(kBitmap), 0);
     EXPECT_EQ(kb.discards(kBoot), 1);
@@ -89,8 +93,9 @@ TEST(UsbKeyboard, FailedSubmissionGivesBackEverything) {
 
 TEST(UsbKeyboard, FailedFirstSubmissionHasNothingToCancel) {
     EmulatedKeyboard kb(EmulatedKeyboard::Options{.failSubmitEndpoint = kBoot});
-    KeyRelay relay;
-    EXPECT_FALSE(relay.openKeyboard());
+    ByteQueue keys;
+    UsbKeyboard keyboard{keys};
+    EXPECT_FALSE(keyboard.open());
     EXPECT_EQ(kb.claims(1), 0);
     EXPECT_EQ(kb.discards(kBoot), 0);
     expectAllReleased(kb, 1);
@@ -99,25 +104,27 @@ TEST(UsbKeyboard, FailedFirstSubmissionHasNothingToCancel) {
 
 TEST(UsbKeyboard, OpeningAgainClosesTheFirstConnection) {
     EmulatedKeyboard kb;
-    KeyRelay relay;
-    ASSERT_TRUE(relay.openKeyboard());
-    ASSERT_TRUE(relay.openKeyboard());
+    ByteQueue keys;
+    UsbKeyboard keyboard{keys};
+    ASSERT_TRUE(keyboard.open());
+    ASSERT_TRUE(keyboard.open());
     EXPECT_EQ(kb.opens(), 2);
     EXPECT_TRUE(kb.waitForCloses(1));
     EXPECT_EQ(kb.claims(0), 2);
-    relay.closeKeyboard();
+    keyboard.close();
     EXPECT_TRUE(kb.waitForCloses(2));
     expectNothingUnexpected(kb);
 }
 
 TEST(UsbKeyboard, CloseWaitsForACancellationThatIsSlowToEnd) {
     EmulatedKeyboard kb;
-    KeyRelay relay;
-    ASSERT_TRUE(relay.openKeyboard());
+    ByteQueue keys;
+    UsbKeyboard keyboard{keys};
+    ASSERT_TRUE(keyboard.open());
     kb.holdDiscards(true);
     std::atomic<bool> closed{false};
     std::thread closer([&] {
-        relay.closeKeyboard();
+        keyboard.close();
         closed = true;
     });
     ASSERT_TRUE(kb.waitForDiscards(kBoot, 1));
@@ -135,11 +142,12 @@ TEST(UsbKeyboard, CloseWaitsForACancellationThatIsSlowToEnd) {
 
 TEST(UsbKeyboard, ReportWaitingAtCloseIsNotResubmitted) {
     EmulatedKeyboard kb;
-    KeyRelay relay;
-    ASSERT_TRUE(relay.openKeyboard());
+    ByteQueue keys;
+    UsbKeyboard keyboard{keys};
+    ASSERT_TRUE(keyboard.open());
     // No worker runs, so nobody reaps this report before closing does.
     kb.sendReport(kBoot, {0, 0, 0x04, 0, 0, 0, 0, 0});
-    relay.closeKeyboard();
+    keyboard.close();
     EXPECT_EQ(kb.submits(kBoot), 1);
     expectAllReleased(kb, 2);
     expectNothingUnexpected(kb);
@@ -147,11 +155,12 @@ TEST(UsbKeyboard, ReportWaitingAtCloseIsNotResubmitted) {
 
 TEST(UsbKeyboard, CloseAfterUnplugStillReleasesEverything) {
     EmulatedKeyboard kb;
-    KeyRelay relay;
-    ASSERT_TRUE(relay.openKeyboard());
+    ByteQueue keys;
+    UsbKeyboard keyboard{keys};
+    ASSERT_TRUE(keyboard.open());
     kb.unplug();
-    relay.closeKeyboard();
-    EXPECT_FALSE(relay.status().usbActive);
+    keyboard.close();
+    EXPECT_FALSE(keyboard.active());
     EXPECT_TRUE(kb.waitForCloses(1));
     EXPECT_FALSE(kb.inFlight(kBoot));
     expectNothingUnexpected(kb);

@@ -35,6 +35,16 @@ void KeyRelay::stop() {
     portState = PortState::Idle;
 }
 
+bool KeyRelay::openKeyboard() {
+    resetRepeat(repeat);
+    leds = {};
+    return keyboard.open();
+}
+
+void KeyRelay::closeKeyboard() {
+    keyboard.close();
+}
+
 KeyRelay::Status KeyRelay::status() const {
     Status s;
     s.port = portState.load();
@@ -43,7 +53,7 @@ KeyRelay::Status KeyRelay::status() const {
     } else if (s.port == PortState::OpenFailed) {
         s.openError = port.lastOpenError();
     }
-    s.usbActive = usbActive.load() != 0;
+    s.usbActive = keyboard.active();
     return s;
 }
 
@@ -59,11 +69,11 @@ void KeyRelay::workerLoop() {
     portState = opened ? PortState::Open : PortState::OpenFailed;
 
     while (running.load()) {
-        if (usbActive.load() != 0) {
-            handleUsbEvents();
+        if (keyboard.active()) {
+            keyboard.handleEvents(0);
             // The keyboard may have gone in the event handling just now; from
             // then on the line stays quiet.
-            if (usbActive.load() != 0) {
+            if (keyboard.active()) {
                 pumpKeys(keyQueue, port, repeat, ticks);
                 pollHost();
             }
@@ -84,6 +94,6 @@ void KeyRelay::pollHost() {
         return;
     }
     if (applyHostCommand(command, repeat, leds)) {
-        setLeds(leds.ledBrightness, leds.ledMask);
+        keyboard.sendLeds(leds.ledBrightness, leds.ledMask);
     }
 }

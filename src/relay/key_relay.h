@@ -5,35 +5,29 @@
 // stop() when none is; at the end stop(), then closeKeyboard().
 //
 // Ownership: a KeyRelay owns its worker thread, the serial port, both byte
-// queues, the typematic and LED state and, while the keyboard is open, the
-// libusb default context, the device handle and both input transfers (whose
-// buffers are this object's ReportBuffers, so it is neither copied nor moved).
+// queues, the typematic and LED state and the UsbKeyboard that decodes the
+// keyboard's reports into the key queue.
 //
 // Threads: the owning thread calls openKeyboard, closeKeyboard, start and stop;
-// the worker runs the loop and, inside libusb event handling, the transfer
-// callbacks. The repeat, LED and report state is touched by the worker while it
-// runs and by the owner only while no worker exists (thread start and join order
-// the two). running, usbActive and the port state are atomics; the queues and
-// the port carry their own locks. No relay lock is held while calling libusb or
-// while taking another lock; libusb's event handling, with its own locks held,
-// runs the callback that takes the keyQueue lock.
+// the worker runs the loop and, inside the keyboard's event handling, its
+// transfer callbacks. The keyboard, repeat and LED state is touched by the
+// worker while it runs and by the owner only while no worker exists (thread
+// start and join order the two). running and the port state are atomics; the
+// queues and the port carry their own locks. No relay lock is held while
+// calling into libusb or while taking another lock.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
 
-#include "keyboard/report_decoder.h"
-#include "protocol/host_commands.h"
-#include "protocol/key_output.h"
 #include "io/byte_queue.h"
 #include "io/serial_port.h"
 #include "io/ticks.h"
-
-struct libusb_device_handle;
-struct libusb_transfer;
+#include "keyboard/usb_keyboard.h"
+#include "protocol/host_commands.h"
+#include "protocol/key_output.h"
 
 class KeyRelay {
 public:
@@ -87,36 +81,17 @@ private:
     friend class KeyRelayTestPeer;
 
     void workerLoop();
-    void handleUsbEvents();
     void pollHost();
-    void setLeds(std::int32_t brightness, std::int32_t mask);
-    static void onTransferComplete(libusb_transfer* transfer);
-    bool submitTransfer(int index);
-    void drainTransfers(int eventCalls);
-    void releaseKeyboard(int eventCalls);
 
     std::thread worker;
     std::atomic<bool> running{false};
     std::string portName;  // written by start() only while no worker runs
     SerialPort port;
-    ByteQueue keyQueue;   // scan codes from the report decoder
-    ByteQueue hostQueue;  // bytes the host sent, not yet interpreted
-    // Non-zero while the USB keyboard is open and its input transfers run.
-    std::atomic<int> usbActive{0};
-    libusb_device_handle* deviceHandle = nullptr;
-    std::array<libusb_transfer*, 2> transfers{};
-    std::array<ReportBuffer, 2> reportBuffers{};
+    ByteQueue keyQueue;              // scan codes from the report decoder
+    ByteQueue hostQueue;             // bytes the host sent, not yet interpreted
+    UsbKeyboard keyboard{keyQueue};  // decodes reports into keyQueue
     RepeatState repeat;
     LedState leds;  // ledBrightness and ledMask as the host last set them
-
-    // Keyboard bookkeeping beyond the shared fields: whether libusb is
-    // initialised, which interfaces are claimed, which transfers are still in
-    // flight (cleared by their callback when they end), and whether closing has
-    // begun (callbacks then stop resubmitting).
-    bool libusbReady = false;
-    std::array<bool, 2> claimed{};
-    std::array<bool, 2> inFlight{};
-    bool closing = false;
 
     std::atomic<PortState> portState{PortState::Idle};
     const TickSource ticks;

@@ -13,7 +13,7 @@
 // scan codes and raising usbActive.
 class KeyRelayTestPeer {
 public:
-    static void setUsbActive(KeyRelay& r, int v) { r.usbActive = v; }
+    static void setUsbActive(KeyRelay& r, int v) { r.keyboard.usbActive = v; }
     static void pushKey(KeyRelay& r, std::uint8_t b) { r.keyQueue.push(b); }
     static RepeatState& repeat(KeyRelay& r) { return r.repeat; }
 };
