@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     {
         KeyRelay relay;
         relay.start(pty.slavePath());
-        waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; });
+        waitFor([&] { return relay.status().port == PortState::Open; });
         const double before = processCpuNs() - threadCpuNs();
         timespec pause{static_cast<time_t>(seconds), 0};
         nanosleep(&pause, nullptr);

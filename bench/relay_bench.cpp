@@ -109,7 +109,7 @@ struct InProcess {
             throw std::runtime_error("cannot open the emulated keyboard");
         }
         relay.start(pty.portPath());
-        while (relay.status().port != KeyRelay::PortState::Open) {
+        while (relay.status().port != PortState::Open) {
             sleepFor(1);
         }
     }

@@ -1,8 +1,11 @@
 #include "app/pellora_app.h"
 
 #include "app/pellora_dlg.h"
+#include "relay/key_relay.h"
 
-CPelloraApp theApp;
+std::unique_ptr<RelayControl> CPelloraApp::makeRelay() {
+    return std::make_unique<KeyRelay>();
+}
 
 BOOL CPelloraApp::InitInstance() {
     // The handle is deliberately never kept nor closed: the mutex must live
@@ -15,7 +18,10 @@ BOOL CPelloraApp::InitInstance() {
     }
     WinApp::InitInstance();
 
-    CPelloraDlg dlg;
+    // The relay outlives the window, whose OnClose has stopped its worker and
+    // whose OnDestroy has closed its keyboard.
+    const std::unique_ptr<RelayControl> relay = makeRelay();
+    CPelloraDlg dlg(*relay);
     setMainWindow(&dlg);
     dlg.DoModal();
     setMainWindow(nullptr);

@@ -1,9 +1,13 @@
 // CPelloraApp: the tray program's application object. Its start-up guards the
 // single instance, then runs the port-selection window modally as the main
-// window; the process ends when that window does.
+// window; the process ends when that window does. The program's one instance,
+// theApp, is defined in the_app.cpp.
 #pragma once
 
+#include <memory>
+
 #include "app/win_app.h"
+#include "relay/relay_control.h"
 
 class CPelloraApp : public WinApp {
 public:
@@ -12,6 +16,9 @@ public:
 
     // Always FALSE: there is no message loop after the window.
     BOOL InitInstance() override;
-};
 
-extern CPelloraApp theApp;
+protected:
+    // The relay engine of the run: a KeyRelay. The tray program's test variant
+    // derives its application object to hand the window a recording stand-in.
+    virtual std::unique_ptr<RelayControl> makeRelay();
+};

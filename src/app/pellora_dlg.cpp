@@ -5,9 +5,10 @@
 #include "app/win_app.h"
 #include "io/text_win32.h"
 
-CPelloraDlg::CPelloraDlg()
+CPelloraDlg::CPelloraDlg(RelayControl& engine)
     : Dialog(IDD_PELLORA_DIALOG),
-      appIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
+      appIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      relay(engine) {}
 
 void CPelloraDlg::DoDataExchange() {
     portList.attach(GetDlgItem(hwnd(), IDC_PORT_LIST));

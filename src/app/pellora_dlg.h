@@ -2,8 +2,8 @@
 // run. It starts hidden or shown depending on the command line, lives in the
 // tray, and ends the program when it receives WM_CLOSE.
 //
-// Owns: the tray icon (added in OnInitDialog, removed in OnClose), the relay
-// (its worker is always stopped in OnClose, before the window is destroyed),
+// Owns: the tray icon (added in OnInitDialog, removed in OnClose), the use of
+// the relay (its worker is always stopped in OnClose, before the window is destroyed),
 // the keyboard connection (opened in OnInitDialog, closed in OnDestroy) and
 // the PortEntry objects attached to the list's entries (made by listPorts,
 // freed in OnDestroy). Everything runs on the window thread.
@@ -17,7 +17,7 @@
 
 #include "app/combo_box.h"
 #include "app/dialog.h"
-#include "relay/key_relay.h"
+#include "relay/relay_control.h"
 #include "shell/port_choice.h"
 
 // The tray icon's notifications: wParam the icon id, lParam the mouse message.
@@ -25,7 +25,8 @@ constexpr UINT WM_TRAYNOTIFY = WM_USER + 1;
 
 class CPelloraDlg : public Dialog {
 public:
-    CPelloraDlg();
+    // relay: the engine this window drives for the whole run; it must outlive the window.
+    explicit CPelloraDlg(RelayControl& relay);
 
 protected:
     BOOL OnInitDialog() override;
@@ -48,6 +49,6 @@ private:
     HICON appIcon;
     ComboBox portList;
     NOTIFYICONDATAW trayIcon{};
-    KeyRelay relay;
+    RelayControl& relay;
     std::string currentPort;  // the port last given to start(); empty: none
 };

@@ -8,11 +8,11 @@
 #include "cli/command_text.h"
 #include "cli/exit_codes.h"
 #include "cli/instance_lock.h"
-#include "cli/key_relay_control.h"
 #include "cli/options.h"
 #include "cli/relay_session.h"
 #include "cli/serial_port_list.h"
 #include "cli/stop_signals.h"
+#include "relay/key_relay.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ int run(const std::string& port) {
             return kExitFailure;
     }
 
-    KeyRelayControl relay;
+    KeyRelay relay;
     return runRelaySession(relay, port, std::cerr,
                            [&](std::chrono::milliseconds t) { return stopSignals.wait(t); });
 }

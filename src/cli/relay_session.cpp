@@ -9,8 +9,6 @@
 
 namespace {
 
-using PortState = KeyRelay::PortState;
-
 // What the user can do about a port that would not open, by its errno.
 const char* openFailureHint(int code) {
     switch (code) {
@@ -63,7 +61,7 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
     const std::string device = SerialPort::devicePath(port);
     relay.start(port);
     // The worker opens the port itself; wait for its verdict.
-    KeyRelay::Status status = relay.status();
+    RelayStatus status = relay.status();
     while (status.port == PortState::Opening || status.port == PortState::Idle) {
         if (const int sig = waitForStop(kStatusPollInterval)) {
             err << "Stopped by " << signalName(sig) << ".\n";

@@ -12,7 +12,7 @@
 #include <ostream>
 #include <string>
 
-#include "cli/relay_control.h"
+#include "relay/relay_control.h"
 
 // How often the run looks at the relay's status. A stop signal ends the wait
 // at once; a lost keyboard or port is noticed within this time.

@@ -13,14 +13,12 @@
 
 namespace {
 
-using PortState = KeyRelay::PortState;
-
 // A relay that plays back statuses, one per status() call (the last one
 // repeating), and records what the run asked of it.
 class ScriptedRelay : public RelayControl {
 public:
     bool keyboardOpens = true;
-    std::vector<KeyRelay::Status> script;
+    std::vector<RelayStatus> script;
     std::vector<std::string> calls;
 
     bool openKeyboard() override {
@@ -30,18 +28,16 @@ public:
     void closeKeyboard() override { calls.push_back("closeKeyboard"); }
     void start(const std::string& port) override { calls.push_back("start " + port); }
     void stop() override { calls.push_back("stop"); }
-    KeyRelay::Status status() const override {
-        return script.at(std::min(next++, script.size() - 1));
-    }
+    RelayStatus status() const override { return script.at(std::min(next++, script.size() - 1)); }
 
 private:
     mutable std::size_t next = 0;
 };
 
-const KeyRelay::Status kOpening{PortState::Opening, {}, true};
-const KeyRelay::Status kOpen{PortState::Open, {}, true};
-const KeyRelay::Status kKeyboardGone{PortState::Open, {}, false};
-const KeyRelay::Status kPortGone{PortState::Lost, {}, true};
+const RelayStatus kOpening{PortState::Opening, {}, true};
+const RelayStatus kOpen{PortState::Open, {}, true};
+const RelayStatus kKeyboardGone{PortState::Open, {}, false};
+const RelayStatus kPortGone{PortState::Lost, {}, true};
 const std::vector<std::string> kFullRun = {"openKeyboard", "start ttyUSB0", "stop",
                                            "closeKeyboard"};
 
@@ -100,7 +96,7 @@ TEST(RelaySession, APortThatWillNotOpenGivesTheSystemsReasonAndAHint) {
 TEST(RelaySession, EachEndingOfARunningRelay) {
     const std::string relaying = "Relaying the X68000 Z keyboard to /dev/ttyUSB0.";
     struct Case {
-        std::vector<KeyRelay::Status> script;
+        std::vector<RelayStatus> script;
         int signalOnWait;
         int exitCode;
         std::vector<std::string> lines;

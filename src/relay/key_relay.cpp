@@ -45,8 +45,8 @@ void KeyRelay::closeKeyboard() {
     keyboard.close();
 }
 
-KeyRelay::Status KeyRelay::status() const {
-    Status s;
+RelayStatus KeyRelay::status() const {
+    RelayStatus s;
     s.port = portState.load();
     if (s.port == PortState::Open && !port.isOpen()) {
         s.port = PortState::Lost;

@@ -28,30 +28,17 @@
 #include "keyboard/usb_keyboard.h"
 #include "protocol/host_commands.h"
 #include "protocol/key_output.h"
+#include "relay/relay_control.h"
 
-class KeyRelay {
+class KeyRelay final : public RelayControl {
 public:
     // The pause between worker passes. Nothing wakes the loop early.
     static constexpr std::uint32_t kPassMs = 5;
 
-    // What a front-end may ask while the relay runs (see status()).
-    enum class PortState {
-        Idle,        // no worker
-        Opening,     // worker started, open not yet tried
-        Open,        // the worker opened the port and it is still open
-        OpenFailed,  // the worker could not open the port (see openError)
-        Lost,        // the port was open and closed itself: the device is gone
-    };
-    struct Status {
-        PortState port = PortState::Idle;
-        SerialPort::OpenError openError;  // set when port is OpenFailed
-        bool usbActive = false;           // keyboard open and its transfers running
-    };
-
     explicit KeyRelay(TickSource ticks = systemTickMs);
     // Stops a worker that still runs and closes the keyboard, so no thread or
     // libusb resource outlives the object.
-    ~KeyRelay();
+    ~KeyRelay() override;
     KeyRelay(const KeyRelay&) = delete;
     KeyRelay& operator=(const KeyRelay&) = delete;
 
@@ -59,23 +46,23 @@ public:
     // and keeps an interrupt IN transfer submitted on each of 0x81 and 0x82.
     // Resets the repeat (500/110 ms) and LED state. Returns false, having
     // released everything it obtained, when any step fails. Call with no worker.
-    bool openKeyboard();
+    bool openKeyboard() override;
 
     // Cancels the transfers, waits for them to end, releases the interfaces and
     // closes libusb. Safe when nothing is open. Call with no worker running.
-    void closeKeyboard();
+    void closeKeyboard() override;
 
     // Stops any running worker (closing its port), then starts a new worker that
     // opens the port called name and relays until stop(). The worker runs whether
     // or not the port opened. Throws std::system_error if no thread can be made.
-    void start(const std::string& name);
+    void start(const std::string& name) override;
 
     // Ends the worker after its current pass, waits for it, closes the port.
     // Safe when no worker runs. Throws std::system_error(EDEADLK) from the worker.
-    void stop();
+    void stop() override;
 
     // A snapshot for front-ends that poll; callable from any thread.
-    Status status() const;
+    RelayStatus status() const override;
 
 private:
     friend class KeyRelayTestPeer;

@@ -34,7 +34,7 @@ TEST(KeyRelay, ScanCodeInQueueReachesTheLine) {
     KeyRelay relay;
     Peer::setUsbActive(relay, 1);
     relay.start(pty.slavePath());
-    ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     Peer::pushKey(relay, 0x1E);
     Peer::pushKey(relay, 0x9E);
     EXPECT_EQ(pty.read(2), (Bytes{0x1E, 0x9E}));
@@ -52,7 +52,7 @@ TEST(KeyRelay, RestartClosesOldPortBeforeOpeningNew) {
     // start() returned after stopping the old worker and before the new one
     // could have opened anything: the old port is closed already.
     EXPECT_FALSE(processHasOpen(a.slavePath()));
-    ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     EXPECT_TRUE(processHasOpen(b.slavePath()));
     Peer::pushKey(relay, 0x2E);
     EXPECT_EQ(b.read(1), Bytes{0x2E});
@@ -74,7 +74,7 @@ TEST(KeyRelay, WorkerDoesNothingWhileUsbIsInactive) {
     ManualClock clock;
     KeyRelay relay(clock.source());
     relay.start(pty.slavePath());
-    ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     Peer::pushKey(relay, 0x1E);
     // The key stays queued; once USB is active the first pass sends it.
     Peer::setUsbActive(relay, 1);
@@ -117,13 +117,12 @@ TEST(KeyRelay, DestroyingARunningRelayStopsItsWorker) {
     {
         KeyRelay relay;
         relay.start(pty.slavePath());
-        ASSERT_TRUE(waitFor([&] { return relay.status().port == KeyRelay::PortState::Open; }));
+        ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     }
     EXPECT_FALSE(processHasOpen(pty.slavePath()));
 }
 
 TEST(KeyRelay, StatusTellsWhatBecameOfThePort) {
-    using PortState = KeyRelay::PortState;
     KeyRelay relay;
     EXPECT_EQ(relay.status().port, PortState::Idle);
     relay.start("/nonexistent/ttyPELLORA");

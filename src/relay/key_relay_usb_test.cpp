@@ -92,7 +92,7 @@ TEST_F(Relay, UnplugIdlesTheRelayForGood) {
     // event to wait for, so give the worker a good number of passes.
     EXPECT_EQ(pty.read(1, std::chrono::milliseconds(300)), Bytes{});
     EXPECT_TRUE(kb.controlRequests().empty());
-    EXPECT_EQ(relay.status().port, KeyRelay::PortState::Open);
+    EXPECT_EQ(relay.status().port, PortState::Open);
 }
 
 TEST_F(Relay, LedCommandSendsTheExactFeatureReportOncePerChange) {

@@ -34,7 +34,7 @@ TEST(StartStopStorm, ThousandCyclesOverTwoPortsLeaveNothingBehind) {
             relay.start(line.portPath());
             if (cycle % kCheckEvery == 0) {
                 ASSERT_TRUE(waitFor([&] {
-                    return relay.status().port == KeyRelay::PortState::Open;
+                    return relay.status().port == PortState::Open;
                 })) << "cycle "
                     << cycle;
                 aDown = !aDown;

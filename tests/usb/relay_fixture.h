@@ -17,7 +17,6 @@
 class RelayOnEmulatedKeyboard : public ::testing::Test {
 protected:
     using Bytes = std::vector<std::uint8_t>;
-    using PortState = KeyRelay::PortState;
 
     void SetUp() override {
         ASSERT_TRUE(relay.openKeyboard());
