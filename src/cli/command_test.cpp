@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/instance_lock.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -18,13 +19,6 @@ namespace {
 
 class PelloraCommand : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "pellora-cmd-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // Runs `ENV pellora ARGS` through the shell; args and env are shell words.
     void run(const std::string& args, const std::string& env = "") {
         const std::string command = env + " '" PELLORA_PROGRAM "' " + args + " >'" +
@@ -44,7 +38,7 @@ protected:
         return text.substr(0, text.find('\n'));
     }
 
-    fs::path dir;
+    TempDir dir;
     int exitCode = -1;
     std::string out;
     std::string err;

@@ -1,4 +1,5 @@
 #include "cli/instance_lock.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,16 +16,8 @@ namespace {
 
 class InstanceLockTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "pellora-lock-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        path = (dir / "pellora.lock").string();
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    fs::path dir;
-    std::string path;
+    TempDir dir;
+    std::string path = (dir / "pellora.lock").string();
 };
 
 TEST_F(InstanceLockTest, ASecondOpenIsRefusedUntilTheFirstIsReleased) {

@@ -10,6 +10,7 @@
 
 #include "support/child_process.h"
 #include "support/pty_pair.h"
+#include "support/temp_dir.h"
 #include "usb/emulated_keyboard.h"
 
 namespace fs = std::filesystem;
@@ -25,14 +26,7 @@ const Bytes kReleaseAll(8, 0);
 // the pty, then the keyboard's testbed, which a child must never outlive.
 class PelloraProcess : public ::testing::Test {
 protected:
-    explicit PelloraProcess(EmulatedKeyboard::Options options = {}) : kb(options) {
-        std::string pattern = (fs::temp_directory_path() / "pellora-proc-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        dir = pattern;
-    }
-    ~PelloraProcess() override { fs::remove_all(dir); }
+    explicit PelloraProcess(EmulatedKeyboard::Options options = {}) : kb(options) {}
 
     void TearDown() override {
         EXPECT_TRUE(kb.unexpectedIoctls().empty())
@@ -63,7 +57,7 @@ protected:
     }
 
     EmulatedKeyboard kb;
-    fs::path dir;
+    TempDir dir;
     PtyPair pty{true};
 };
 

@@ -1,4 +1,5 @@
 #include "cli/serial_port_list.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,12 +17,6 @@ namespace {
 // `device` link leads back up; devices with `subsystem` and `driver` links.
 class SysfsTree {
 public:
-    SysfsTree() {
-        std::string pattern = (fs::temp_directory_path() / "pellora-sysfs-XXXXXX").string();
-        root = mkdtemp(pattern.data()) ? pattern : throw std::runtime_error("mkdtemp");
-    }
-    ~SysfsTree() { fs::remove_all(root); }
-
     // devices/PATH on BUS, bound to DRIVER unless empty; attributes as name=value.
     fs::path device(const std::string& path, const std::string& bus, const std::string& driver,
                     const std::vector<std::pair<std::string, std::string>>& attributes = {}) {
@@ -53,7 +48,8 @@ public:
         }
     }
 
-    fs::path root;
+    TempDir dir;
+    fs::path root = dir.path();
 
 private:
     static void link(const fs::path& at, const fs::path& target) {

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <vector>
 
 #include "keyboard/scan_code_table.h"
+#include "support/expected_scan_codes.h"
 
 namespace {
 
@@ -138,48 +138,12 @@ TEST(Reports, EndpointsAreDecodedIndependently) {
     EXPECT_EQ(out[1], 0x1E);
 }
 
-// The X68000 key for every HID usage that has one, grouped by key family.
-const std::map<unsigned, std::uint8_t>& expectedCodes() {
-    static const std::map<unsigned, std::uint8_t> codes = [] {
-        std::map<unsigned, std::uint8_t> m;
-        const char* letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-        const std::uint8_t letterCodes[] = {0x1E, 0x2E, 0x2C, 0x20, 0x13, 0x21, 0x22, 0x23, 0x18,
-                                            0x24, 0x25, 0x26, 0x30, 0x2F, 0x19, 0x1A, 0x11, 0x14,
-                                            0x1F, 0x15, 0x17, 0x2D, 0x12, 0x2B, 0x16, 0x2A};
-        for (int i = 0; letters[i] != 0; ++i) {
-            m[0x04u + static_cast<unsigned>(i)] = letterCodes[i];
-        }
-        for (unsigned i = 0; i < 10; ++i) {
-            m[0x1E + i] = static_cast<std::uint8_t>(0x02 + i);  // 1..9, 0
-        }
-        const std::pair<unsigned, std::uint8_t> rest[] = {
-            {0x28, 0x1D}, {0x29, 0x01}, {0x2A, 0x0F}, {0x2B, 0x10}, {0x2C, 0x35}, {0x2D, 0x0C},
-            {0x2E, 0x0D}, {0x2F, 0x1B}, {0x30, 0x1C}, {0x32, 0x29}, {0x33, 0x27}, {0x34, 0x28},
-            {0x35, 0x61}, {0x36, 0x31}, {0x37, 0x32}, {0x38, 0x33}, {0x39, 0x5D}, {0x3A, 0x63},
-            {0x3B, 0x64}, {0x3C, 0x65}, {0x3D, 0x66}, {0x3E, 0x67}, {0x3F, 0x68}, {0x40, 0x69},
-            {0x41, 0x6A}, {0x42, 0x6B}, {0x43, 0x6C}, {0x44, 0x72}, {0x45, 0x73}, {0x46, 0x5A},
-            {0x47, 0x5B}, {0x48, 0x5C}, {0x49, 0x5E}, {0x4A, 0x36}, {0x4B, 0x38}, {0x4C, 0x37},
-            {0x4D, 0x3A}, {0x4E, 0x39}, {0x4F, 0x3D}, {0x50, 0x3B}, {0x51, 0x3E}, {0x52, 0x3C},
-            {0x53, 0x3F}, {0x54, 0x40}, {0x55, 0x41}, {0x56, 0x42}, {0x57, 0x46}, {0x58, 0x4E},
-            {0x59, 0x4B}, {0x5A, 0x4C}, {0x5B, 0x4D}, {0x5C, 0x47}, {0x5D, 0x48}, {0x5E, 0x49},
-            {0x5F, 0x43}, {0x60, 0x44}, {0x61, 0x45}, {0x62, 0x4F}, {0x63, 0x51}, {0x65, 0x62},
-            {0x67, 0x4A}, {0x7F, 0x52}, {0x80, 0x54}, {0x81, 0x53}, {0x85, 0x50}, {0x87, 0x34},
-            {0x88, 0x58}, {0x89, 0x0E}, {0x8A, 0x57}, {0x8B, 0x56}, {0xE0, 0x71}, {0xE1, 0x70},
-            {0xE2, 0x55}, {0xE3, 0x5F}, {0xE4, 0x71}, {0xE5, 0x70}, {0xE6, 0x59}, {0xE7, 0x60},
-        };
-        for (const auto& [usage, code] : rest) {
-            m[usage] = code;
-        }
-        return m;
-    }();
-    return codes;
-}
-
 TEST(ScanCodeTable, EveryUsageThroughTheBootSlots) {
     for (unsigned usage = 0; usage < 256; ++usage) {
         Decoder d;
-        const auto it = expectedCodes().find(usage);
-        const Bytes make = it == expectedCodes().end() || usage == 0 ? Bytes{} : Bytes{it->second};
+        const auto it = expectedScanCodes().find(usage);
+        const Bytes make =
+            it == expectedScanCodes().end() || usage == 0 ? Bytes{} : Bytes{it->second};
         const Bytes brk = make.empty() ? Bytes{} : Bytes{breakOf(make[0])};
         EXPECT_EQ(d.boot({0, 0, static_cast<std::uint8_t>(usage), 0, 0, 0, 0, 0}), make)
             << "usage " << std::hex << usage;
@@ -190,17 +154,17 @@ TEST(ScanCodeTable, EveryUsageThroughTheBootSlots) {
 TEST(ScanCodeTable, EveryUsageThroughTheBitmap) {
     for (unsigned usage = 0; usage < 0x80; ++usage) {
         Decoder d;
-        const auto it = expectedCodes().find(usage);
-        const Bytes make = it == expectedCodes().end() ? Bytes{} : Bytes{it->second};
+        const auto it = expectedScanCodes().find(usage);
+        const Bytes make = it == expectedScanCodes().end() ? Bytes{} : Bytes{it->second};
         EXPECT_EQ(d.bitmap(bitmapWith({usage})), make) << "usage " << std::hex << usage;
     }
-    EXPECT_EQ(expectedCodes().size(), 114u);
+    EXPECT_EQ(expectedScanCodes().size(), 114u);
 }
 
 TEST(ScanCodeTable, ModifierBitsMapToTheModifierUsages) {
     for (unsigned bit = 0; bit < 8; ++bit) {
         Decoder d;
-        const std::uint8_t code = expectedCodes().at(0xE0 + bit);
+        const std::uint8_t code = expectedScanCodes().at(0xE0 + bit);
         EXPECT_EQ(d.boot({static_cast<std::uint8_t>(1u << bit), 0, 0, 0, 0, 0, 0, 0}), Bytes{code});
     }
 }

@@ -4,34 +4,27 @@
 #include <cstdio>
 #include <iterator>
 
+#include "support/expected_scan_codes.h"
+
 namespace {
 
-struct Key {
-    std::uint8_t usage;
-    std::uint8_t code;
-};
-
 // Letters, digits, Enter, Escape, Backspace, Tab, Space and the arrows.
-constexpr Key kKeys[] = {
-    {0x04, 0x1E}, {0x05, 0x2E}, {0x06, 0x2C}, {0x07, 0x20}, {0x08, 0x13}, {0x09, 0x21},
-    {0x0A, 0x22}, {0x0B, 0x23}, {0x0C, 0x18}, {0x0D, 0x24}, {0x0E, 0x25}, {0x0F, 0x26},
-    {0x10, 0x30}, {0x11, 0x2F}, {0x12, 0x19}, {0x13, 0x1A}, {0x14, 0x11}, {0x15, 0x14},
-    {0x16, 0x1F}, {0x17, 0x15}, {0x18, 0x17}, {0x19, 0x2D}, {0x1A, 0x12}, {0x1B, 0x2B},
-    {0x1C, 0x16}, {0x1D, 0x2A}, {0x1E, 0x02}, {0x1F, 0x03}, {0x20, 0x04}, {0x21, 0x05},
-    {0x22, 0x06}, {0x23, 0x07}, {0x24, 0x08}, {0x25, 0x09}, {0x26, 0x0A}, {0x27, 0x0B},
-    {0x28, 0x1D}, {0x29, 0x01}, {0x2A, 0x0F}, {0x2B, 0x10}, {0x2C, 0x35}, {0x4F, 0x3D},
-    {0x50, 0x3B}, {0x51, 0x3E}, {0x52, 0x3C},
+constexpr std::uint8_t kTypedUsages[] = {
+    0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12,
+    0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F, 0x20, 0x21,
+    0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2A, 0x2B, 0x2C, 0x4F, 0x50, 0x51, 0x52,
 };
-// Left Ctrl, Shift, Alt, GUI, right Ctrl, Shift, Alt, GUI: boot byte 0, bits 0-7.
-constexpr std::uint8_t kModifierCodes[8] = {0x71, 0x70, 0x55, 0x5F, 0x71, 0x70, 0x59, 0x60};
+constexpr std::uint8_t kFirstModifier = 0xE0;  // boot byte 0, bit 0; bits 1-7 follow
 constexpr std::size_t kSlots = 6;
 constexpr std::size_t kMostHeld = 5;  // keys held on the bitmap endpoint at once
 constexpr std::uint8_t kBreak = 0x80;
 
 std::uint8_t codeOf(std::uint8_t usage) {
-    return std::find_if(std::begin(kKeys), std::end(kKeys),
-                        [&](const Key& k) { return k.usage == usage; })
-        ->code;
+    return expectedScanCodes().at(usage);
+}
+
+std::uint8_t modifierCode(unsigned bit) {
+    return codeOf(static_cast<std::uint8_t>(kFirstModifier + bit));
 }
 
 bool holds(const std::vector<std::uint8_t>& down, std::uint8_t usage) {
@@ -64,7 +57,7 @@ KeyChange RandomTyping::next() {
     // A key of the set that `down` does not hold yet.
     auto upKey = [&](const std::vector<std::uint8_t>& down) {
         for (;;) {
-            const std::uint8_t usage = kKeys[pick(std::size(kKeys))].usage;
+            const std::uint8_t usage = kTypedUsages[pick(std::size(kTypedUsages))];
             if (!holds(down, usage)) {
                 return usage;
             }
@@ -76,7 +69,7 @@ KeyChange RandomTyping::next() {
             const unsigned bit = static_cast<unsigned>(pick(8));
             modifiers ^= static_cast<std::uint8_t>(1u << bit);
             const bool down = ((modifiers >> bit) & 1u) != 0;
-            return bootReport(down ? kModifierCodes[bit] : kModifierCodes[bit] | kBreak);
+            return bootReport(down ? modifierCode(bit) : modifierCode(bit) | kBreak);
         }
         if (slots.size() == kSlots || (!slots.empty() && chance(50))) {
             const auto it = slots.begin() + static_cast<std::ptrdiff_t>(pick(slots.size()));
@@ -104,7 +97,7 @@ std::vector<KeyChange> RandomTyping::releaseAll() {
     for (unsigned bit = 0; bit < 8; ++bit) {
         if (((modifiers >> bit) & 1u) != 0) {
             modifiers ^= static_cast<std::uint8_t>(1u << bit);
-            changes.push_back(bootReport(kModifierCodes[bit] | kBreak));
+            changes.push_back(bootReport(modifierCode(bit) | kBreak));
         }
     }
     while (!slots.empty()) {

@@ -3,9 +3,9 @@
 //
 // Each change presses or lets go of exactly one key on one endpoint and comes
 // as one report, so the host must get exactly one byte for it: the key's make
-// code, or its break (bit 7 set). The keys and their X68000 codes are written
-// out here, not taken from the relay's table, so the expectation does not lean
-// on the code under test. Boot reports keep the keys down packed from the first
+// code, or its break (bit 7 set). The X68000 codes come from the tests' own
+// table (support/expected_scan_codes.h), not the relay's, so the expectation
+// does not lean on the code under test. Boot reports keep the keys down packed from the first
 // slot, as keyboards do: a key let go makes the later ones move down a slot,
 // which must not show on the line.
 #pragma once

@@ -23,12 +23,8 @@ PtyPair::PtyPair(bool linkOutsideDev) {
     }
     slave = name;
     if (linkOutsideDev) {
-        char dir[] = "/tmp/pellora-pty-XXXXXX";
-        if (mkdtemp(dir) == nullptr) {
-            throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-        }
-        linkDir = dir;
-        link = linkDir + "/tty";
+        linkDir.emplace("pellora-pty");
+        link = (*linkDir / "tty").string();
         if (symlink(slave.c_str(), link.c_str()) != 0) {
             throw std::runtime_error(std::string("symlink: ") + std::strerror(errno));
         }
@@ -37,10 +33,6 @@ PtyPair::PtyPair(bool linkOutsideDev) {
 
 PtyPair::~PtyPair() {
     closeMaster();
-    if (!link.empty()) {
-        unlink(link.c_str());
-        rmdir(linkDir.c_str());
-    }
 }
 
 void PtyPair::closeMaster() {

@@ -8,8 +8,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 class PtyPair {
 public:
@@ -45,7 +48,7 @@ public:
 private:
     int master = -1;
     std::string slave;
-    std::string linkDir;
+    std::optional<TempDir> linkDir;  // holds the link; removed with it
     std::string link;
 };
 
