@@ -206,30 +206,6 @@ Summary ptyHop(int bytes) {
     return summarize(samples);
 }
 
-// CPU time the calling thread spends in one zero-time-out round of libusb event
-// handling on the emulated keyboard: what each worker pass pays for emulation.
-double emulatedEventRoundMicros(double& wallMicros) {
-    EmulatedKeyboard kb;
-    libusb_init(nullptr);
-    libusb_device_handle* h = libusb_open_device_with_vid_pid(nullptr, 0x33DD, 0x0011);
-    timespec start{}, end{};
-    constexpr int kRounds = 2000;
-    const auto wallStart = Clock::now();
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
-    for (int i = 0; i < kRounds; ++i) {
-        timeval zero{0, 0};
-        libusb_handle_events_timeout_completed(nullptr, &zero, nullptr);
-    }
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
-    wallMicros = ms(Clock::now() - wallStart) * 1000.0 / kRounds;
-    if (h != nullptr) {
-        libusb_close(h);
-    }
-    libusb_exit(nullptr);
-    const double ns = (end.tv_sec - start.tv_sec) * 1e9 + (end.tv_nsec - start.tv_nsec);
-    return ns / kRounds / 1000.0;
-}
-
 // --- The real program as its own process --------------------------------------
 
 // CPU time of every thread of process pid so far, in milliseconds.
@@ -321,25 +297,6 @@ ProcessFigures measureProgram(const std::string& program, double windowSeconds, 
     return f;
 }
 
-// The idle pass measured without the emulator, by pellora_pass_cost_bench.
-struct PassCost {
-    double wakeUs = 0, workUs = 0;
-};
-
-PassCost passCost(double seconds) {
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir(self, n > 0 ? static_cast<std::size_t>(n) : 0);
-    dir = dir.substr(0, dir.rfind('/'));
-    ChildProcess p(dir + "/pellora_pass_cost_bench", {std::to_string(seconds)});
-    if (p.waitExit(std::chrono::seconds(120)) != 0) {
-        throw std::runtime_error("pass cost benchmark failed: " + p.err());
-    }
-    PassCost cost;
-    std::istringstream(p.out()) >> cost.wakeUs >> cost.workUs;
-    return cost;
-}
-
 void printMachine() {
     std::ifstream cpuinfo("/proc/cpuinfo");
     std::string line, model = "unknown";
@@ -390,25 +347,14 @@ int main(int argc, char** argv) {
     printRow("repeat error, 200/30 ms (0x60, 0x70)", repeatFast);
     printRow("host command -> LED report", led);
     printRow("stop() + closeKeyboard(), in process", closeTime);
-    printRow("  worker pass period (5 ms sleep + work)", passPeriod);
+    printRow("  worker pass period", passPeriod);
     printRow("  one byte through the pty alone", hop);
 
-    double emulatedRoundWall = 0;
-    const double emulatedRound = emulatedEventRoundMicros(emulatedRoundWall);
     const ProcessFigures f = measureProgram(program, window, quick ? 2 : 5);
-    const PassCost pass = passCost(quick ? 2 : 10);
-    const double passesPerSecond = 1000.0 / KeyRelay::kPassMs;
-    auto percent = [&](double microsPerPass) { return microsPerPass * passesPerSecond / 1e4; };
     printRow("SIGTERM -> exit, pellora process", f.stopMs);
     std::printf("\n");
     std::printf("%-44s %8.3f %% of a core\n", "CPU idle, pellora under the emulator",
                 f.idleCpuPercent);
-    std::printf("%-44s %8.3f %% of a core  (%.1f us CPU, %.1f us wall a pass)\n",
-                "  of which emulated USB event rounds", percent(emulatedRound), emulatedRound,
-                emulatedRoundWall);
-    std::printf("%-44s %8.3f %% of a core  (%.1f us wake + %.1f us work a pass)\n",
-                "CPU idle, relay loop without the emulator", percent(pass.wakeUs + pass.workUs),
-                pass.wakeUs, pass.workUs);
     std::printf("%-44s %8.3f %% of a core\n", "CPU typing 30 changes/s, under the emulator",
                 f.typingCpuPercent);
     std::printf("%-44s %8.1f MB  (%.1f MB private, %.1f MB mapped files)\n",

@@ -2,26 +2,23 @@
 // split into serial reads of any size, taken through the relay's own queue.
 //
 // Each pass does what KeyRelay::pollHost does: push what the port delivered
-// (if anything) as one chunk onto a ByteQueue, take one byte from the queue and
-// apply it with applyHostCommand; a change of the LED state would send the LED
-// report. (pollHost itself needs an open port and a libusb device for the
-// report, so its three steps are repeated here around the real queue and the
+// (if anything) onto a ByteQueue, then take every waiting byte from the queue
+// in order and apply it with applyHostCommand; a change of the LED state would
+// send the LED report. (pollHost itself needs an open port and a libusb device
+// for the report, so its steps are repeated here around the real queue and the
 // real interpreter.)
 //
-// Input: steps, each one header byte h:
-//   h & 0x80: c = next byte; c + 1 passes that read nothing (the backlog is
-//             worked off);
-//   else:     n = h & 0x3F bytes follow, the data of one read (n = 0: nothing
-//             read); with h & 0x40, r = next byte and the same read comes on
-//             r * 4 + 1 passes in a row (five such steps of long reads bring
-//             the queue to its bound of ByteQueue::kMaxChunks waiting chunks,
-//             where it drops the oldest).
-// An input ends after kMaxPasses passes, which is past the bound yet keeps every
-// input quick.
+// Input: steps, each one header byte h, n = h & 0x3F bytes of one read after
+// it (n = 0: nothing read); with h & 0x40, r = next byte and the same read
+// comes r * 4 + 1 times before the worker gets to the queue (as while an LED
+// report keeps it busy), enough to pass the queue's bound of
+// ByteQueue::kCapacity bytes, where it drops the oldest. h & 0x80 is ignored.
+// An input ends after kMaxPasses passes, which keeps every input quick.
 //
 // Checked against a model that knows only the command table and the queue's
-// contract (a FIFO of chunks that drops its oldest waiting chunk when full):
-// - each pass interprets the byte the model says is next, or none;
+// contract (a FIFO of bytes that drops its oldest bytes when full):
+// - each byte interpreted is the one the model says is next, and the queue
+//   runs dry exactly when the model's does;
 // - an LED report is asked for exactly when the mask or the brightness changed,
 //   and the stored mask and brightness are the model's;
 // - the repeat delay and interval are always among their 16 values, and are the
@@ -36,8 +33,8 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "protocol/host_commands.h"
 #include "io/byte_queue.h"
+#include "protocol/host_commands.h"
 
 namespace {
 
@@ -90,29 +87,23 @@ struct Model {
     }
 };
 
-// The queue's contract: chunks in order, the oldest waiting chunk dropped when
-// kMaxChunks are waiting; the chunk being read out is not waiting.
+// The queue's contract: bytes in order, the oldest dropped beyond kCapacity.
 struct QueueModel {
-    std::deque<std::vector<std::uint8_t>> waiting;
-    std::vector<std::uint8_t> reading;
-    std::size_t readPos = 0;
+    std::deque<std::uint8_t> waiting;
 
-    void push(const std::vector<std::uint8_t>& chunk) {
-        if (waiting.size() >= ByteQueue::kMaxChunks) {
+    void push(const std::vector<std::uint8_t>& read) {
+        waiting.insert(waiting.end(), read.begin(), read.end());
+        while (waiting.size() > ByteQueue::kCapacity) {
             waiting.pop_front();
         }
-        waiting.push_back(chunk);
     }
     int next() {
-        while (readPos == reading.size()) {
-            if (waiting.empty()) {
-                return -1;
-            }
-            reading = std::move(waiting.front());
-            waiting.pop_front();
-            readPos = 0;
+        if (waiting.empty()) {
+            return -1;
         }
-        return reading[readPos++];
+        const int b = waiting.front();
+        waiting.pop_front();
+        return b;
     }
 };
 
@@ -120,23 +111,32 @@ class Interpreter {
 public:
     Interpreter() { repeat = {0x1E, 12345, 500, 110}; }  // a key repeating, defaults
 
-    void pass(const std::vector<std::uint8_t>& read) {
-        if (!read.empty()) {
-            queue.push(read.data(), read.data() + read.size());
-            queueModel.push(read);
-            if (queue.chunkCount() != queueModel.waiting.size()) {
-                fail("queue holds another number of chunks than pushed and kept", read[0]);
+    void arrive(const std::vector<std::uint8_t>& read) {
+        queue.push(read.data(), read.data() + read.size());
+        queueModel.push(read);
+        if (queue.size() != queueModel.waiting.size()) {
+            fail("queue holds another number of bytes than pushed and kept", read[0]);
+        }
+    }
+
+    // Interprets everything waiting, in order.
+    void drain() {
+        for (;;) {
+            std::uint8_t byte = 0;
+            const bool got = queue.read(&byte, 1) == 1;
+            const int expected = queueModel.next();
+            if (got != (expected >= 0) || (got && byte != expected)) {
+                fail("queue handed out another byte than was next", got ? byte : -1);
             }
+            if (!got) {
+                return;
+            }
+            check(byte);
         }
-        std::uint8_t byte = 0;
-        const bool got = queue.read(&byte, 1) == 1;
-        const int expected = queueModel.next();
-        if (got != (expected >= 0) || (got && byte != expected)) {
-            fail("queue handed out another byte than was next", got ? byte : -1);
-        }
-        if (!got) {
-            return;
-        }
+    }
+
+private:
+    void check(std::uint8_t byte) {
         const bool sendLeds = applyHostCommand(byte, repeat, leds);
         if (sendLeds != model.apply(byte)) {
             fail(sendLeds ? "LED report without a change" : "LED change without a report", byte);
@@ -155,7 +155,6 @@ public:
         }
     }
 
-private:
     ByteQueue queue;
     QueueModel queueModel;
     RepeatState repeat;
@@ -168,25 +167,20 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Interpreter interpreter;
     FuzzInput input(data, size);
-    const std::vector<std::uint8_t> nothing;
     int passes = 0;
 
     while (!input.atEnd() && passes < kMaxPasses) {
         const std::uint8_t header = input.take();
-        if ((header & 0x80) != 0) {
-            for (int i = input.take() + 1; i > 0 && passes < kMaxPasses; --i, ++passes) {
-                interpreter.pass(nothing);
-            }
-            continue;
-        }
         std::vector<std::uint8_t> read(header & 0x3Fu);
         for (std::uint8_t& b : read) {
             b = input.take();
         }
         const int times = (header & 0x40) != 0 ? input.take() * 4 + 1 : 1;
-        for (int i = times; i > 0 && passes < kMaxPasses; --i, ++passes) {
-            interpreter.pass(read);
+        for (int i = times; i > 0 && !read.empty(); --i) {
+            interpreter.arrive(read);
         }
+        interpreter.drain();
+        ++passes;
     }
     return 0;
 }

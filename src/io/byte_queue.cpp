@@ -4,49 +4,47 @@
 #include <cstring>
 
 void ByteQueue::push(const std::uint8_t* first, const std::uint8_t* last) {
-    std::lock_guard lock(mutex);
-    if (chunks.size() >= maxChunks) {
-        chunks.pop_front();
+    std::size_t length = static_cast<std::size_t>(last - first);
+    if (length > kCapacity) {
+        first = last - kCapacity;  // the rest would be dropped at once anyway
+        length = kCapacity;
     }
-    chunks.emplace_back(first, last);
+    std::lock_guard lock(mutex);
+    const std::size_t overflow = count + length > kCapacity ? count + length - kCapacity : 0;
+    head = (head + overflow) % kCapacity;
+    count -= overflow;
+    std::size_t tail = (head + count) % kCapacity;
+    while (length > 0) {
+        const std::size_t run = std::min(length, kCapacity - tail);
+        std::memcpy(ring.data() + tail, first, run);
+        first += run;
+        length -= run;
+        count += run;
+        tail = (tail + run) % kCapacity;
+    }
 }
 
 std::size_t ByteQueue::read(std::uint8_t* buffer, std::size_t maxBytes) {
     std::lock_guard lock(mutex);
-    std::size_t total = 0;
-    while (total < maxBytes) {
-        if (front.empty()) {
-            if (chunks.empty()) {
-                break;
-            }
-            front = std::move(chunks.front());
-            chunks.pop_front();
-            readPos = 0;
-            // An empty chunk carries nothing; move on to the next one.
-            if (front.empty()) {
-                continue;
-            }
-        }
-        const std::size_t count = std::min(maxBytes - total, front.size() - readPos);
-        std::memcpy(buffer + total, front.data() + readPos, count);
-        readPos += count;
-        total += count;
-        if (readPos == front.size()) {
-            front.clear();
-            readPos = 0;
-        }
+    const std::size_t total = std::min(maxBytes, count);
+    std::size_t done = 0;
+    while (done < total) {
+        const std::size_t run = std::min(total - done, kCapacity - head);
+        std::memcpy(buffer + done, ring.data() + head, run);
+        done += run;
+        head = (head + run) % kCapacity;
     }
+    count -= total;
     return total;
 }
 
 void ByteQueue::clear() {
     std::lock_guard lock(mutex);
-    std::deque<std::vector<std::uint8_t>>().swap(chunks);
-    front.clear();
-    readPos = 0;
+    head = 0;
+    count = 0;
 }
 
-std::size_t ByteQueue::chunkCount() const {
+std::size_t ByteQueue::size() const {
     std::lock_guard lock(mutex);
-    return chunks.size();
+    return count;
 }

@@ -47,43 +47,63 @@ TEST(ByteQueue, LongChunkIsHandedOutAcrossReadsBeforeLaterChunks) {
     EXPECT_EQ(readBytes(q, 1), Bytes{42});
 }
 
-TEST(ByteQueue, FullQueueDropsOldestWaitingChunk) {
+TEST(ByteQueue, FullQueueDropsTheOldestBytes) {
     ByteQueue q;
-    for (std::size_t i = 0; i < ByteQueue::kMaxChunks; ++i) {
-        pushBytes(q, {static_cast<std::uint8_t>(i & 0xFF), static_cast<std::uint8_t>(i >> 8)});
+    std::vector<std::uint8_t> all(ByteQueue::kCapacity);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        all[i] = static_cast<std::uint8_t>(i * 7);
     }
-    EXPECT_EQ(q.chunkCount(), ByteQueue::kMaxChunks);
-    pushBytes(q, {0xAA, 0xBB});
-    EXPECT_EQ(q.chunkCount(), ByteQueue::kMaxChunks);
-    EXPECT_EQ(readBytes(q, 2), (Bytes{1, 0}));  // push 0 was dropped
-
-    // Drain to the last chunk and check the newest one survived.
-    std::vector<std::uint8_t> all(2 * ByteQueue::kMaxChunks);
-    const std::size_t n = q.read(all.data(), all.size());
-    ASSERT_EQ(n, 2 * (ByteQueue::kMaxChunks - 1));
-    EXPECT_EQ(all[n - 2], 0xAA);
-    EXPECT_EQ(all[n - 1], 0xBB);
+    q.push(all.data(), all.data() + all.size());
+    EXPECT_EQ(readBytes(q, 3), (Bytes{all[0], all[1], all[2]}));
+    pushBytes(q, {0xA1, 0xA2, 0xA3, 0xA4, 0xA5});  // two bytes too many: all[3], all[4] go
+    EXPECT_EQ(q.size(), ByteQueue::kCapacity);
+    std::vector<std::uint8_t> out(2 * ByteQueue::kCapacity);
+    out.resize(q.read(out.data(), out.size()));
+    ASSERT_EQ(out.size(), ByteQueue::kCapacity);
+    EXPECT_EQ(out[0], all[5]);
+    EXPECT_EQ(out[out.size() - 6], all.back());
+    EXPECT_EQ((Bytes{out.end() - 5, out.end()}), (Bytes{0xA1, 0xA2, 0xA3, 0xA4, 0xA5}));
 }
 
-TEST(ByteQueue, ChunkBeingReadIsNotCountedNorDropped) {
+TEST(ByteQueue, OversizedPushKeepsItsNewestBytes) {
     ByteQueue q;
-    pushBytes(q, {1, 2});
-    EXPECT_EQ(readBytes(q, 1), Bytes{1});  // {1, 2} is now being read out
-    for (std::size_t i = 0; i < ByteQueue::kMaxChunks + 1; ++i) {
-        pushBytes(q, {9});
+    pushBytes(q, {1, 2, 3});
+    std::vector<std::uint8_t> big(ByteQueue::kCapacity + 10);
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<std::uint8_t>(i);
     }
-    EXPECT_EQ(readBytes(q, 1), Bytes{2});
-    EXPECT_EQ(q.chunkCount(), ByteQueue::kMaxChunks);
+    q.push(big.data(), big.data() + big.size());
+    std::vector<std::uint8_t> out(2 * big.size());
+    out.resize(q.read(out.data(), out.size()));
+    EXPECT_EQ(out, (Bytes{big.begin() + 10, big.end()}));
 }
 
-TEST(ByteQueue, ClearDropsPartlyReadChunkToo) {
+TEST(ByteQueue, WrapsAroundItsStorageInOrder) {
+    ByteQueue q;
+    std::uint8_t next = 0, expected = 0;
+    for (int round = 0; round < 3 * static_cast<int>(ByteQueue::kCapacity) / 100; ++round) {
+        Bytes chunk;
+        for (int i = 0; i < 100; ++i) {
+            chunk.push_back(next++);
+        }
+        pushBytes(q, chunk);
+        for (std::uint8_t b : readBytes(q, 99)) {
+            ASSERT_EQ(b, expected++);
+        }
+    }
+    EXPECT_EQ(q.size(), 3 * ByteQueue::kCapacity / 100);
+}
+
+TEST(ByteQueue, ClearDropsEverythingWaiting) {
     ByteQueue q;
     pushBytes(q, {1, 2, 3});
     pushBytes(q, {4});
     EXPECT_EQ(readBytes(q, 1), Bytes{1});
     q.clear();
     EXPECT_EQ(readBytes(q, 16), Bytes{});
-    EXPECT_EQ(q.chunkCount(), 0u);
+    EXPECT_EQ(q.size(), 0u);
+    pushBytes(q, {5});
+    EXPECT_EQ(readBytes(q, 16), Bytes{5});
 }
 
 TEST(ByteQueue, ProducerAndConsumerOnTwoThreadsKeepOrder) {

@@ -12,6 +12,11 @@ bool SerialPort::isOpen() const {
     return handle != kInvalidHandle;
 }
 
+SerialPort::NativeHandle SerialPort::nativeHandle() const {
+    std::lock_guard lock(mutex);
+    return handle;
+}
+
 SerialPort::OpenError SerialPort::lastOpenError() const {
     std::lock_guard lock(mutex);
     return openError;

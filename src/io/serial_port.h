@@ -54,6 +54,10 @@ public:
     void close();
 
     bool isOpen() const;
+    // The open handle, kInvalidHandle when closed: what a worker that sleeps in
+    // poll() watches for input and hang-ups. Only the worker may use it, and
+    // only until its next call that may close the port.
+    NativeHandle nativeHandle() const;
     OpenError lastOpenError() const;
 
     // Maps a user's port name to what the platform opens (/dev/ttyUSB0, \\.\COM3).

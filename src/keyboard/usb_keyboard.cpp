@@ -13,31 +13,67 @@ constexpr std::uint16_t kProductId = 0x0011;
 constexpr unsigned char kEndpoints[2] = {kBootEndpoint, kBitmapEndpoint};
 constexpr int kLengths[2] = {kBootReportLength, kBitmapReportLength};
 
-// Closing hands libusb ten 100 ms event-handling calls to finish the
-// cancellations; a transfer still in flight after that gets up to this much
-// longer before it is given up (and leaked rather than freed under the kernel).
-constexpr int kCloseEventCalls = 10;
-constexpr auto kCloseGrace = std::chrono::seconds(5);
+// How long releasing waits for the cancelled transfers to end. The kernel ends
+// them at once; one that has not ended by then is left to libusb (leaked, never
+// freed while the kernel may still write into it).
+constexpr auto kReleaseWait = std::chrono::seconds(1);
 
-int initLibusb() {
+int initContext(libusb_context** context) {
 #if defined(LIBUSB_API_VERSION) && LIBUSB_API_VERSION >= 0x0100010A
-    return libusb_init_context(nullptr, nullptr, 0);
+    return libusb_init_context(context, nullptr, 0);
 #else
-    return libusb_init(nullptr);
+    return libusb_init(context);
 #endif
 }
 
-void handleEventsFor(int ms) {
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    libusb_handle_events_timeout_completed(nullptr, &tv, nullptr);
+timeval toTimeval(int ms) {
+    return timeval{ms / 1000, (ms % 1000) * 1000};
+}
+
+// The first 33DD:0011 device of the context's list, referenced, or nullptr.
+libusb_device* findKeyboard(libusb_context* context) {
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &list);
+    libusb_device* found = nullptr;
+    for (ssize_t i = 0; i < count && found == nullptr; ++i) {
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(list[i], &descriptor) == LIBUSB_SUCCESS &&
+            descriptor.idVendor == kVendorId && descriptor.idProduct == kProductId) {
+            found = libusb_ref_device(list[i]);
+        }
+    }
+    if (count >= 0) {
+        libusb_free_device_list(list, 1);
+    }
+    return found;
+}
+
+UsbKeyboard::Failure failureOf(int libusbError) {
+    switch (libusbError) {
+        case LIBUSB_ERROR_ACCESS:
+            return UsbKeyboard::Failure::NoPermission;
+        case LIBUSB_ERROR_BUSY:
+            return UsbKeyboard::Failure::Busy;
+        case LIBUSB_ERROR_NO_DEVICE:
+        case LIBUSB_ERROR_NOT_FOUND:
+            return UsbKeyboard::Failure::Absent;
+        default:
+            return UsbKeyboard::Failure::Other;
+    }
 }
 
 }  // namespace
 
-// libusb calls back into a C function; this one forwards to the keyboard.
+// libusb calls back into C functions; these forward to the keyboard.
 struct UsbKeyboardCallbacks {
     static void LIBUSB_CALL transferEnded(libusb_transfer* transfer) {
         static_cast<UsbKeyboard*>(transfer->user_data)->transferEnded(transfer);
+    }
+    static void LIBUSB_CALL pollfdAdded(int, short, void* keyboard) {
+        static_cast<UsbKeyboard*>(keyboard)->descriptorsChanged = true;
+    }
+    static void LIBUSB_CALL pollfdRemoved(int, void* keyboard) {
+        static_cast<UsbKeyboard*>(keyboard)->descriptorsChanged = true;
     }
 };
 
@@ -47,59 +83,74 @@ UsbKeyboard::~UsbKeyboard() {
     close();
 }
 
-bool UsbKeyboard::open() {
-    close();  // opening twice must not leak the first connection
-    usbActive = 0;
-    deviceHandle = nullptr;
-    transfers = {};
-    reportBuffers = {};
-    claimed = {};
-    inFlight = {};
-    closing = false;
+bool UsbKeyboard::fail(Failure why, int libusbError) {
+    releaseDevice();
+    lastFailure = why;
+    lastFailureText = why == Failure::Other ? libusb_error_name(libusbError) : "";
+    return false;
+}
 
-    if (initLibusb() != LIBUSB_SUCCESS) {
-        return false;
+bool UsbKeyboard::open() {
+    releaseDevice();  // opening twice must not leak the first connection
+    reportBuffers = {};
+    lastFailure = Failure::None;
+    lastFailureText.clear();
+
+    if (context == nullptr) {
+        libusb_context* made = nullptr;
+        if (const int r = initContext(&made); r != LIBUSB_SUCCESS) {
+            return fail(Failure::Other, r);
+        }
+        context = made;
+        libusb_set_pollfd_notifiers(made, &UsbKeyboardCallbacks::pollfdAdded,
+                                    &UsbKeyboardCallbacks::pollfdRemoved, this);
+        descriptorsChanged = true;
     }
-    libusbReady = true;
-    deviceHandle = libusb_open_device_with_vid_pid(nullptr, kVendorId, kProductId);
-    if (deviceHandle == nullptr) {
-        release(0);
-        return false;
+
+    libusb_device* device = findKeyboard(context);
+    if (device == nullptr) {
+        return fail(Failure::Absent, LIBUSB_ERROR_NOT_FOUND);
+    }
+    const int opened = libusb_open(device, &deviceHandle);
+    libusb_unref_device(device);  // the handle keeps its own reference
+    if (opened != LIBUSB_SUCCESS) {
+        deviceHandle = nullptr;
+        return fail(failureOf(opened), opened);
     }
     // The kernel's HID driver owns both interfaces; libusb detaches it for the
     // claim and attaches it again on release, so the keyboard types into the
-    // local console again after we exit. Platforms without drivers to detach
+    // local console again after we let go. Platforms without drivers to detach
     // report "not supported", which changes nothing.
     libusb_set_auto_detach_kernel_driver(deviceHandle, 1);
     for (int i = 0; i < 2; ++i) {
-        if (libusb_claim_interface(deviceHandle, i) != LIBUSB_SUCCESS) {
-            release(0);
-            return false;
+        if (const int r = libusb_claim_interface(deviceHandle, i); r != LIBUSB_SUCCESS) {
+            return fail(failureOf(r), r);
         }
         claimed[i] = true;
         transfers[i] = libusb_alloc_transfer(0);
         if (transfers[i] == nullptr) {
-            release(0);
-            return false;
+            return fail(Failure::Other, LIBUSB_ERROR_NO_MEM);
         }
         libusb_fill_interrupt_transfer(transfers[i], deviceHandle, kEndpoints[i],
                                        reportBuffers[i].current(), kLengths[i],
                                        &UsbKeyboardCallbacks::transferEnded, this, 0);
-        if (!submitTransfer(i)) {
-            release(0);
-            return false;
+        if (const int r = libusb_submit_transfer(transfers[i]); r != LIBUSB_SUCCESS) {
+            return fail(failureOf(r), r);
         }
+        inFlight[i] = true;
     }
-    usbActive = 1;
+    usbActive = true;
     return true;
 }
 
 void UsbKeyboard::close() {
-    usbActive = 0;
-    if (deviceHandle == nullptr) {
-        return;
+    releaseDevice();
+    if (libusb_context* ending = context; ending != nullptr) {
+        context = nullptr;
+        libusb_exit(ending);
     }
-    release(kCloseEventCalls);
+    descriptors.clear();
+    descriptorsChanged = true;
 }
 
 bool UsbKeyboard::submitTransfer(int index) {
@@ -116,71 +167,121 @@ void UsbKeyboard::transferEnded(libusb_transfer* transfer) {
                          reportBuffers[index], keyQueue);
             break;
         case LIBUSB_TRANSFER_CANCELLED:
+            if (!releasing) {
+                lost = true;  // nobody here cancelled it
+                usbActive = false;
+            }
+            return;
         case LIBUSB_TRANSFER_NO_DEVICE:
-            usbActive = 0;
+            lost = true;
+            usbActive = false;
             return;
         default:  // errors, time-outs, stalls, overflows: try again
             break;
     }
-    // Once closing has begun nothing is resubmitted: closing frees the transfer
-    // as soon as it has ended, and must never free one in flight.
-    if (!closing) {
-        submitTransfer(index);  // a failed resubmission silences this endpoint only
+    // Once releasing has begun nothing is resubmitted: releasing frees the
+    // transfer as soon as it has ended, and must never free one in flight.
+    if (releasing) {
+        return;
     }
+    // An endpoint that can no longer be read is a keyboard that no longer
+    // works: give it up as lost rather than leave the other half running.
+    if (!submitTransfer(index)) {
+        lost = true;
+        usbActive = false;
+    }
+}
+
+const std::vector<UsbKeyboard::PollDescriptor>& UsbKeyboard::pollDescriptors() {
+    if (context != nullptr && descriptorsChanged.exchange(false)) {
+        descriptors.clear();
+        if (const libusb_pollfd** fds = libusb_get_pollfds(context); fds != nullptr) {
+            for (const libusb_pollfd** fd = fds; *fd != nullptr; ++fd) {
+                descriptors.push_back({(*fd)->fd, (*fd)->events});
+            }
+            libusb_free_pollfds(fds);
+        }
+    }
+    return descriptors;
+}
+
+int UsbKeyboard::nextTimeoutMs() {
+    timeval tv{};
+    if (context == nullptr || libusb_get_next_timeout(context, &tv) != 1) {
+        return -1;
+    }
+    // Rounded up: waking a little late costs nothing, too early a round trip.
+    return static_cast<int>(tv.tv_sec * 1000 + (tv.tv_usec + 999) / 1000);
 }
 
 void UsbKeyboard::handleEvents(int timeoutMs) {
-    if (deviceHandle != nullptr) {  // no libusb context without an open keyboard
-        handleEventsFor(timeoutMs);
+    if (context == nullptr) {
+        return;
+    }
+    if (timeoutMs < 0) {
+        libusb_handle_events_completed(context, nullptr);
+    } else {
+        timeval tv = toTimeval(timeoutMs);
+        libusb_handle_events_timeout_completed(context, &tv, nullptr);
+    }
+    releaseIfLost();
+}
+
+void UsbKeyboard::interruptEventHandling() {
+    if (libusb_context* c = context; c != nullptr) {
+        libusb_interrupt_event_handler(c);
     }
 }
 
-// Ends whatever open() obtained, in reverse order, after at least eventCalls
-// rounds of event handling. Transfers are freed only once their callback has
-// seen them end.
-void UsbKeyboard::release(int eventCalls) {
-    closing = true;
-    usbActive = 0;
-    for (int i = 0; i < 2; ++i) {
-        if (inFlight[i]) {
-            libusb_cancel_transfer(transfers[i]);
-        }
+void UsbKeyboard::releaseIfLost() {
+    if (lost && !releasing) {
+        releaseDevice();
     }
-    drainTransfers(eventCalls);
+}
+
+// Ends whatever open() obtained of the device, in reverse order. Transfers are
+// freed only once their callback has seen them end.
+void UsbKeyboard::releaseDevice() {
+    usbActive = false;
+    if (deviceHandle != nullptr) {
+        releasing = true;
+        for (int i = 0; i < 2; ++i) {
+            if (inFlight[i]) {
+                libusb_cancel_transfer(transfers[i]);
+            }
+        }
+        const auto giveUp = std::chrono::steady_clock::now() + kReleaseWait;
+        while (inFlight[0] || inFlight[1]) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                giveUp - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                break;
+            }
+            timeval tv = toTimeval(static_cast<int>(left.count()));
+            libusb_handle_events_timeout_completed(context, &tv, nullptr);
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (claimed[i]) {
+                libusb_release_interface(deviceHandle, i);
+            }
+        }
+        libusb_close(deviceHandle);
+        deviceHandle = nullptr;
+    }
     for (int i = 0; i < 2; ++i) {
         if (transfers[i] != nullptr && !inFlight[i]) {
             libusb_free_transfer(transfers[i]);
         }
-        transfers[i] = nullptr;
     }
-    for (int i = 0; i < 2; ++i) {
-        if (claimed[i]) {
-            libusb_release_interface(deviceHandle, i);
-            claimed[i] = false;
-        }
-    }
-    if (deviceHandle != nullptr) {
-        libusb_close(deviceHandle);
-        deviceHandle = nullptr;
-    }
-    if (libusbReady) {
-        libusb_exit(nullptr);
-        libusbReady = false;
-    }
-}
-
-void UsbKeyboard::drainTransfers(int eventCalls) {
-    for (int call = 0; call < eventCalls; ++call) {
-        handleEventsFor(100);
-    }
-    const auto giveUp = std::chrono::steady_clock::now() + kCloseGrace;
-    while ((inFlight[0] || inFlight[1]) && std::chrono::steady_clock::now() < giveUp) {
-        handleEventsFor(100);
-    }
+    transfers = {};
+    claimed = {};
+    inFlight = {};
+    releasing = false;
+    lost = false;
 }
 
 UsbKeyboard::LedResult UsbKeyboard::sendLeds(std::int32_t brightness, std::int32_t mask) {
-    if (!active() || deviceHandle == nullptr) {
+    if (!active()) {
         return LedResult::Failed;
     }
     LedReport report = buildLedReport(brightness, mask);
@@ -189,7 +290,13 @@ UsbKeyboard::LedResult UsbKeyboard::sendLeds(std::int32_t brightness, std::int32
         LedControlTransfer::kValue, LedControlTransfer::kIndex, report.data(),
         static_cast<std::uint16_t>(report.size()), LedControlTransfer::kTimeoutMs);
     if (result == LIBUSB_ERROR_NO_DEVICE) {
-        usbActive = 0;
+        lost = true;
+    }
+    // The wait ran the input transfers' callbacks too, which may have found
+    // the keyboard gone.
+    const bool gone = lost;
+    releaseIfLost();
+    if (gone) {
         return LedResult::NoDevice;
     }
     return result < 0 ? LedResult::Failed : LedResult::Sent;

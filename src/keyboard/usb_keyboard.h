@@ -1,35 +1,59 @@
 // UsbKeyboard: the libusb connection to the X68000 Z keyboard (USB 33DD:0011).
 //
 // It claims interfaces 0 and 1 (detaching the kernel's HID driver, which gets
-// them back at close) and keeps an interrupt IN transfer submitted on each of
-// endpoints 0x81 (the 8-byte boot report) and 0x82 (the 16-byte bitmap
+// them back at release) and keeps an interrupt IN transfer submitted on each
+// of endpoints 0x81 (the 8-byte boot report) and 0x82 (the 16-byte bitmap
 // report). Each report that completes is decoded against the previous report
-// of its endpoint into scan codes in the key queue given at construction.
-// The LED feature report goes out through a synchronous SET_REPORT.
+// of its endpoint into scan codes in the key queue given at construction. The
+// LED feature report goes out through a synchronous SET_REPORT.
 //
-// Ownership: a UsbKeyboard owns libusb's default context while the keyboard is
-// open, the device handle, both transfers and their buffers (the transfers
-// write into this object, so it is neither copied nor moved). It does not own
-// the key queue.
+// A keyboard that goes away (a transfer ends with the device gone, a transfer
+// cannot be submitted again, the LED report finds no device) is released at
+// once, at the end of the event handling or LED report that found out, and
+// active() falls. The libusb context stays until close(), so open() can be
+// tried again.
 //
-// Threads: one thread at a time uses it: the owner opens and closes it while
-// nobody handles its events; between the two, the thread that handles events
-// (the relay's worker) is the only one to call in. The completion callbacks run
-// inside event handling and inside sendLeds. active() may be read anywhere.
+// Ownership: a UsbKeyboard owns its own libusb context (from the first open()
+// to close()), the device handle, both transfers and their buffers (the
+// transfers write into this object, so it is neither copied nor moved). It
+// does not own the key queue.
+//
+// Threads: one thread at a time drives it: the owner while nobody handles its
+// events, otherwise the thread that handles them (the relay's worker). The
+// completion callbacks run inside handleEvents() and sendLeds(). active() and
+// interruptEventHandling() may be called from any thread.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "io/byte_queue.h"
 #include "keyboard/report_decoder.h"
 
+struct libusb_context;
 struct libusb_device_handle;
 struct libusb_transfer;
 
 class UsbKeyboard {
 public:
+    // Why the last open() did not open the keyboard.
+    enum class Failure {
+        None,          // it opened
+        Absent,        // no 33DD:0011 device is present
+        NoPermission,  // present, but this user may not open it
+        Busy,          // another program holds one of its interfaces
+        Other,         // anything else; see failureText()
+    };
+
+    // One descriptor of libusb's to watch: POSIX poll() events on fd.
+    struct PollDescriptor {
+        int fd = -1;
+        short events = 0;
+    };
+
     explicit UsbKeyboard(ByteQueue& keyQueue);
     // Closes whatever is still open.
     ~UsbKeyboard();
@@ -38,49 +62,71 @@ public:
 
     // Opens the first 33DD:0011 keyboard libusb finds, claims both interfaces
     // and submits both transfers, with both previous reports cleared. Returns
-    // false, having released everything it obtained, when any step fails.
-    // Closes an earlier connection first.
+    // false, having released the device, when any step fails (failure() says
+    // why). Releases an earlier connection first.
     bool open();
 
-    // Cancels the transfers, lets them end, releases the interfaces and closes
-    // libusb. Safe when nothing is open.
+    // Releases the keyboard (returning as soon as both transfers have ended, at
+    // most a second) and ends the libusb context. Safe when nothing is open.
     void close();
 
-    // True while the keyboard is open and its transfers run: cleared by a
-    // transfer that ends with the device gone or cancelled, by an LED report
-    // that finds the device gone, and by close().
-    bool active() const { return usbActive.load() != 0; }
+    // True while the keyboard is open and both transfers run.
+    bool active() const { return usbActive.load(); }
 
-    // Lets libusb run the callbacks of whatever has completed, waiting at most
-    // timeoutMs for something to. Does nothing while closed.
+    Failure failure() const { return lastFailure; }
+    // libusb's name for the error behind Failure::Other ("LIBUSB_ERROR_IO").
+    const std::string& failureText() const { return lastFailureText; }
+
+    // libusb's descriptors to wait on beside the caller's own, for a worker
+    // that sleeps in poll(). Empty where libusb has none (Windows) or before
+    // the first open().
+    const std::vector<PollDescriptor>& pollDescriptors();
+    // Milliseconds until libusb must handle a time-out of its own, -1 for
+    // none: the longest a poll() over pollDescriptors() may sleep.
+    int nextTimeoutMs();
+
+    // Runs the callbacks of whatever has completed, waiting at most timeoutMs
+    // (-1: no limit) for something to complete or for interruptEventHandling().
+    // Releases a keyboard found gone. Does nothing before the first open().
     void handleEvents(int timeoutMs);
+    // Makes a handleEvents() that waits now, or the next one, return at once.
+    void interruptEventHandling();
 
     enum class LedResult { Sent, Failed, NoDevice };
     // Sends the LED feature report for the host's brightness and mask and waits
-    // for it (at most a second). Only NoDevice clears active(); a stall or a
-    // time-out loses this one update. Nothing is sent while inactive.
+    // for it (at most a second). NoDevice means the keyboard was found gone and
+    // released; a stall or a time-out loses this one update. Nothing is sent
+    // while inactive.
     LedResult sendLeds(std::int32_t brightness, std::int32_t mask);
 
 private:
     friend struct UsbKeyboardCallbacks;
-    friend class KeyRelayTestPeer;
 
+    bool fail(Failure why, int libusbError);
     void transferEnded(libusb_transfer* transfer);
     bool submitTransfer(int index);
-    void drainTransfers(int eventCalls);
-    void release(int eventCalls);
+    void releaseDevice();
+    void releaseIfLost();
 
     ByteQueue& keyQueue;
-    std::atomic<int> usbActive{0};
+    std::atomic<bool> usbActive{false};
+    std::atomic<libusb_context*> context{nullptr};  // set by the first open(), cleared by close()
     libusb_device_handle* deviceHandle = nullptr;
     std::array<libusb_transfer*, 2> transfers{};
     std::array<ReportBuffer, 2> reportBuffers{};
 
-    // Whether libusb is initialised, which interfaces are claimed, which
-    // transfers are still in flight (cleared by their callback when they end),
-    // and whether closing has begun (callbacks then stop resubmitting).
-    bool libusbReady = false;
+    // Which interfaces are claimed, which transfers are still in flight
+    // (cleared by their callback when they end), whether releasing has begun
+    // (callbacks then stop resubmitting) and whether a callback found the
+    // keyboard gone (released once the event handling returns).
     std::array<bool, 2> claimed{};
     std::array<bool, 2> inFlight{};
-    bool closing = false;
+    bool releasing = false;
+    bool lost = false;
+
+    Failure lastFailure = Failure::None;
+    std::string lastFailureText;
+
+    std::vector<PollDescriptor> descriptors;
+    std::atomic<bool> descriptorsChanged{true};  // set by libusb's notifiers
 };

@@ -1,8 +1,6 @@
 // Opening and closing the keyboard with real libusb against an emulated keyboard.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "keyboard/usb_keyboard.h"
 #include "usb/emulated_keyboard.h"
 
@@ -116,27 +114,22 @@ TEST(UsbKeyboard, OpeningAgainClosesTheFirstConnection) {
     expectNothingUnexpected(kb);
 }
 
-TEST(UsbKeyboard, CloseWaitsForACancellationThatIsSlowToEnd) {
+TEST(UsbKeyboard, CloseGivesUpOnCancellationsThatDoNotEnd) {
     EmulatedKeyboard kb;
     ByteQueue keys;
     UsbKeyboard keyboard{keys};
     ASSERT_TRUE(keyboard.open());
     kb.holdDiscards(true);
-    std::atomic<bool> closed{false};
-    std::thread closer([&] {
-        keyboard.close();
-        closed = true;
-    });
-    ASSERT_TRUE(kb.waitForDiscards(kBoot, 1));
-    ASSERT_TRUE(kb.waitForDiscards(kBitmap, 1));
-    // Both cancellations are pending: the transfers are still the kernel's, so
-    // closing must neither free them nor close the device, even after its ten
-    // 100 ms rounds of event handling (at most a second) are over.
-    EXPECT_FALSE(kb.waitForCloses(1, std::chrono::milliseconds(2000)));
-    EXPECT_FALSE(closed.load());
+    // Both cancellations stay pending: closing waits for them a while, then
+    // lets go of the device anyway, leaving the transfers to libusb unfreed
+    // (ASan would see a transfer freed under the kernel's feet).
+    keyboard.close();
+    EXPECT_EQ(kb.discards(kBoot), 1);
+    EXPECT_EQ(kb.discards(kBitmap), 1);
+    EXPECT_TRUE(kb.waitForCloses(1));
     kb.holdDiscards(false);
-    closer.join();
-    expectAllReleased(kb, 2);
+    EXPECT_FALSE(kb.claimed(0));
+    EXPECT_FALSE(kb.claimed(1));
     expectNothingUnexpected(kb);
 }
 

@@ -8,11 +8,11 @@
 // Runs on the relay's worker only.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 
 #include "io/byte_queue.h"
 #include "io/serial_port.h"
-#include "io/ticks.h"
 
 // Typematic state. Times are milliseconds; repeatDue is a tick value that wraps.
 struct RepeatState {
@@ -21,6 +21,11 @@ struct RepeatState {
     std::int32_t repeatDelayMs = 0;
     std::int32_t repeatIntervalMs = 0;
 };
+
+// The keys the host was last told are down: a make written sets its code, a
+// break written clears it. What has to be let go when the line or the keyboard
+// goes away, so the host is never left with SHIFT or CTRL held.
+using HeldKeys = std::bitset<128>;
 
 // The host's defaults: delay 500 ms and interval 110 ms (its commands 0x63, 0x74).
 constexpr std::int32_t kDefaultRepeatDelayMs = 500;
@@ -32,8 +37,22 @@ void resetRepeat(RepeatState& repeat);
 // Stops any repeat but keeps the delay and interval the host chose.
 void stopRepeat(RepeatState& repeat);
 
-// One worker pass: drains keyQueue to the port (bytes are drained and the repeat
-// state is kept even while the port is closed), then writes at most one repeat
-// byte if the held key's repeat is due. A late pass is followed by one repeat per
-// pass until the schedule has caught up, since the due time advances from itself.
-void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, const TickSource& ticks);
+// Whether a repeat is due at tick now; survives the wrap of the 32-bit tick.
+bool repeatIsDue(const RepeatState& repeat, std::uint32_t now);
+
+// Milliseconds from now until the next repeat is due (0 when it is due
+// already); -1 when no key repeats.
+std::int32_t msUntilRepeat(const RepeatState& repeat, std::uint32_t now);
+
+// One worker pass at tick now: drains keyQueue to the port (bytes are drained
+// and the repeat state is kept even while the port is closed), then writes at
+// most one repeat byte if the held key's repeat is due. A repeat found more
+// than an interval late is scheduled again from now, so after a stall (a
+// stopped process, a slow LED report, a suspended machine) one late repeat goes
+// out, not the whole backlog.
+void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKeys& held,
+              std::uint32_t now);
+
+// Writes the break of every key in held, lowest code first, forgets them and
+// stops the repeat.
+void releaseHeldKeys(SerialPort& port, RepeatState& repeat, HeldKeys& held);

@@ -24,8 +24,7 @@ protected:
         for (std::uint8_t b : queued) {
             keys.push(b);
         }
-        now = at;
-        pumpKeys(keys, port, repeat, clock);
+        pumpKeys(keys, port, repeat, held, at);
         port.writeByte(kSentinel);
         return pty.readUntil(kSentinel);
     }
@@ -34,8 +33,7 @@ protected:
     SerialPort port;
     ByteQueue keys;
     RepeatState repeat;
-    std::uint32_t now = 0;
-    TickSource clock = [this] { return now; };
+    HeldKeys held;
 };
 
 TEST_F(KeyOutput, HeldKeyRepeatsAfterDelayThenAtInterval) {
@@ -49,13 +47,24 @@ TEST_F(KeyOutput, HeldKeyRepeatsAfterDelayThenAtInterval) {
     EXPECT_EQ(repeat.repeatDue, 1720u);  // from the old due time, not from now
 }
 
-TEST_F(KeyOutput, LateStepsCatchUpOneRepeatPerStep) {
+TEST_F(KeyOutput, AStallSendsOneLateRepeatThenTheRhythmStartsAgain) {
     step(0, {0x1E});
-    EXPECT_EQ(step(900), Bytes{0x1E});  // due 500: 610, 720, 830 still owed
-    EXPECT_EQ(step(901), Bytes{0x1E});
-    EXPECT_EQ(step(902), Bytes{0x1E});
-    EXPECT_EQ(step(903), Bytes{0x1E});
-    EXPECT_EQ(step(904), Bytes{});  // next due 940
+    // Ten minutes late: one repeat, not the 5450 that were due meanwhile.
+    EXPECT_EQ(step(600000), Bytes{0x1E});
+    EXPECT_EQ(step(600001), Bytes{});
+    EXPECT_EQ(step(600109), Bytes{});
+    EXPECT_EQ(step(600110), Bytes{0x1E});
+    // Exactly one interval late counts as a stall too: nothing is owed after it.
+    EXPECT_EQ(step(600330), Bytes{0x1E});
+    EXPECT_EQ(step(600331), Bytes{});
+    EXPECT_EQ(repeat.repeatDue, 600440u);
+}
+
+TEST_F(KeyOutput, ALittleLateKeepsTheScheduleFromTheDueTime) {
+    step(0, {0x1E});
+    EXPECT_EQ(step(609), Bytes{0x1E});  // due at 500, 109 ms late: less than an interval
+    EXPECT_EQ(repeat.repeatDue, 610u);
+    EXPECT_EQ(step(610), Bytes{0x1E});
 }
 
 TEST_F(KeyOutput, ReleaseOfRepeatingKeyStopsIt) {
@@ -121,11 +130,39 @@ TEST_F(KeyOutput, ChangedTimesApplyFromTheNextScheduling) {
 TEST_F(KeyOutput, ClosedPortStillDrainsQueueAndTracksRepeat) {
     port.close();
     keys.push(0x1E);
-    now = 1000;
-    pumpKeys(keys, port, repeat, clock);
-    EXPECT_EQ(keys.chunkCount(), 0u);
+    pumpKeys(keys, port, repeat, held, 1000);
+    EXPECT_EQ(keys.size(), 0u);
     EXPECT_EQ(repeat.repeatCode, 0x1E);
     EXPECT_EQ(repeat.repeatDue, 1500u);
+    EXPECT_FALSE(held.any());  // the host never heard of the key
+}
+
+TEST_F(KeyOutput, HeldKeysAreLetGoLowestCodeFirstAndTheRepeatStops) {
+    // Shift (0x70) and A held, B pressed and let go: the host holds 0x1E and 0x70.
+    step(1000, {0x70, 0x1E, 0x2E, 0xAE});
+    EXPECT_EQ(held.count(), 2u);
+    releaseHeldKeys(port, repeat, held);
+    port.writeByte(kSentinel);
+    EXPECT_EQ(pty.readUntil(kSentinel), (Bytes{0x9E, 0xF0}));
+    EXPECT_FALSE(held.any());
+    EXPECT_EQ(repeat.repeatCode, 0);
+    EXPECT_EQ(step(5000), Bytes{});
+    releaseHeldKeys(port, repeat, held);  // nothing left to let go
+    port.writeByte(kSentinel);
+    EXPECT_EQ(pty.readUntil(kSentinel), Bytes{});
+}
+
+TEST(RepeatSchedule, TimeLeftUntilTheNextRepeat) {
+    RepeatState r{0, 0, 500, 110};
+    EXPECT_EQ(msUntilRepeat(r, 1000), -1);
+    r = {0x1E, 1500, 500, 110};
+    EXPECT_EQ(msUntilRepeat(r, 1000), 500);
+    EXPECT_EQ(msUntilRepeat(r, 1500), 0);
+    EXPECT_EQ(msUntilRepeat(r, 9000), 0);
+    r.repeatDue = 20;  // past the wrap
+    EXPECT_EQ(msUntilRepeat(r, 0xFFFFFFF0u), 36);
+    EXPECT_FALSE(repeatIsDue(r, 0xFFFFFFF0u));
+    EXPECT_TRUE(repeatIsDue(r, 20));
 }
 
 TEST(RepeatState, ResetAndStop) {

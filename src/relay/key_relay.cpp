@@ -24,6 +24,7 @@ void KeyRelay::start(const std::string& name) {
 
 void KeyRelay::stop() {
     running.exchange(false);
+    waiter.wake();
     if (worker.joinable()) {
         if (worker.get_id() == std::this_thread::get_id()) {
             throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur),
@@ -65,21 +66,31 @@ void KeyRelay::workerLoop() {
     // A key whose release was dropped with the old queue must not keep repeating
     // on the new port; the host's delay and interval stay as it set them.
     stopRepeat(repeat);
+    held.reset();
     // Told only now, so a front-end that sees Open knows the queues are fresh.
     portState = opened ? PortState::Open : PortState::OpenFailed;
 
+    bool keyboardWasActive = keyboard.active();
     while (running.load()) {
-        if (keyboard.active()) {
-            keyboard.handleEvents(0);
-            // The keyboard may have gone in the event handling just now; from
-            // then on the line stays quiet.
-            if (keyboard.active()) {
-                pumpKeys(keyQueue, port, repeat, ticks);
-                pollHost();
-            }
+        // Host commands first: an LED report waits for the keyboard, and the
+        // keys decoded meanwhile then go out in this same pass.
+        pollHost();
+        // The last wait handled the keyboard's events: its reports are in the
+        // key queue, the last ones perhaps from just before it went away.
+        const std::uint32_t now = ticks();
+        pumpKeys(keyQueue, port, repeat, held, now);
+        if (keyboardWasActive && !keyboard.active()) {
+            releaseHeldKeys(port, repeat, held);
         }
-        sleepMs(kPassMs);
+        keyboardWasActive = keyboard.active();
+        waiter.wait(nextWaitMs(now), repeat.repeatCode != 0);
     }
+    // Leaving this port: the host must not be left holding a key.
+    releaseHeldKeys(port, repeat, held);
+}
+
+int KeyRelay::nextWaitMs(std::uint32_t now) const {
+    return msUntilRepeat(repeat, now);
 }
 
 void KeyRelay::pollHost() {
@@ -88,12 +99,11 @@ void KeyRelay::pollHost() {
     if (n > 0) {
         hostQueue.push(buffer, buffer + n);
     }
-    // One command per pass: a burst is worked off over the following passes.
+    // Every command in arrival order; each change of the LEDs is one report.
     std::uint8_t command = 0;
-    if (hostQueue.read(&command, 1) == 0) {
-        return;
-    }
-    if (applyHostCommand(command, repeat, leds)) {
-        keyboard.sendLeds(leds.ledBrightness, leds.ledMask);
+    while (hostQueue.read(&command, 1) == 1) {
+        if (applyHostCommand(command, repeat, leds)) {
+            keyboard.sendLeds(leds.ledBrightness, leds.ledMask);
+        }
     }
 }

@@ -29,12 +29,10 @@
 #include "protocol/host_commands.h"
 #include "protocol/key_output.h"
 #include "relay/relay_control.h"
+#include "relay/worker_wait.h"
 
 class KeyRelay final : public RelayControl {
 public:
-    // The pause between worker passes. Nothing wakes the loop early.
-    static constexpr std::uint32_t kPassMs = 5;
-
     explicit KeyRelay(TickSource ticks = systemTickMs);
     // Stops a worker that still runs and closes the keyboard, so no thread or
     // libusb resource outlives the object.
@@ -57,8 +55,9 @@ public:
     // or not the port opened. Throws std::system_error if no thread can be made.
     void start(const std::string& name) override;
 
-    // Ends the worker after its current pass, waits for it, closes the port.
-    // Safe when no worker runs. Throws std::system_error(EDEADLK) from the worker.
+    // Wakes the worker and waits for it to end; the keys the host holds get
+    // their breaks on the port first, then the port is closed. Safe when no
+    // worker runs. Throws std::system_error(EDEADLK) from the worker.
     void stop() override;
 
     // A snapshot for front-ends that poll; callable from any thread.
@@ -69,6 +68,7 @@ private:
 
     void workerLoop();
     void pollHost();
+    int nextWaitMs(std::uint32_t now) const;
 
     std::thread worker;
     std::atomic<bool> running{false};
@@ -77,7 +77,9 @@ private:
     ByteQueue keyQueue;              // scan codes from the report decoder
     ByteQueue hostQueue;             // bytes the host sent, not yet interpreted
     UsbKeyboard keyboard{keyQueue};  // decodes reports into keyQueue
-    RepeatState repeat;
+    WorkerWait waiter{keyboard, port};
+    RepeatState repeat{0, 0, kDefaultRepeatDelayMs, kDefaultRepeatIntervalMs};
+    HeldKeys held;  // what the host was told is down
     LedState leds;  // ledBrightness and ledMask as the host last set them
 
     std::atomic<PortState> portState{PortState::Idle};

@@ -6,17 +6,9 @@
 #include <cerrno>
 #include <system_error>
 
+#include "support/key_relay_peer.h"
 #include "support/manual_clock.h"
 #include "support/pty_pair.h"
-
-// Reaches the relay's insides the way the keyboard side will: pushing decoded
-// scan codes and raising usbActive.
-class KeyRelayTestPeer {
-public:
-    static void setUsbActive(KeyRelay& r, int v) { r.keyboard.usbActive = v; }
-    static void pushKey(KeyRelay& r, std::uint8_t b) { r.keyQueue.push(b); }
-    static RepeatState& repeat(KeyRelay& r) { return r.repeat; }
-};
 
 namespace {
 
@@ -32,7 +24,6 @@ TEST(KeyRelay, StopWithoutWorkerReturnsAtOnce) {
 TEST(KeyRelay, ScanCodeInQueueReachesTheLine) {
     PtyPair pty;
     KeyRelay relay;
-    Peer::setUsbActive(relay, 1);
     relay.start(pty.slavePath());
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     Peer::pushKey(relay, 0x1E);
@@ -45,7 +36,6 @@ TEST(KeyRelay, ScanCodeInQueueReachesTheLine) {
 TEST(KeyRelay, RestartClosesOldPortBeforeOpeningNew) {
     PtyPair a, b;
     KeyRelay relay;
-    Peer::setUsbActive(relay, 1);
     relay.start(a.slavePath());
     ASSERT_TRUE(waitFor([&] { return processHasOpen(a.slavePath()); }));
     relay.start(b.slavePath());
@@ -59,28 +49,36 @@ TEST(KeyRelay, RestartClosesOldPortBeforeOpeningNew) {
     relay.stop();
 }
 
-TEST(KeyRelay, PortThatCannotOpenLeavesAnIdleWorkerThatStops) {
-    ManualClock clock;
-    KeyRelay relay(clock.source());
-    Peer::setUsbActive(relay, 1);
+TEST(KeyRelay, PortThatCannotOpenLeavesAWorkerThatStops) {
+    KeyRelay relay;
     relay.start("/nonexistent/ttyPELLORA");
-    Peer::pushKey(relay, 0x1E);
-    EXPECT_TRUE(clock.waitPasses(3));  // the worker keeps passing without a port
+    Peer::pushKey(relay, 0x1E);  // drained, written nowhere
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::OpenFailed; }));
     relay.stop();
+    EXPECT_EQ(relay.status().port, PortState::Idle);
 }
 
-TEST(KeyRelay, WorkerDoesNothingWhileUsbIsInactive) {
-    PtyPair pty;
-    ManualClock clock;
+TEST(KeyRelay, HeldKeysAreLetGoOnThePortBeingLeft) {
+    PtyPair a, b;
+    ManualClock clock;  // stands still: nothing repeats
     KeyRelay relay(clock.source());
-    relay.start(pty.slavePath());
+    relay.start(a.slavePath());
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    Peer::pushKey(relay, 0x71);  // CTRL
     Peer::pushKey(relay, 0x1E);
-    // The key stays queued; once USB is active the first pass sends it.
-    Peer::setUsbActive(relay, 1);
-    EXPECT_EQ(pty.read(1), Bytes{0x1E});
-    EXPECT_GE(clock.readCount(), 1);
+    Peer::pushKey(relay, 0x2E);
+    Peer::pushKey(relay, 0xAE);
+    EXPECT_EQ(a.read(4), (Bytes{0x71, 0x1E, 0x2E, 0xAE}));
+    // Moving to another port: the old one hears CTRL and A let go before it
+    // closes, the new one hears nothing of them.
+    relay.start(b.slavePath());
+    EXPECT_EQ(a.read(3, std::chrono::milliseconds(500)), (Bytes{0x9E, 0xF1}));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    Peer::pushKey(relay, 0x70);
+    EXPECT_EQ(b.read(1), Bytes{0x70});
     relay.stop();
+    EXPECT_EQ(b.read(2, std::chrono::milliseconds(500)), Bytes{0xF0});
+    EXPECT_EQ(Peer::repeat(relay).repeatCode, 0);  // and nothing repeats any more
 }
 
 TEST(KeyRelay, NewWorkerStartsWithNoKeyRepeating) {
@@ -89,14 +87,12 @@ TEST(KeyRelay, NewWorkerStartsWithNoKeyRepeating) {
     KeyRelay relay(clock.source());
     // A key was repeating, long overdue, when the last worker stopped.
     Peer::repeat(relay) = {0x1E, 5, 500, 110};
-    Peer::setUsbActive(relay, 1);
     relay.start(pty.slavePath());
-    ASSERT_TRUE(clock.waitPasses(2));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     Peer::pushKey(relay, 0x35);
-    EXPECT_EQ(pty.read(1), Bytes{0x35});  // no phantom 0x1E came first
+    EXPECT_EQ(pty.read(1), Bytes{0x35});                // no phantom 0x1E came first
+    EXPECT_EQ(Peer::repeat(relay).repeatDelayMs, 500);  // the host's times stay
     relay.stop();
-    EXPECT_EQ(Peer::repeat(relay).repeatCode, 0x35);
-    EXPECT_EQ(Peer::repeat(relay).repeatDelayMs, 500);
 }
 
 TEST(KeyRelay, LeftoverKeysAreDroppedWhenAWorkerStarts) {
@@ -104,9 +100,8 @@ TEST(KeyRelay, LeftoverKeysAreDroppedWhenAWorkerStarts) {
     ManualClock clock;
     KeyRelay relay(clock.source());
     Peer::pushKey(relay, 0x1E);  // from before this run
-    Peer::setUsbActive(relay, 1);
     relay.start(pty.slavePath());
-    ASSERT_TRUE(clock.waitPasses(1));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     Peer::pushKey(relay, 0x2E);
     EXPECT_EQ(pty.read(1), Bytes{0x2E});
     relay.stop();
@@ -131,11 +126,9 @@ TEST(KeyRelay, StatusTellsWhatBecameOfThePort) {
     EXPECT_FALSE(relay.status().openError.message.empty());
 
     PtyPair pty;
-    Peer::setUsbActive(relay, 1);  // the host side is read only while USB runs
     relay.start(pty.slavePath());
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     EXPECT_EQ(relay.status().openError.code, 0);
-    EXPECT_TRUE(relay.status().usbActive);
     pty.closeMaster();  // the adapter is pulled out
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Lost; }));
     relay.stop();
@@ -160,7 +153,6 @@ TEST(KeyRelay, StopFromItsOwnWorkerIsRefused) {
         }
         return 0;
     });
-    Peer::setUsbActive(relay, 1);
     relay.start("/nonexistent/ttyPELLORA");
     self = &relay;
     ASSERT_TRUE(waitFor([&] { return tried.load(); }));

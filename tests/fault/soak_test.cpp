@@ -63,13 +63,15 @@ protected:
         ASSERT_TRUE(kb.waitForControlRequests(1));
     }
 
-    // Sends one change and returns once the worker has written its byte: the
-    // report was reaped, and then the pass that decoded it read the clock, which
-    // it does after taking the key queue. The clock moves only after that.
+    // Sends one change and returns once the worker has taken it: the report was
+    // reaped, and then the pass that pumps it read the clock. The worker wakes
+    // only for the report, so a clock read after the send is that pass's. The
+    // clock moves only after that.
     void send(const KeyChange& change) {
+        const int seen = clock.readCount();
         kb.sendReport(change.endpoint, change.report);
         ASSERT_TRUE(kb.waitForDelivered());
-        ASSERT_TRUE(clock.waitPasses(1));
+        ASSERT_TRUE(waitFor([&] { return clock.readCount() > seen; }));
     }
 
     // Types for the soak's time; with clockJumps, the relay's clock moves on with
@@ -101,7 +103,7 @@ protected:
             // the next change restarts or moves the repeat.
             if (clockJumps) {
                 const bool leap = jumps() % 10 == 0;
-                clock.set(clock.get() + (leap ? 200 + jumps() % 400 : jumps() % 40));
+                advanceClockTo(clock.get() + (leap ? 200 + jumps() % 400 : jumps() % 40));
             }
             readReady(pty, received);
             if (warmKiB == 0 && Clock::now() - start >= kWarmUp) {

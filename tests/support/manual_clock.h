@@ -1,13 +1,14 @@
 // A tick source the test sets by hand. It also counts how often the code under
-// test read it: the relay reads the clock once per worker pass while the
-// keyboard is active, so the count tells a test how many passes have run.
+// test read it: the relay's worker reads the clock once a pass, so a count
+// taken before some event and exceeded after it shows that a pass has run
+// since. (A worker sleeps until something wakes it: a test that moves the
+// clock must wake it too.)
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 #include "io/ticks.h"
-#include "support/pty_pair.h"
 
 class ManualClock {
 public:
@@ -22,12 +23,6 @@ public:
     void set(std::uint32_t t) { now = t; }
     std::uint32_t get() const { return now.load(); }
     int readCount() const { return reads.load(); }
-
-    // Waits until the clock has been read n more times (n more passes).
-    bool waitPasses(int n) {
-        const int target = reads.load() + n;
-        return waitFor([&] { return reads.load() >= target; });
-    }
 
 private:
     std::atomic<std::uint32_t> now;

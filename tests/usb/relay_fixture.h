@@ -1,7 +1,7 @@
 // A relay running end to end for a test: the emulated keyboard opened through
 // real libusb, a worker relaying to a real pty (reached through a link outside
 // /dev, so the tty ioctls reach the real pty), and a hand-set clock that also
-// counts the worker's passes.
+// counts the worker's passes (it reads the clock once a pass).
 //
 // Members are destroyed in reverse: the relay (and with it libusb) before the
 // emulated keyboard, as libusb's life must sit inside the testbed's.
@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "relay/key_relay.h"
+#include "support/key_relay_peer.h"
 #include "support/manual_clock.h"
 #include "support/pty_pair.h"
 #include "usb/emulated_keyboard.h"
@@ -36,6 +37,15 @@ protected:
     void startRelay() {
         relay.start(pty.portPath());
         ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    }
+
+    // Moves the hand-set clock to t and returns once the worker has run a pass
+    // that saw it (a sleeping worker looks at the clock only when woken).
+    void advanceClockTo(std::uint32_t t) {
+        clock.set(t);
+        const int seen = clock.readCount();
+        KeyRelayTestPeer::wake(relay);
+        ASSERT_TRUE(waitFor([&] { return clock.readCount() > seen; }));
     }
 
     EmulatedKeyboard kb;

@@ -1,0 +1,70 @@
+// POSIX back-end of WorkerWait: one poll() over the wake pipe, the serial line
+// and libusb's descriptors, then libusb's event handling with no wait.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include "relay/worker_wait.h"
+
+struct WorkerWait::Platform {
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    std::vector<pollfd> fds;  // rebuilt for each wait; kept to reuse its storage
+};
+
+WorkerWait::WorkerWait(UsbKeyboard& k, SerialPort& p)
+    : keyboard(k), port(p), platform(std::make_unique<Platform>()) {
+    int ends[2];
+    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "the worker's wake pipe");
+    }
+    platform->wakeRead = ends[0];
+    platform->wakeWrite = ends[1];
+}
+
+WorkerWait::~WorkerWait() {
+    ::close(platform->wakeRead);
+    ::close(platform->wakeWrite);
+}
+
+void WorkerWait::wake() {
+    const char b = 1;
+    // A full pipe already says "wake up"; nothing more to do then.
+    while (::write(platform->wakeWrite, &b, 1) < 0 && errno == EINTR) {
+    }
+}
+
+bool WorkerWait::fineTimerHeld() const {
+    return false;  // poll() time-outs are not quantised to a coarse tick here
+}
+
+void WorkerWait::wait(int timeoutMs, bool) {
+    std::vector<pollfd>& fds = platform->fds;
+    fds.clear();
+    fds.push_back({platform->wakeRead, POLLIN, 0});
+    if (const SerialPort::NativeHandle line = port.nativeHandle();
+        line != SerialPort::kInvalidHandle) {
+        fds.push_back({static_cast<int>(line), POLLIN, 0});
+    }
+    for (const UsbKeyboard::PollDescriptor& d : keyboard.pollDescriptors()) {
+        fds.push_back({d.fd, d.events, 0});
+    }
+    const int usbTimeout = keyboard.nextTimeoutMs();
+    if (usbTimeout >= 0 && (timeoutMs < 0 || usbTimeout < timeoutMs)) {
+        timeoutMs = usbTimeout;
+    }
+
+    const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+        char drain[64];
+        while (::read(platform->wakeRead, drain, sizeof drain) > 0) {
+        }
+    }
+    // Whatever woke us (or nothing, at the time-out), libusb handles what is
+    // ready now, including its own time-outs, without waiting.
+    keyboard.handleEvents(0);
+}

@@ -1,0 +1,20 @@
+// Reaches a KeyRelay's insides for its tests: keys pushed as the keyboard's
+// decoder would push them, the repeat state, and a nudge for the worker after a
+// test has moved its hand-set clock (a sleeping worker only looks at the clock
+// again when something wakes it).
+#pragma once
+
+#include <cstdint>
+
+#include "relay/key_relay.h"
+
+class KeyRelayTestPeer {
+public:
+    static void pushKey(KeyRelay& r, std::uint8_t b) {
+        r.keyQueue.push(b);
+        r.waiter.wake();
+    }
+    static void wake(KeyRelay& r) { r.waiter.wake(); }
+    static RepeatState& repeat(KeyRelay& r) { return r.repeat; }
+    static bool fineTimerHeld(const KeyRelay& r) { return r.waiter.fineTimerHeld(); }
+};
