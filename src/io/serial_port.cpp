@@ -2,6 +2,8 @@
 // closing the handle live in serial_port_posix.cpp and serial_port_win32.cpp.
 #include "io/serial_port.h"
 
+#include <utility>
+
 void SerialPort::close() {
     std::lock_guard lock(mutex);
     closeLocked();
@@ -10,6 +12,10 @@ void SerialPort::close() {
 bool SerialPort::isOpen() const {
     std::lock_guard lock(mutex);
     return handle != kInvalidHandle;
+}
+
+void SerialPort::setWake(std::function<void()> callback) {
+    wake = std::move(callback);
 }
 
 SerialPort::NativeHandle SerialPort::nativeHandle() const {

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -54,6 +55,14 @@ public:
     void close();
 
     bool isOpen() const;
+    // Whom to tell when input arrives or the line fails, so that a worker
+    // asleep in a wait that cannot watch the handle itself wakes up: the
+    // Windows back-end calls it from the reader thread it keeps while the port
+    // is open. The POSIX back-end never calls it: there the worker polls
+    // nativeHandle() instead. Set it before the first open(); it must be quick
+    // and must not call into the port.
+    void setWake(std::function<void()> wake);
+
     // The open handle, kInvalidHandle when closed: what a worker that sleeps in
     // poll() watches for input and hang-ups. Only the worker may use it, and
     // only until its next call that may close the port.
@@ -69,4 +78,5 @@ private:
     mutable std::mutex mutex;
     NativeHandle handle = kInvalidHandle;  // guarded by mutex
     OpenError openError;                   // guarded by mutex
+    std::function<void()> wake;            // set before the first open
 };

@@ -25,6 +25,7 @@ WorkerWait::WorkerWait(UsbKeyboard& k, SerialPort& p)
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                                 "the worker's wake event");
     }
+    port.setWake([this] { wake(); });
 }
 
 WorkerWait::~WorkerWait() {
