@@ -10,7 +10,6 @@
 #include <sstream>
 #include <string>
 
-#include "cli/instance_lock.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -68,15 +67,6 @@ TEST_F(PelloraCommand, AMissingOrWrongCommandLineGivesTheUsageOnStderrAndTwo) {
     run("--bogus");
     EXPECT_EQ(exitCode, 2);
     EXPECT_EQ(firstLine(err), "pellora: unknown option '--bogus'");
-}
-
-TEST_F(PelloraCommand, ASecondInstanceIsRefusedBeforeTheKeyboardIsTouched) {
-    const std::string lockPath = (dir / "pellora.lock").string();
-    InstanceLock running;
-    ASSERT_EQ(running.acquire(lockPath), InstanceLock::Outcome::Acquired);
-    run("/dev/null", "PELLORA_LOCK_FILE='" + lockPath + "'");
-    EXPECT_EQ(exitCode, 1);
-    EXPECT_EQ(err, "pellora is already running\n");
 }
 
 }  // namespace

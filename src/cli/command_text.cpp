@@ -21,29 +21,47 @@ void writeHelp(std::ostream& out) {
            "  -h, --help     print this help and exit\n"
            "  -V, --version  print the version and exit\n"
            "\n"
-           "Only one pellora runs on a machine at a time.\n"
+           "A keyboard not plugged in at start is waited for. When the keyboard or the\n"
+           "port goes away while relaying, pellora says so and takes it back when it\n"
+           "returns. The keyboard and the port are each used by one program at a time,\n"
+           "so a second pellora finds them in use and ends.\n"
            "\n"
            "Exit status:\n"
            "  0  ended by a signal, or the option's work done\n"
-           "  1  did not start: already running, keyboard not opened, port not opened,\n"
+           "  1  did not start: the keyboard is present but cannot be opened (no\n"
+           "     permission, or another program holds it), the port cannot be opened,\n"
            "     or (with --list) no serial port found\n"
            "  2  wrong command line, or no PORT\n"
-           "  3  the keyboard was disconnected\n"
-           "  4  the serial device went away\n"
            "\n"
            "Environment:\n"
-           "  PELLORA_LOCK_FILE  the single-instance lock file\n"
-           "                     (default /run/lock/pellora.lock, or /tmp/pellora.lock)\n"
-           "  LIBUSB_DEBUG       libusb's own diagnostic level\n";
+           "  LIBUSB_DEBUG   libusb's own diagnostic level\n";
 }
 
 void writeVersion(std::ostream& out) {
     out << "pellora " << PELLORA_VERSION << "\n";
 }
 
+std::string printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c < 0x20 || c == 0x7F) {
+            out += '?';
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            out += '?';  // U+0080-U+009F in UTF-8: terminals read some as controls too
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 void writePortList(std::ostream& out, const std::vector<PortEntry>& ports) {
     for (const PortEntry& port : ports) {
-        out << entryText(port) << "\n";
+        out << printable(entryText(port)) << "\n";
     }
 }
 

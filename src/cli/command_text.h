@@ -15,7 +15,12 @@ void writeHelp(std::ostream& out);
 // "pellora VERSION".
 void writeVersion(std::ostream& out);
 
-// The ports one per line, "NAME - DESCRIPTION", in the order given.
+// text with every control character (C0, DEL, and C1 as UTF-8) replaced by
+// '?': names and descriptions come from devices, and a terminal must not take
+// an escape sequence from a USB adapter's product string.
+std::string printable(const std::string& text);
+
+// The ports one per line, "NAME - DESCRIPTION", in the order given, printable.
 void writePortList(std::ostream& out, const std::vector<PortEntry>& ports);
 
 // For a command line that names no port or is wrong: the error (when there is

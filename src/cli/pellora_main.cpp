@@ -1,17 +1,20 @@
 // pellora: relays the X68000 Z keyboard to an X68000 on a serial port.
 // This file only joins the pieces: the command line, the port list, and for a
-// run the stop signals, the single-instance lock and the relay session.
+// run the stop signals and the relay session. No lock file keeps a second
+// pellora out: the keyboard's interfaces and the port are each held
+// exclusively, so a second one finds one of them in use and says so.
+#include <signal.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/command_text.h"
 #include "cli/exit_codes.h"
-#include "cli/instance_lock.h"
 #include "cli/options.h"
 #include "cli/relay_session.h"
+#include "cli/run_events.h"
 #include "cli/serial_port_list.h"
-#include "cli/stop_signals.h"
 #include "relay/key_relay.h"
 
 namespace {
@@ -28,28 +31,18 @@ int listPorts() {
 
 int run(const std::string& port) {
     // Before any thread exists, so that every thread inherits the blocked mask.
-    StopSignals stopSignals;
-
-    InstanceLock lock;
-    switch (lock.acquire(InstanceLock::defaultPath())) {
-        case InstanceLock::Outcome::Acquired:
-            break;
-        case InstanceLock::Outcome::HeldElsewhere:
-            std::cerr << "pellora is already running\n";
-            return kExitFailure;
-        case InstanceLock::Outcome::Failed:
-            std::cerr << lock.failure() << "\n";
-            return kExitFailure;
-    }
-
+    RunEvents events;
     KeyRelay relay;
-    return runRelaySession(relay, port, std::cerr,
-                           [&](std::chrono::milliseconds t) { return stopSignals.wait(t); });
+    relay.setStatusListener(events.statusListener());
+    return runRelaySession(relay, port, std::cerr, [&] { return events.wait(); });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of stderr that has gone (pellora 2>&1 | tee log, then Ctrl-C)
+    // must not kill pellora before it has handed the keyboard back.
+    signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         args.emplace_back(argv[i]);

@@ -14,15 +14,31 @@ const char* openFailureHint(int code) {
     switch (code) {
         case EACCES:
         case EPERM:
-            return " (is the user in group dialout?)";
+            return " (is this user in the group that owns it: dialout, or uucp on Arch?)";
         case ENOENT:
         case ENODEV:
         case ENXIO:
             return " (pellora --list shows the ports present)";
         case EBUSY:
-            return " (is another program using it?)";
+            return " (perhaps another pellora)";
         default:
             return "";
+    }
+}
+
+// What the user can do about a keyboard that would not open.
+std::string keyboardFailureReason(const RelayStatus& s) {
+    switch (s.keyboardFailure) {
+        case UsbKeyboard::Failure::NoPermission:
+            return "This user may not use it: install the udev rule 70-pellora.rules (then "
+                   "unplug and replug the keyboard), or run pellora as root.";
+        case UsbKeyboard::Failure::Busy:
+            return "Another program holds it, perhaps another pellora.";
+        default:
+            return "libusb says " +
+                   (s.keyboardFailureText.empty() ? std::string("it failed")
+                                                  : s.keyboardFailureText) +
+                   ".";
     }
 }
 
@@ -50,45 +66,60 @@ int shutDown(RelayControl& relay, int exitCode) {
 }  // namespace
 
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
-                    const StopWait& waitForStop) {
-    if (!relay.openKeyboard()) {
-        err << kKeyboardFailed << "\n"
-            << "Check that it is plugged in, that this user may use it (install the udev rule "
-               "70-pellora.rules, or run as root), and that no other program holds it.\n";
-        return kExitFailure;
+                    const WaitForEvent& waitForEvent) {
+    bool hadKeyboard = relay.openKeyboard();
+    RelayStatus status = relay.status();
+    if (status.keyboard == KeyboardState::Refused) {
+        err << kKeyboardFailed << "\n" << keyboardFailureReason(status) << "\n";
+        return shutDown(relay, kExitFailure);
+    }
+    if (!hadKeyboard) {
+        err << kWaitingForKeyboard << "\n";
     }
 
     const std::string device = SerialPort::devicePath(port);
     relay.start(port);
     // The worker opens the port itself; wait for its verdict.
-    RelayStatus status = relay.status();
+    status = relay.status();
     while (status.port == PortState::Opening || status.port == PortState::Idle) {
-        if (const int sig = waitForStop(kStatusPollInterval)) {
+        if (const int sig = waitForEvent()) {
             err << "Stopped by " << signalName(sig) << ".\n";
             return shutDown(relay, kExitOk);
         }
         status = relay.status();
     }
-    if (status.port == PortState::OpenFailed) {
+    if (status.port == PortState::Failed) {
         const std::string reason =
-            status.openError.message.empty() ? "unknown error" : status.openError.message;
-        err << "cannot open " << device << ": " << reason << openFailureHint(status.openError.code)
-            << "\n";
+            status.portError.message.empty() ? "unknown error" : status.portError.message;
+        err << "cannot open " << (device.empty() ? port : device) << ": " << reason
+            << openFailureHint(status.portError.code) << "\n";
         return shutDown(relay, kExitFailure);
     }
-
     err << "Relaying the X68000 Z keyboard to " << device << ".\n";
+
+    // What the user was last told: the keyboard as at start, the port open.
+    KeyboardState shownKeyboard = hadKeyboard ? KeyboardState::Connected : KeyboardState::Absent;
+    PortState shownPort = PortState::Open;
     for (;;) {
-        // A port lost at once is still reported: the status is read before waiting.
-        if (!status.usbActive) {
-            err << "The X68000 Z keyboard was disconnected.\n";
-            return shutDown(relay, kExitKeyboardLost);
+        const bool keyboardUp = status.keyboard == KeyboardState::Connected;
+        if (!hadKeyboard && status.keyboard == KeyboardState::Refused) {
+            // Plugged in at last, but not ours to open: as at start.
+            err << kKeyboardFailed << "\n" << keyboardFailureReason(status) << "\n";
+            return shutDown(relay, kExitFailure);
         }
-        if (status.port == PortState::Lost) {
-            err << "The serial device " << device << " went away.\n";
-            return shutDown(relay, kExitPortLost);
+        if (keyboardUp != (shownKeyboard == KeyboardState::Connected)) {
+            err << (keyboardUp ? "Keyboard connected.\n"
+                               : "Keyboard disconnected; waiting for it.\n");
+            hadKeyboard = hadKeyboard || keyboardUp;
         }
-        if (const int sig = waitForStop(kStatusPollInterval)) {
+        shownKeyboard = status.keyboard;
+        if (status.port == PortState::Reopening && shownPort == PortState::Open) {
+            err << "Lost " << port << "; waiting for it.\n";
+        } else if (status.port == PortState::Open && shownPort == PortState::Reopening) {
+            err << port << " is back.\n";
+        }
+        shownPort = status.port;
+        if (const int sig = waitForEvent()) {
             err << "Stopped by " << signalName(sig) << ".\n";
             return shutDown(relay, kExitOk);
         }

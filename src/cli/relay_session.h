@@ -1,28 +1,33 @@
-// One run of pellora on a port, once the single-instance lock is held: opens
-// the keyboard, starts the relay on the port, waits until the port has opened,
-// then relays until a stop signal, the keyboard's loss or the port's loss, and
-// shuts the relay down in order (stop, then closeKeyboard) on every path.
+// One run of pellora on a port: opens the keyboard (or waits for it), starts the
+// relay on the port, then relays until a stop signal, telling on stderr each
+// time the keyboard or the port goes away and comes back, and shuts the relay
+// down in order (stop, then closeKeyboard) on every path.
+//
+// It does not end when the keyboard or the port goes away: the relay gets them
+// back by itself. It ends with a failure when the keyboard is present but
+// cannot be opened before it was ever opened (no permission, or another
+// program, perhaps another pellora, holds it), or when the port cannot be
+// opened at start (missing, not a terminal, in use, no permission).
 //
 // Everything it says goes to err, one line per event; the return value is the
 // process's exit status (exit_codes.h).
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <ostream>
 #include <string>
 
 #include "relay/relay_control.h"
 
-// How often the run looks at the relay's status. A stop signal ends the wait
-// at once; a lost keyboard or port is noticed within this time.
-inline constexpr std::chrono::milliseconds kStatusPollInterval{50};
-
-// Waits up to the time given for a stop signal; returns its number, or 0.
-using StopWait = std::function<int(std::chrono::milliseconds)>;
+// Sleeps until a stop signal (returns its number) or a change of the relay's
+// status (returns 0).
+using WaitForEvent = std::function<int()>;
 
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
-                    const StopWait& waitForStop);
+                    const WaitForEvent& waitForEvent);
 
 // The first line printed when the keyboard cannot be opened.
 inline constexpr const char* kKeyboardFailed = "Failed to initialize the X68000 Z keyboard.";
+// Printed when the keyboard is not plugged in at start.
+inline constexpr const char* kWaitingForKeyboard =
+    "Waiting for the X68000 Z keyboard (USB 33DD:0011)...";

@@ -13,6 +13,8 @@
 
 namespace {
 
+using Lines = std::vector<std::string>;
+
 // A relay that plays back statuses, one per status() call (the last one
 // repeating), and records what the run asked of it.
 class ScriptedRelay : public RelayControl {
@@ -29,27 +31,32 @@ public:
     void start(const std::string& port) override { calls.push_back("start " + port); }
     void stop() override { calls.push_back("stop"); }
     RelayStatus status() const override { return script.at(std::min(next++, script.size() - 1)); }
+    void setStatusListener(std::function<void()>) override {}
 
 private:
     mutable std::size_t next = 0;
 };
 
-const RelayStatus kOpening{PortState::Opening, {}, true};
-const RelayStatus kOpen{PortState::Open, {}, true};
-const RelayStatus kKeyboardGone{PortState::Open, {}, false};
-const RelayStatus kPortGone{PortState::Lost, {}, true};
-const std::vector<std::string> kFullRun = {"openKeyboard", "start ttyUSB0", "stop",
-                                           "closeKeyboard"};
+RelayStatus with(KeyboardState keyboard, PortState port) {
+    RelayStatus s;
+    s.keyboard = keyboard;
+    s.port = port;
+    return s;
+}
 
-// Runs the session with a stop signal arriving on the n-th wait (never when 0);
-// returns the exit status and fills lines with what it said.
-int run(ScriptedRelay& relay, std::vector<std::string>& lines, int signalOnWait = 0,
+constexpr auto kUp = KeyboardState::Connected;
+constexpr auto kAway = KeyboardState::Absent;
+const Lines kFullRun = {"openKeyboard", "start ttyUSB0", "stop", "closeKeyboard"};
+const std::string kRelaying = "Relaying the X68000 Z keyboard to /dev/ttyUSB0.";
+
+// Runs the session with a stop signal on the n-th wait (never when 0); returns
+// the exit status and fills lines with what it said.
+int run(ScriptedRelay& relay, Lines& lines, int signalOnWait = 0,
         const std::string& port = "ttyUSB0") {
     std::ostringstream err;
     int waits = 0;
-    const int code = runRelaySession(relay, port, err, [&](std::chrono::milliseconds) {
-        return ++waits == signalOnWait ? SIGHUP : 0;
-    });
+    const int code =
+        runRelaySession(relay, port, err, [&] { return ++waits == signalOnWait ? SIGHUP : 0; });
     std::istringstream in(err.str());
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
@@ -57,73 +64,100 @@ int run(ScriptedRelay& relay, std::vector<std::string>& lines, int signalOnWait 
     return code;
 }
 
-TEST(RelaySession, NoKeyboardFailsBeforeThePortIsTouched) {
-    ScriptedRelay relay;
-    relay.keyboardOpens = false;
-    std::vector<std::string> lines;
-    EXPECT_EQ(run(relay, lines), kExitFailure);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "Failed to initialize the X68000 Z keyboard.");
-    EXPECT_NE(lines[1].find("udev rule"), std::string::npos) << lines[1];
-    EXPECT_EQ(relay.calls, std::vector<std::string>{"openKeyboard"});
+TEST(RelaySession, AKeyboardPresentButRefusedEndsTheRunWithTheReason) {
+    const std::pair<UsbKeyboard::Failure, std::string> cases[] = {
+        {UsbKeyboard::Failure::NoPermission, "udev rule 70-pellora.rules"},
+        {UsbKeyboard::Failure::Busy, "Another program holds it, perhaps another pellora."},
+        {UsbKeyboard::Failure::Other, "LIBUSB_ERROR_IO"},
+    };
+    for (const auto& [failure, reason] : cases) {
+        ScriptedRelay relay;
+        relay.keyboardOpens = false;
+        RelayStatus refused = with(KeyboardState::Refused, PortState::Idle);
+        refused.keyboardFailure = failure;
+        refused.keyboardFailureText = "LIBUSB_ERROR_IO";
+        relay.script = {refused};
+        Lines lines;
+        EXPECT_EQ(run(relay, lines), kExitFailure);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "Failed to initialize the X68000 Z keyboard.");
+        EXPECT_NE(lines[1].find(reason), std::string::npos) << lines[1];
+        EXPECT_EQ(relay.calls, (Lines{"openKeyboard", "stop", "closeKeyboard"}));
+    }
 }
 
-TEST(RelaySession, APortThatWillNotOpenGivesTheSystemsReasonAndAHint) {
+TEST(RelaySession, APortThatWillNotOpenGivesTheReasonAndAHint) {
     const std::tuple<int, const char*, const char*> cases[] = {
-        {EACCES, "Permission denied", " (is the user in group dialout?)"},
+        {EACCES, "Permission denied",
+         " (is this user in the group that owns it: dialout, "
+         "or uucp on Arch?)"},
         {ENOENT, "No such file or directory", " (pellora --list shows the ports present)"},
-        {EBUSY, "Device or resource busy", " (is another program using it?)"},
-        {EIO, "Input/output error", ""},
+        {EBUSY, "in use by another program", " (perhaps another pellora)"},
+        {ENOTTY, "not a terminal", ""},
     };
     for (const auto& [code, message, hint] : cases) {
         ScriptedRelay relay;
-        relay.script = {kOpening, {PortState::OpenFailed, {code, message}, true}};
-        std::vector<std::string> lines;
+        RelayStatus failed = with(kUp, PortState::Failed);
+        failed.portError = {code, message};
+        relay.script = {with(kUp, PortState::Opening), failed};
+        Lines lines;
         EXPECT_EQ(run(relay, lines), kExitFailure);
-        EXPECT_EQ(lines, std::vector<std::string>{std::string("cannot open /dev/ttyUSB0: ") +
-                                                  message + hint});
+        EXPECT_EQ(lines, Lines{std::string("cannot open /dev/ttyUSB0: ") + message + hint});
         EXPECT_EQ(relay.calls, kFullRun);
     }
-    // An absolute path is used as it stands.
+    // A name that is no port name is named as given.
     ScriptedRelay relay;
-    relay.script = {{PortState::OpenFailed, {ENOENT, "No such file or directory"}, true}};
-    std::vector<std::string> lines;
-    run(relay, lines, 0, "/tmp/pty-link");
-    EXPECT_EQ(relay.calls.at(1), "start /tmp/pty-link");
-    EXPECT_EQ(lines.at(0).rfind("cannot open /tmp/pty-link: ", 0), 0u) << lines.at(0);
+    RelayStatus failed = with(kUp, PortState::Failed);
+    failed.portError = {EINVAL, "not a port name"};
+    relay.script = {failed};
+    Lines lines;
+    run(relay, lines, 0, "../ttyS0");
+    EXPECT_EQ(lines, Lines{"cannot open ../ttyS0: not a port name"});
 }
 
-TEST(RelaySession, EachEndingOfARunningRelay) {
-    const std::string relaying = "Relaying the X68000 Z keyboard to /dev/ttyUSB0.";
-    struct Case {
-        std::vector<RelayStatus> script;
-        int signalOnWait;
-        int exitCode;
-        std::vector<std::string> lines;
-    };
-    const Case cases[] = {
-        {{kOpening, kOpen}, 3, kExitOk, {relaying, "Stopped by SIGHUP."}},
-        {{kOpening}, 2, kExitOk, {"Stopped by SIGHUP."}},  // still opening
-        {{kOpen, kOpen, kKeyboardGone},
-         0,
-         kExitKeyboardLost,
-         {relaying, "The X68000 Z keyboard was disconnected."}},
-        {{kOpening, kOpen, kPortGone},
-         0,
-         kExitPortLost,
-         {relaying, "The serial device /dev/ttyUSB0 went away."}},
-        // Lost before the first look: reported, although a signal waits too.
-        {{kPortGone}, 1, kExitPortLost, {relaying, "The serial device /dev/ttyUSB0 went away."}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines.back());
-        ScriptedRelay relay;
-        relay.script = c.script;
-        std::vector<std::string> lines;
-        EXPECT_EQ(run(relay, lines, c.signalOnWait), c.exitCode);
-        EXPECT_EQ(lines, c.lines);
-        EXPECT_EQ(relay.calls, kFullRun);  // stop before closeKeyboard, every time
-    }
+TEST(RelaySession, TellsEachComingAndGoingAndEndsOnlyOnASignal) {
+    ScriptedRelay relay;
+    relay.script = {with(kUp, PortState::Opening),     with(kUp, PortState::Open),
+                    with(kAway, PortState::Open),      with(kAway, PortState::Reopening),
+                    with(kAway, PortState::Reopening), with(kUp, PortState::Reopening),
+                    with(kUp, PortState::Open)};
+    Lines lines;
+    EXPECT_EQ(run(relay, lines, 7), kExitOk);
+    EXPECT_EQ(lines, (Lines{kRelaying, "Keyboard disconnected; waiting for it.",
+                            "Lost ttyUSB0; waiting for it.", "Keyboard connected.",
+                            "ttyUSB0 is back.", "Stopped by SIGHUP."}));
+    EXPECT_EQ(relay.calls, kFullRun);  // stop before closeKeyboard
+}
+
+TEST(RelaySession, AnAbsentKeyboardIsWaitedForAndARefusalBeforeItsFirstUseEnds) {
+    ScriptedRelay relay;
+    relay.keyboardOpens = false;
+    relay.script = {with(kAway, PortState::Idle), with(kAway, PortState::Open),
+                    with(kAway, PortState::Open), with(kUp, PortState::Open)};
+    Lines lines;
+    EXPECT_EQ(run(relay, lines, 3), kExitOk);
+    EXPECT_EQ(lines, (Lines{"Waiting for the X68000 Z keyboard (USB 33DD:0011)...", kRelaying,
+                            "Keyboard connected.", "Stopped by SIGHUP."}));
+
+    // Plugged in at last, but another program (another pellora) was quicker.
+    ScriptedRelay second;
+    second.keyboardOpens = false;
+    RelayStatus taken = with(KeyboardState::Refused, PortState::Open);
+    taken.keyboardFailure = UsbKeyboard::Failure::Busy;
+    second.script = {with(kAway, PortState::Idle), with(kAway, PortState::Open), taken};
+    Lines secondLines;
+    EXPECT_EQ(run(second, secondLines), kExitFailure);
+    EXPECT_EQ(secondLines.back(), "Another program holds it, perhaps another pellora.");
+    EXPECT_EQ(second.calls.back(), "closeKeyboard");
+}
+
+TEST(RelaySession, ASignalWhileThePortOpensStopsCleanly) {
+    ScriptedRelay relay;
+    relay.script = {with(kUp, PortState::Opening)};
+    Lines lines;
+    EXPECT_EQ(run(relay, lines, 2), kExitOk);
+    EXPECT_EQ(lines, Lines{"Stopped by SIGHUP."});
+    EXPECT_EQ(relay.calls, kFullRun);
 }
 
 }  // namespace

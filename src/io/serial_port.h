@@ -3,8 +3,15 @@
 // without ever blocking.
 //
 // Port names: on POSIX an absolute path is used as it stands and a bare name
-// (ttyUSB0) means /dev/ttyUSB0; on Windows a bare name (COM3) is opened as
-// \\.\COM3. Names are UTF-8.
+// (ttyUSB0) means /dev/ttyUSB0, while a bare name with a "/" or ".." in it is
+// refused; on Windows a bare name (COM3) is opened as \\.\COM3. Names are UTF-8.
+//
+// On POSIX only a terminal is taken (anything else is refused as "not a
+// terminal", with ENOTTY), and only when no other program holds it (an flock
+// or TIOCEXCL of another: refused as "in use by another program", EBUSY). Its
+// line settings are saved at open and put back at close, input waiting at
+// open is discarded, and closing gives unsent output at most 100 ms to go out
+// before it drops the rest instead of waiting for a line that has stopped.
 //
 // A port closed by a read failure that means the device is gone (hang-up,
 // removal) stays closed until the next open: writes are then skipped and reads
@@ -18,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -34,8 +42,8 @@ public:
         std::string message;  // empty when code is 0
     };
 
-    SerialPort() = default;
-    ~SerialPort() { close(); }
+    SerialPort();
+    ~SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
@@ -75,8 +83,11 @@ public:
 private:
     void closeLocked();  // requires mutex
 
+    struct Platform;  // what the back-end keeps beside the handle; guarded by mutex
+
     mutable std::mutex mutex;
     NativeHandle handle = kInvalidHandle;  // guarded by mutex
     OpenError openError;                   // guarded by mutex
     std::function<void()> wake;            // set before the first open
+    std::unique_ptr<Platform> platform;
 };

@@ -1,8 +1,13 @@
-// POSIX back-end of SerialPort: a tty opened raw at 2400 baud 8N1.
+// POSIX back-end of SerialPort: a tty opened raw at 2400 baud 8N1, for this
+// program alone, and given back as it was found.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,11 +22,7 @@ int fdOf(SerialPort::NativeHandle h) {
 }
 
 // Raw 8N1 at 2400 baud, no flow control of any kind, reads that return at once.
-void applyLineSettings(int fd) {
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) {
-        return;
-    }
+void applyLineSettings(int fd, termios tio) {
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
                                           ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
@@ -39,11 +40,53 @@ bool meansDeviceGone(int err) {
     return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
 }
 
+// Unix98 pseudo-terminal slaves (/dev/pts/N): majors 136 to 143.
+bool isPseudoTerminal(const struct stat& st) {
+    const unsigned major = ::major(st.st_rdev);
+    return major >= 136 && major <= 143;
+}
+
+// Lets the output queue empty for a bounded time: a dozen bytes take 50 ms at
+// 2400 baud, and a far end that has stopped the line must not hold us longer.
+void drainBriefly(int fd) {
+    constexpr int kMaxWaitMs = 100;
+    constexpr int kStepMs = 2;
+    for (int waited = 0; waited < kMaxWaitMs; waited += kStepMs) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+            return;
+        }
+        timespec step{0, kStepMs * 1000000L};
+        nanosleep(&step, nullptr);
+    }
+}
+
+SerialPort::OpenError refusal(int code, const char* why) {
+    return {code, why};
+}
+
 }  // namespace
+
+struct SerialPort::Platform {
+    termios savedSettings{};  // the line as found at open, put back at close
+    bool pseudoTerminal = false;
+};
+
+SerialPort::SerialPort() : platform(std::make_unique<Platform>()) {}
+
+SerialPort::~SerialPort() {
+    close();
+}
 
 std::string SerialPort::devicePath(const std::string& name) {
     if (!name.empty() && name.front() == '/') {
         return name;
+    }
+    // A bare name is a tty in /dev, nowhere else: no way out of /dev by a
+    // slash or a "..", and no path relative to wherever pellora was started.
+    if (name.empty() || name.find('/') != std::string::npos ||
+        name.find("..") != std::string::npos) {
+        return {};
     }
     return "/dev/" + name;
 }
@@ -52,24 +95,56 @@ bool SerialPort::open(const std::string& name) {
     std::lock_guard lock(mutex);
     closeLocked();
 
+    const std::string path = devicePath(name);
+    if (path.empty()) {
+        openError =
+            refusal(EINVAL, "not a port name (a name that --list shows, or an absolute path)");
+        return false;
+    }
+    // Only a terminal is opened at all: a regular file would be written over
+    // with key codes and read back as host commands, a FIFO would block.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) {
+        openError = refusal(ENOTTY, "not a terminal");
+        return false;
+    }
     // Non-blocking from the open on: without CLOCAL yet set, a port with no
     // carrier would block the open itself, and later a host that stops reading
     // would park the worker in write() for good (holding the port's lock, so
     // stop() and status() would wait too).
-    const int fd = ::open(devicePath(name).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
-        openError = {err, std::strerror(err)};
+        openError =
+            err == EISDIR ? refusal(ENOTTY, "not a terminal") : OpenError{err, std::strerror(err)};
+        return false;
+    }
+    termios found{};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || tcgetattr(fd, &found) != 0) {
+        ::close(fd);  // /dev/null and the like: character devices, but no line
+        openError = refusal(ENOTTY, "not a terminal");
+        return false;
+    }
+    // Another program's flock (another pellora, a terminal program that locks)
+    // or its TIOCEXCL (which failed the open above with EBUSY) means in use.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        openError = err == EWOULDBLOCK ? refusal(EBUSY, "in use by another program")
+                                       : OpenError{err, std::strerror(err)};
         return false;
     }
     openError = {};
     handle = fd;
+    platform->savedSettings = found;
+    platform->pseudoTerminal = isPseudoTerminal(st);
 
     // The settings calls may fail (a pty has no modem lines); none is fatal.
     ioctl(fd, TIOCEXCL);  // no other opener may share the line
-    applyLineSettings(fd);
+    applyLineSettings(fd, found);
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &lines);
+    tcflush(fd, TCIFLUSH);  // what came before us was not meant for us
     return true;
 }
 
@@ -115,7 +190,19 @@ void SerialPort::closeLocked() {
     if (handle == kInvalidHandle) {
         return;
     }
-    ioctl(fdOf(handle), TIOCNXCL);  // leave the line shareable for whoever comes next
-    ::close(fdOf(handle));
+    const int fd = fdOf(handle);
+    // The last bytes (the breaks of held keys) get a moment to go out; then
+    // what is still unsent is dropped, or closing would wait for a line whose
+    // far end has stopped. A pseudo-terminal has nothing unsent: what was
+    // written waits at the far end, where dropping it would lose it.
+    if (!platform->pseudoTerminal) {
+        drainBriefly(fd);
+        tcflush(fd, TCOFLUSH);
+    }
+    // The line gets back the settings it had before us (a line that hung up
+    // refuses, which changes nothing).
+    tcsetattr(fd, TCSANOW, &platform->savedSettings);
+    ioctl(fd, TIOCNXCL);  // leave the line shareable for whoever comes next
+    ::close(fd);          // and with it our flock
     handle = kInvalidHandle;
 }

@@ -1,7 +1,9 @@
 #include "io/serial_port.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,18 +11,78 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(SerialPortNames, BareNamesLiveInDevAbsolutePathsStand) {
+TEST(SerialPortNames, BareNamesLiveInDevAbsolutePathsStandOthersAreRefused) {
     EXPECT_EQ(SerialPort::devicePath("ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(SerialPort::devicePath("/dev/serial/by-id/usb-FTDI-if00"),
               "/dev/serial/by-id/usb-FTDI-if00");
     EXPECT_EQ(SerialPort::devicePath("/tmp/x68k"), "/tmp/x68k");
+    for (const char* name : {"", "../etc/passwd", "..", "serial/by-id/x", "./ttyS0", "tty..0"}) {
+        EXPECT_EQ(SerialPort::devicePath(name), "") << name;
+        SerialPort port;
+        EXPECT_FALSE(port.open(name)) << name;
+        EXPECT_EQ(port.lastOpenError().code, EINVAL) << name;
+    }
+}
+
+TEST(SerialPort, OnlyATerminalIsTakenAndNothingElseIsTouched) {
+    TempDir dir;
+    const std::string file = (dir / "file").string();
+    std::ofstream(file) << "keep";
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {file, fifo, dir.path().string(), std::string("/dev/null")}) {
+        SerialPort port;
+        EXPECT_FALSE(port.open(path)) << path;
+        EXPECT_EQ(port.lastOpenError().code, ENOTTY) << path;
+        EXPECT_EQ(port.lastOpenError().message, "not a terminal") << path;
+    }
+    std::ifstream in(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+}
+
+TEST(SerialPort, ALineAnotherProgramHoldsIsInUse) {
+    PtyPair pty;
+    const int other = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);  // as another pellora, or a terminal program
+    SerialPort port;
+    EXPECT_FALSE(port.open(pty.slavePath()));
+    EXPECT_EQ(port.lastOpenError().code, EBUSY);
+    EXPECT_EQ(port.lastOpenError().message, "in use by another program");
+    ::close(other);
+    EXPECT_TRUE(port.open(pty.slavePath()));
+}
+
+TEST(SerialPort, TheLineIsGivenBackAsItWasFoundAndOldInputIsDropped) {
+    PtyPair pty;
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.masterFd(), &before), 0);
+    pty.write({0x41, 0x42});  // sent before anyone listened
+    {
+        SerialPort port;
+        ASSERT_TRUE(port.open(pty.slavePath()));
+        std::uint8_t buffer[16];
+        EXPECT_EQ(port.readAvailable(buffer, sizeof buffer), 0u);
+        pty.write({0x43});
+        EXPECT_TRUE(waitFor([&] { return port.readAvailable(buffer, sizeof buffer) == 1; }));
+        EXPECT_EQ(buffer[0], 0x43);
+    }
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.masterFd(), &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
 }
 
 TEST(SerialPort, AppliesKeyboardLineSettings) {

@@ -58,6 +58,14 @@ void applyLineSettings(DCB& dcb) {
 
 }  // namespace
 
+struct SerialPort::Platform {};
+
+SerialPort::SerialPort() : platform(std::make_unique<Platform>()) {}
+
+SerialPort::~SerialPort() {
+    close();
+}
+
 std::string SerialPort::devicePath(const std::string& name) {
     return "\\\\.\\" + name;
 }

@@ -75,9 +75,25 @@ struct UsbKeyboardCallbacks {
     static void LIBUSB_CALL pollfdRemoved(int, void* keyboard) {
         static_cast<UsbKeyboard*>(keyboard)->descriptorsChanged = true;
     }
+    // Runs inside event handling. It only takes note: opening the keyboard is
+    // the event loop's business, not a callback's.
+    static int LIBUSB_CALL hotplug(libusb_context*, libusb_device* device,
+                                   libusb_hotplug_event event, void* user) {
+        auto* self = static_cast<UsbKeyboard*>(user);
+        if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) {
+            self->arrived = true;
+        } else if (self->deviceHandle != nullptr &&
+                   libusb_get_device(self->deviceHandle) == device) {
+            // Ours went: its transfers will say so too, but maybe later.
+            self->lost = true;
+            self->usbActive = false;
+        }
+        return 0;  // stay registered
+    }
 };
 
-UsbKeyboard::UsbKeyboard(ByteQueue& queue) : keyQueue(queue) {}
+UsbKeyboard::UsbKeyboard(ByteQueue& queue, bool watchHotplug)
+    : keyQueue(queue), hotplugWanted(watchHotplug) {}
 
 UsbKeyboard::~UsbKeyboard() {
     close();
@@ -96,16 +112,10 @@ bool UsbKeyboard::open() {
     lastFailure = Failure::None;
     lastFailureText.clear();
 
-    if (context == nullptr) {
-        libusb_context* made = nullptr;
-        if (const int r = initContext(&made); r != LIBUSB_SUCCESS) {
-            return fail(Failure::Other, r);
-        }
-        context = made;
-        libusb_set_pollfd_notifiers(made, &UsbKeyboardCallbacks::pollfdAdded,
-                                    &UsbKeyboardCallbacks::pollfdRemoved, this);
-        descriptorsChanged = true;
+    if (context == nullptr && !makeContext()) {
+        return false;
     }
+    arrived = false;  // whatever came before, this is the look that counts
 
     libusb_device* device = findKeyboard(context);
     if (device == nullptr) {
@@ -143,9 +153,35 @@ bool UsbKeyboard::open() {
     return true;
 }
 
+bool UsbKeyboard::makeContext() {
+    libusb_context* made = nullptr;
+    if (const int r = initContext(&made); r != LIBUSB_SUCCESS) {
+        return fail(Failure::Other, r);
+    }
+    libusb_set_pollfd_notifiers(made, &UsbKeyboardCallbacks::pollfdAdded,
+                                &UsbKeyboardCallbacks::pollfdRemoved, this);
+    descriptorsChanged = true;
+    if (hotplugWanted && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
+        libusb_hotplug_callback_handle handle = -1;
+        const int events = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
+        if (libusb_hotplug_register_callback(made, events, LIBUSB_HOTPLUG_NO_FLAGS, kVendorId,
+                                             kProductId, LIBUSB_HOTPLUG_MATCH_ANY,
+                                             &UsbKeyboardCallbacks::hotplug, this,
+                                             &handle) == LIBUSB_SUCCESS) {
+            hotplugHandle = handle;
+        }
+    }
+    context = made;
+    return true;
+}
+
 void UsbKeyboard::close() {
     releaseDevice();
     if (libusb_context* ending = context; ending != nullptr) {
+        if (hotplugHandle >= 0) {
+            libusb_hotplug_deregister_callback(ending, hotplugHandle);
+            hotplugHandle = -1;
+        }
         context = nullptr;
         libusb_exit(ending);
     }

@@ -11,7 +11,8 @@
 // cannot be submitted again, the LED report finds no device) is released at
 // once, at the end of the event handling or LED report that found out, and
 // active() falls. The libusb context stays until close(), so open() can be
-// tried again.
+// tried again; where libusb can watch for devices coming and going, the
+// context also watches for the keyboard's return (takeArrival()).
 //
 // Ownership: a UsbKeyboard owns its own libusb context (from the first open()
 // to close()), the device handle, both transfers and their buffers (the
@@ -54,7 +55,9 @@ public:
         short events = 0;
     };
 
-    explicit UsbKeyboard(ByteQueue& keyQueue);
+    // watchHotplug false: never ask libusb to watch for the keyboard's return,
+    // even where it could (the caller then tries open() on a timer instead).
+    explicit UsbKeyboard(ByteQueue& keyQueue, bool watchHotplug = true);
     // Closes whatever is still open.
     ~UsbKeyboard();
     UsbKeyboard(const UsbKeyboard&) = delete;
@@ -72,6 +75,13 @@ public:
 
     // True while the keyboard is open and both transfers run.
     bool active() const { return usbActive.load(); }
+
+    // Whether libusb tells of a 33DD:0011 device plugged in (takeArrival()),
+    // so that nobody needs to try open() on a timer. Known after open().
+    bool watchesHotplug() const { return hotplugHandle >= 0; }
+    // True once after a 33DD:0011 device was plugged in, as found by the event
+    // handling since the last call.
+    bool takeArrival() { return arrived.exchange(false); }
 
     Failure failure() const { return lastFailure; }
     // libusb's name for the error behind Failure::Other ("LIBUSB_ERROR_IO").
@@ -103,6 +113,7 @@ private:
     friend struct UsbKeyboardCallbacks;
 
     bool fail(Failure why, int libusbError);
+    bool makeContext();
     void transferEnded(libusb_transfer* transfer);
     bool submitTransfer(int index);
     void releaseDevice();
@@ -126,6 +137,10 @@ private:
 
     Failure lastFailure = Failure::None;
     std::string lastFailureText;
+
+    const bool hotplugWanted;
+    int hotplugHandle = -1;            // libusb's handle of our hotplug callback
+    std::atomic<bool> arrived{false};  // set by the hotplug callback
 
     std::vector<PollDescriptor> descriptors;
     std::atomic<bool> descriptorsChanged{true};  // set by libusb's notifiers

@@ -1,24 +1,36 @@
 // KeyRelay: carries keys from the X68000 Z keyboard to the host's serial line and
-// the host's commands back to the keyboard, on one worker thread.
+// the host's commands back to the keyboard, on one worker thread, and rides
+// through unplugs of either.
 //
 // Use: openKeyboard() once, then start(port) whenever a port is chosen and
 // stop() when none is; at the end stop(), then closeKeyboard().
+//
+// What the worker does beside relaying: a keyboard that goes away (or that was
+// absent or refused when the worker started) is opened again as soon as libusb
+// tells of its return, or by a try every second where libusb cannot tell; the
+// host's repeat times are kept and its last LED state is sent to the keyboard
+// again. A port that goes away is opened again by its name every second; keys
+// typed meanwhile are dropped. Either way the keys the host was told are down
+// get their breaks first (on the port, if it is still there), and the same
+// happens when the worker moves to another port or stops.
 //
 // Ownership: a KeyRelay owns its worker thread, the serial port, both byte
 // queues, the typematic and LED state and the UsbKeyboard that decodes the
 // keyboard's reports into the key queue.
 //
-// Threads: the owning thread calls openKeyboard, closeKeyboard, start and stop;
-// the worker runs the loop and, inside the keyboard's event handling, its
-// transfer callbacks. The keyboard, repeat and LED state is touched by the
-// worker while it runs and by the owner only while no worker exists (thread
-// start and join order the two). running and the port state are atomics; the
-// queues and the port carry their own locks. No relay lock is held while
-// calling into libusb or while taking another lock.
+// Threads: the owning thread calls openKeyboard, closeKeyboard, start, stop and
+// setStatusListener; the worker runs the loop and, inside the keyboard's event
+// handling, its transfer callbacks. The keyboard, repeat, LED and retry state
+// is touched by the worker while it runs and by the owner only while no worker
+// exists (thread start and join order the two). running is atomic; the status
+// has its own lock; the queues and the port carry their own locks. No relay
+// lock is held while calling into libusb or the port, or the status listener.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -33,7 +45,13 @@
 
 class KeyRelay final : public RelayControl {
 public:
-    explicit KeyRelay(TickSource ticks = systemTickMs);
+    // How often the worker tries to get a lost port back, or a keyboard that
+    // libusb cannot announce.
+    static constexpr std::uint32_t kRetryMs = 1000;
+
+    // watchHotplug false: find a returning keyboard by trying every kRetryMs
+    // even where libusb could tell of it at once.
+    explicit KeyRelay(TickSource ticks = systemTickMs, bool watchHotplug = true);
     // Stops a worker that still runs and closes the keyboard, so no thread or
     // libusb resource outlives the object.
     ~KeyRelay() override;
@@ -42,8 +60,8 @@ public:
 
     // Opens the first 33DD:0011 keyboard libusb finds, claims interfaces 0 and 1
     // and keeps an interrupt IN transfer submitted on each of 0x81 and 0x82.
-    // Resets the repeat (500/110 ms) and LED state. Returns false, having
-    // released everything it obtained, when any step fails. Call with no worker.
+    // Resets the repeat (500/110 ms) and LED state. Returns whether it opened;
+    // status() says why not. Call with no worker.
     bool openKeyboard() override;
 
     // Cancels the transfers, waits for them to end, releases the interfaces and
@@ -51,8 +69,9 @@ public:
     void closeKeyboard() override;
 
     // Stops any running worker (closing its port), then starts a new worker that
-    // opens the port called name and relays until stop(). The worker runs whether
-    // or not the port opened. Throws std::system_error if no thread can be made.
+    // opens the port called name and relays until stop(). A port that does not
+    // open leaves the worker running without one (status() says Failed).
+    // Throws std::system_error if no thread can be made.
     void start(const std::string& name) override;
 
     // Wakes the worker and waits for it to end; the keys the host holds get
@@ -60,28 +79,52 @@ public:
     // worker runs. Throws std::system_error(EDEADLK) from the worker.
     void stop() override;
 
-    // A snapshot for front-ends that poll; callable from any thread.
     RelayStatus status() const override;
+    void setStatusListener(std::function<void()> listener) override;
 
 private:
     friend class KeyRelayTestPeer;
 
     void workerLoop();
     void pollHost();
+    void tryKeyboard(std::uint32_t now);
+    void keyboardLost(std::uint32_t now);
+    void tryPort(std::uint32_t now);
+    void portLost(std::uint32_t now);
     int nextWaitMs(std::uint32_t now) const;
+
+    // Status changes: each takes the status lock, changes what differs, counts
+    // the change and then, without the lock, tells the listener.
+    void noteKeyboard();
+    void notePort(PortState state, const SerialPort::OpenError& error = {});
+    void publish(const std::function<bool(RelayStatus&)>& change);
 
     std::thread worker;
     std::atomic<bool> running{false};
     std::string portName;  // written by start() only while no worker runs
     SerialPort port;
-    ByteQueue keyQueue;              // scan codes from the report decoder
-    ByteQueue hostQueue;             // bytes the host sent, not yet interpreted
-    UsbKeyboard keyboard{keyQueue};  // decodes reports into keyQueue
+    ByteQueue keyQueue;    // scan codes from the report decoder
+    ByteQueue hostQueue;   // bytes the host sent, not yet interpreted
+    UsbKeyboard keyboard;  // decodes reports into keyQueue
     WorkerWait waiter{keyboard, port};
     RepeatState repeat{0, 0, kDefaultRepeatDelayMs, kDefaultRepeatIntervalMs};
     HeldKeys held;  // what the host was told is down
     LedState leds;  // ledBrightness and ledMask as the host last set them
 
-    std::atomic<PortState> portState{PortState::Idle};
+    // Whether openKeyboard() was called (and closeKeyboard() not since): only
+    // then does the worker look for the keyboard.
+    bool keyboardWanted = false;
+    // When the worker next tries to get the keyboard or the port back; only
+    // while the flag beside it is set.
+    bool keyboardRetry = false;
+    std::uint32_t keyboardRetryDue = 0;
+    bool portUp = false;  // the worker's port is open, as the worker last saw
+    bool portRetry = false;
+    std::uint32_t portRetryDue = 0;
+
+    mutable std::mutex statusMutex;
+    RelayStatus current;             // guarded by statusMutex
+    std::function<void()> listener;  // set while no worker runs
+
     const TickSource ticks;
 };

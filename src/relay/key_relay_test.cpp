@@ -53,7 +53,7 @@ TEST(KeyRelay, PortThatCannotOpenLeavesAWorkerThatStops) {
     KeyRelay relay;
     relay.start("/nonexistent/ttyPELLORA");
     Peer::pushKey(relay, 0x1E);  // drained, written nowhere
-    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::OpenFailed; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Failed; }));
     relay.stop();
     EXPECT_EQ(relay.status().port, PortState::Idle);
 }
@@ -121,16 +121,16 @@ TEST(KeyRelay, StatusTellsWhatBecameOfThePort) {
     KeyRelay relay;
     EXPECT_EQ(relay.status().port, PortState::Idle);
     relay.start("/nonexistent/ttyPELLORA");
-    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::OpenFailed; }));
-    EXPECT_EQ(relay.status().openError.code, ENOENT);
-    EXPECT_FALSE(relay.status().openError.message.empty());
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Failed; }));
+    EXPECT_EQ(relay.status().portError.code, ENOENT);
+    EXPECT_FALSE(relay.status().portError.message.empty());
 
     PtyPair pty;
     relay.start(pty.slavePath());
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
-    EXPECT_EQ(relay.status().openError.code, 0);
+    EXPECT_EQ(relay.status().portError.code, 0);
     pty.closeMaster();  // the adapter is pulled out
-    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Lost; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Reopening; }));
     relay.stop();
     EXPECT_EQ(relay.status().port, PortState::Idle);
 }

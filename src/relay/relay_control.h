@@ -5,34 +5,56 @@
 // so that their own tests can hand them a stand-in (a script of statuses, a
 // recorder of calls) and test every path without a keyboard or a port.
 //
-// Threads: openKeyboard, closeKeyboard, start and stop are called by one
-// owning thread; status() may be called from any thread.
+// Threads: openKeyboard, closeKeyboard, start, stop and setStatusListener are
+// called by one owning thread; status() may be called from any thread.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "io/serial_port.h"
+#include "keyboard/usb_keyboard.h"
 
-// What became of the port the worker was started on.
+// The keyboard as the relay last found it.
+enum class KeyboardState {
+    Connected,  // open, and its reports are relayed
+    Absent,     // not plugged in (or not yet looked for); watched for
+    Refused,    // present but could not be opened (see keyboardFailure); tried again
+};
+
+// The worker's serial port.
 enum class PortState {
-    Idle,        // no worker
-    Opening,     // worker started, open not yet tried
-    Open,        // the worker opened the port and it is still open
-    OpenFailed,  // the worker could not open the port (see openError)
-    Lost,        // the port was open and closed itself: the device is gone
+    Idle,       // no worker
+    Opening,    // worker started, open not yet tried
+    Open,       // open, and the keys go out on it
+    Reopening,  // it was open and went away (device removed, line hung up); tried again
+    Failed,     // it could not be opened when the worker started (see portError)
 };
 
 struct RelayStatus {
+    KeyboardState keyboard = KeyboardState::Absent;
+    // Why the keyboard is Refused (NoPermission, Busy or Other), with libusb's
+    // name for an Other error; None otherwise.
+    UsbKeyboard::Failure keyboardFailure = UsbKeyboard::Failure::None;
+    std::string keyboardFailureText;
     PortState port = PortState::Idle;
-    SerialPort::OpenError openError;  // set when port is OpenFailed
-    bool usbActive = false;           // keyboard open and its transfers running
+    // Why the port is Failed, or why the last try to reopen it failed.
+    SerialPort::OpenError portError;
+    // Goes up by one at every change of the above: a front-end that remembers
+    // it sees that something changed without comparing the rest.
+    std::uint64_t changes = 0;
 };
 
 class RelayControl {
 public:
     virtual ~RelayControl() = default;
 
-    // Opens the keyboard; false when it cannot be opened. Call with no worker.
+    // Opens the keyboard (status().keyboard then tells Connected, Absent or
+    // Refused and why) and resets the repeat times and the LED state to the
+    // keyboard's power-on values. Returns whether it is Connected. Call with no
+    // worker running. A keyboard Absent or Refused here is tried again by the
+    // worker once start() has been called.
     virtual bool openKeyboard() = 0;
     // Releases the keyboard. Call with no worker, after stop().
     virtual void closeKeyboard() = 0;
@@ -40,6 +62,11 @@ public:
     virtual void start(const std::string& name) = 0;
     // Ends the worker and closes its port. Safe when none runs.
     virtual void stop() = 0;
-    // A snapshot for front-ends that poll; callable from any thread.
+    // A snapshot for front-ends; callable from any thread.
     virtual RelayStatus status() const = 0;
+    // Called after every change of status(), on the thread that made it (the
+    // worker, or the owner in openKeyboard, closeKeyboard, start and stop). It
+    // must be quick and must not call start, stop or the keyboard operations:
+    // post a message, write to a pipe. Set it while no worker runs.
+    virtual void setStatusListener(std::function<void()> listener) = 0;
 };

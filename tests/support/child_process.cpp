@@ -139,6 +139,10 @@ bool ChildProcess::waitForErrLine(const std::string& text, std::chrono::millisec
     }
 }
 
+void ChildProcess::closeErr() {
+    closeFd(errFd);
+}
+
 void ChildProcess::signal(int sig) {
     if (childPid > 0 && !exitStatus) {
         ::kill(childPid, sig);

@@ -29,6 +29,10 @@ public:
                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     void signal(int sig);
+    // Stops reading the child's standard error and closes our end of it, as a
+    // reader that has gone away (a pager quit, `| tee` ended by Ctrl-C) does:
+    // the child's next write to it fails with EPIPE, or SIGPIPE kills it.
+    void closeErr();
     pid_t pid() const { return childPid; }
 
     // The exit status once the child has exited (-signal when a signal ended

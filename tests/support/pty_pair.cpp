@@ -35,6 +35,14 @@ PtyPair::~PtyPair() {
     closeMaster();
 }
 
+void PtyPair::linkAs(const std::string& path) {
+    const std::string fresh = path + ".new";
+    ::unlink(fresh.c_str());
+    if (symlink(slave.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), path.c_str()) != 0) {
+        throw std::runtime_error("cannot link " + path + ": " + std::strerror(errno));
+    }
+}
+
 void PtyPair::closeMaster() {
     if (master >= 0) {
         ::close(master);

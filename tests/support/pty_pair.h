@@ -45,6 +45,10 @@ public:
     // Hangs the line up, as a removed USB serial adapter does.
     void closeMaster();
 
+    // Points path (a symlink, replaced in one step if it exists) at this pty's
+    // slave: a new adapter appearing under the name an old one had.
+    void linkAs(const std::string& path);
+
 private:
     int master = -1;
     std::string slave;
