@@ -1,10 +1,13 @@
 #include "usb/emulated_keyboard.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <umockdev.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <list>
 #include <map>
 #include <mutex>
@@ -225,6 +229,12 @@ struct EmulatedKeyboard::State {
     ControlOutcome controlOutcome = ControlOutcome::Ack;
     bool discardsHeld = false;
 
+    // The emulator's end of the plugged-in keyboard's device node, a FIFO
+    // (-1 while unplugged), and whether the byte that keeps it from being
+    // writable is in it.
+    int nodeFd = -1;
+    bool nodeBlocked = false;
+
     // Records.
     std::vector<ControlRequest> controls;
     std::array<int, kInterfaces> claimCount{}, releaseCount{}, detachCount{}, reattachCount{};
@@ -236,7 +246,42 @@ struct EmulatedKeyboard::State {
     // Called with the mutex held after anything a wait may look at changed.
     void touch() {
         ++changeCount;
+        syncReadiness();
         changed.notify_all();
+    }
+
+    // usbfs reports POLLOUT on the node while a finished URB waits to be
+    // reaped. A FIFO holding one byte in its one page is not writable; empty,
+    // it is.
+    void syncReadiness() {
+        if (nodeFd < 0) {
+            return;
+        }
+        const bool reapable = std::any_of(urbs.begin(), urbs.end(), [this](const Urb& u) {
+            return u.phase == Phase::Finished && !clientGone(u.client);
+        });
+        char byte = 0;
+        if (reapable && nodeBlocked) {
+            nodeBlocked = read(nodeFd, &byte, 1) != 1;
+        } else if (!reapable && !nodeBlocked) {
+            nodeBlocked = write(nodeFd, &byte, 1) == 1;
+        }
+    }
+
+    // Leaves the node empty, and so ready for good, as an unplugged device's
+    // node is; the FIFO lives on while a client holds it open.
+    void releaseNode() {
+        if (nodeFd < 0) {
+            return;
+        }
+        char byte = 0;
+        if (nodeBlocked && read(nodeFd, &byte, 1) != 1) {
+            unexpected.push_back("the device node could not be emptied: " +
+                                 std::string(std::strerror(errno)));
+        }
+        ::close(nodeFd);
+        nodeFd = -1;
+        nodeBlocked = false;
     }
 
     void finish(Urb& u, int status, int actualLength) {
@@ -773,11 +818,11 @@ struct EmulatedKeyboard::State {
 
 namespace {
 
+// No N: line: umockdev would lay a regular file over the FIFO plugIn() made.
 std::string keyboardRecord(int devnum) {
     char record[1024];
     std::snprintf(record, sizeof record,
                   "P: %s\n"
-                  "N: bus/usb/001/%03d\n"
                   "E: SUBSYSTEM=usb\n"
                   "E: DEVTYPE=usb_device\n"
                   "E: DRIVER=usb\n"
@@ -792,7 +837,7 @@ std::string keyboardRecord(int devnum) {
                   "A: idVendor=33dd\\n\n"
                   "A: idProduct=0011\\n\n"
                   "H: descriptors=%s\n",
-                  kKeyboardSysPath + 4, devnum, devnum, devnum, devnum, kKeyboardDescriptors);
+                  kKeyboardSysPath + 4, devnum, devnum, devnum, kKeyboardDescriptors);
     return record;
 }
 
@@ -816,6 +861,25 @@ std::string hubRecord() {
                   "H: descriptors=%s\n",
                   kHubSysPath + 4, kHubDescriptors);
     return record;
+}
+
+// Makes the keyboard's device node at path, a FIFO of one page, and opens it
+// for the emulator. Throws std::runtime_error.
+int makeFifoNode(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    int fd = -1;
+    if (mkfifo(path.c_str(), 0666) == 0) {
+        fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    }
+    if (fd >= 0 && fcntl(fd, F_SETPIPE_SZ, 4096) >= 0) {
+        return fd;
+    }
+    const std::string reason = std::strerror(errno);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    throw std::runtime_error("cannot make the device node " + path + ": " + reason);
 }
 
 void addFromString(UMockdevTestbed* testbed, const std::string& record) {
@@ -880,6 +944,7 @@ void EmulatedKeyboard::tearDown() {
             unrefData(u.buffer);
         }
         s.urbs.clear();
+        s.releaseNode();
     }
     instanceExists = false;
 }
@@ -900,9 +965,12 @@ void EmulatedKeyboard::plugIn() {
         devnum = ++s.devnum;
         node = devnodeFor(devnum);
     }
-    // The handler is attached before the node exists, so the first open meets it.
+    // The node and its ioctl handler exist before umockdev announces the
+    // device, so the first open meets both.
+    const int fd = makeFifoNode(umockdev_testbed_get_root_dir(s.testbed) + node);
     GError* failure = nullptr;
     if (!umockdev_testbed_attach_ioctl(s.testbed, node.c_str(), s.handler, &failure)) {
+        ::close(fd);
         std::string message = failure != nullptr ? failure->message : "unknown error";
         if (failure != nullptr) {
             g_error_free(failure);
@@ -913,6 +981,7 @@ void EmulatedKeyboard::plugIn() {
         std::lock_guard lock(s.mutex);
         s.plugged = true;
         s.devnode = node;
+        s.nodeFd = fd;  // touch() below fills it: nothing to reap yet
         s.drivers.fill(State::Driver::Usbhid);
         s.owners.fill(nullptr);
         s.touch();
@@ -943,6 +1012,7 @@ void EmulatedKeyboard::unplug() {
         }
         s.reports.clear();
         s.owners.fill(nullptr);
+        s.releaseNode();
         s.touch();
     }
     umockdev_testbed_uevent(s.testbed, kKeyboardSysPath, "remove");

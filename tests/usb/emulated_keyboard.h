@@ -54,9 +54,18 @@
 //   umockdev announces no close, so the emulator notices it when next asked
 //   (any ioctl, claimed(), inFlight(), closes(), waitUntilIdle()).
 // - Any other ioctl fails with ENOTTY and is recorded in unexpectedIoctls().
-// Note the device node is always "ready" for poll, so libusb's event loop spins
-// and reaps on every pass: CPU use under this emulator says nothing about the
-// real program's.
+// - poll() on the device node reports POLLOUT, as usbfs does, exactly while an
+//   URB has finished and waits for REAPURBNDELAY; libusb waits for POLLOUT on
+//   it, so an event loop sleeping in poll() over libusb_get_pollfds() stays
+//   asleep while the keyboard is idle and wakes when a report, a discard, a
+//   control outcome or the unplug finishes an URB. (The node is
+//   a FIFO of one page that the emulator keeps one byte in while nothing is to
+//   be reaped, and empties otherwise.) Every open of the node shares that
+//   readiness, where usbfs keeps one per open file: a second handle wakes, and
+//   reaps nothing, when the first has something to reap. Once unplugged, the
+//   node stays ready for good (usbfs would add POLLHUP and POLLERR, which
+//   umockdev cannot), so libusb reaps the URBs given back and sees the loss; a
+//   program that keeps the dead handle open then spins until it closes it.
 //
 // Threads: umockdev answers ioctls on its own worker thread. Every public call
 // is thread-safe, except that construction, destruction, plugIn() and unplug()
