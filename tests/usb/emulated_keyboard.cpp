@@ -228,6 +228,7 @@ struct EmulatedKeyboard::State {
     std::map<std::uint8_t, std::deque<QueuedReport>> reports;
     ControlOutcome controlOutcome = ControlOutcome::Ack;
     bool discardsHeld = false;
+    std::map<std::uint8_t, int> submitFailures;  // endpoint: errno for its next SUBMITURB
 
     // The emulator's end of the plugged-in keyboard's device node, a FIFO
     // (-1 while unplugged), and whether the byte that keeps it from being
@@ -681,6 +682,11 @@ struct EmulatedKeyboard::State {
         if (fields.endpoint == options.failSubmitEndpoint && !control) {
             return dropUrb(options.failSubmitErrno);
         }
+        if (auto failure = submitFailures.find(fields.endpoint); failure != submitFailures.end()) {
+            const int error = failure->second;
+            submitFailures.erase(failure);
+            return dropUrb(error);
+        }
         if (fields.buffer_length > 0) {
             GError* failure = nullptr;
             u.buffer =
@@ -1011,6 +1017,7 @@ void EmulatedKeyboard::unplug() {
             }
         }
         s.reports.clear();
+        s.submitFailures.clear();
         s.owners.fill(nullptr);
         s.releaseNode();
         s.touch();
@@ -1052,6 +1059,32 @@ std::size_t EmulatedKeyboard::pendingReports(std::uint8_t endpoint) const {
 void EmulatedKeyboard::setControlOutcome(ControlOutcome outcome) {
     std::lock_guard lock(state->mutex);
     state->controlOutcome = outcome;
+}
+
+bool EmulatedKeyboard::failTransfer(std::uint8_t endpoint, int status) {
+    if (endpoint != kControlEndpoint && interfaceOf(endpoint) < 0) {
+        throw std::invalid_argument("the keyboard has no endpoint " + endpointName(endpoint));
+    }
+    std::lock_guard lock(state->mutex);
+    state->sweepClosedClients();
+    for (State::Urb& u : state->urbs) {
+        if (u.endpoint == endpoint && u.phase == State::Phase::InFlight &&
+            !state->clientGone(u.client)) {
+            state->finish(u, status, 0);
+            state->touch();
+            return true;
+        }
+    }
+    return false;
+}
+
+void EmulatedKeyboard::failNextSubmit(std::uint8_t endpoint, int errnoValue) {
+    if (interfaceOf(endpoint) < 0) {
+        throw std::invalid_argument("failNextSubmit is for 0x81 and 0x82, not " +
+                                    endpointName(endpoint));
+    }
+    std::lock_guard lock(state->mutex);
+    state->submitFailures[endpoint] = errnoValue;
 }
 
 void EmulatedKeyboard::holdDiscards(bool hold) {

@@ -39,6 +39,8 @@
 //   reaped: a report that arrives while nobody handles libusb events makes a
 //   later cancel of that transfer find nothing to cancel.
 // - Every control URB is recorded, then ends as setControlOutcome() says.
+// - failTransfer() ends an URB in flight with an error status, and
+//   failNextSubmit() fails one SUBMITURB, while the device stays plugged in.
 // - DISCARDURB on an URB in flight gives it back with status -ENOENT (the
 //   kernel's usb_kill_urb); libusb then reports LIBUSB_TRANSFER_CANCELLED. On an
 //   URB not in flight it fails with EINVAL. holdDiscards(true) keeps discarded
@@ -58,7 +60,7 @@
 //   URB has finished and waits for REAPURBNDELAY; libusb waits for POLLOUT on
 //   it, so an event loop sleeping in poll() over libusb_get_pollfds() stays
 //   asleep while the keyboard is idle and wakes when a report, a discard, a
-//   control outcome or the unplug finishes an URB. (The node is
+//   control outcome, failTransfer() or the unplug finishes an URB. (The node is
 //   a FIFO of one page that the emulator keeps one byte in while nothing is to
 //   be reaped, and empties otherwise.) Every open of the node shares that
 //   readiness, where usbfs keeps one per open file: a second handle wakes, and
@@ -173,6 +175,20 @@ public:
     };
     // For control URBs submitted from now on (default Ack).
     void setControlOutcome(ControlOutcome outcome);
+
+    // --- Errors while plugged in ------------------------------------------
+    // Ends the oldest URB in flight on endpoint (0x00, 0x81 or 0x82, else
+    // throws std::invalid_argument) with status, a negative errno as the
+    // kernel gives it: -EPROTO, -EILSEQ or -ETIME end the transfer with
+    // LIBUSB_TRANSFER_ERROR, -EPIPE with LIBUSB_TRANSFER_STALL. False, and
+    // nothing changes, when no URB is in flight there.
+    bool failTransfer(std::uint8_t endpoint, int status = -EPROTO);
+    // The next SUBMITURB on 0x81 or 0x82 (else throws std::invalid_argument)
+    // fails with errnoValue, and is not counted in submits(); the ones after
+    // it succeed again. ENODEV: libusb_submit_transfer returns
+    // LIBUSB_ERROR_NO_DEVICE; EINVAL: LIBUSB_ERROR_IO. The unplug forgets it.
+    // (For control transfers see ControlOutcome::NoDevice.)
+    void failNextSubmit(std::uint8_t endpoint, int errnoValue = ENODEV);
 
     // While held, a discarded URB is not given back: the DISCARDURB ioctl
     // succeeds but the transfer's cancellation does not complete. Releasing

@@ -506,6 +506,27 @@ TEST_F(Reports, FailSubmitEndpointFailsOnlyThatEndpoint) {
     EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_COMPLETED);
 }
 
+TEST_F(Reports, FailedTransferAndFailedSubmitLeaveTheKeyboardPluggedIn) {
+    start();
+    libusb_device_handle* h = openAndClaim();
+    ASSERT_NE(h, nullptr);
+    Reader boot(h, kBoot, 8);
+    EXPECT_FALSE(keyboard->failTransfer(kBoot));  // nothing in flight
+    ASSERT_EQ(boot.submit(), LIBUSB_SUCCESS);
+    keyboard->failNextSubmit(kBoot);
+    ASSERT_TRUE(keyboard->failTransfer(kBoot));
+    ASSERT_TRUE(boot.waitDone());
+    EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_ERROR);
+    EXPECT_EQ(boot.submit(), LIBUSB_ERROR_NO_DEVICE);
+    // Only the next one: the endpoint works again.
+    ASSERT_EQ(boot.submit(), LIBUSB_SUCCESS);
+    keyboard->sendReport(kBoot, Bytes(8, 3));
+    ASSERT_TRUE(boot.waitDone());
+    EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_COMPLETED);
+    EXPECT_EQ(keyboard->submits(kBoot), 2);
+    EXPECT_TRUE(keyboard->pluggedIn());
+}
+
 TEST_F(Reports, FailSubmitWithNoDeviceErrno) {
     start({.failSubmitEndpoint = kBoot, .failSubmitErrno = ENODEV});
     libusb_device_handle* h = openAndClaim();
