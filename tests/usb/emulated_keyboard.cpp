@@ -25,6 +25,7 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 bool umockdevPreloadLoaded() {
     void* preload = dlopen("libumockdev-preload.so.0", RTLD_LAZY | RTLD_NOLOAD);
@@ -181,6 +182,8 @@ struct EmulatedKeyboard::State {
         int actualLength = 0;
         std::uint64_t finishOrder = 0;
         int bufferLength = 0;
+        // A Slow control URB: when it completes (else the epoch).
+        std::chrono::steady_clock::time_point dueAt;
         // The report that completed it, copied into the client's buffer only
         // when the URB is reaped (UMockdevIoctlData is touched only from the
         // ioctl handler).
@@ -227,6 +230,7 @@ struct EmulatedKeyboard::State {
     std::uint64_t finishCount = 0;
     std::map<std::uint8_t, std::deque<QueuedReport>> reports;
     ControlOutcome controlOutcome = ControlOutcome::Ack;
+    std::chrono::milliseconds controlDelay{0};
     bool discardsHeld = false;
     std::map<std::uint8_t, int> submitFailures;  // endpoint: errno for its next SUBMITURB
 
@@ -235,6 +239,9 @@ struct EmulatedKeyboard::State {
     // writable is in it.
     int nodeFd = -1;
     bool nodeBlocked = false;
+
+    std::thread timer;  // completes Slow control URBs
+    bool stopping = false;
 
     // Records.
     std::vector<ControlRequest> controls;
@@ -283,6 +290,32 @@ struct EmulatedKeyboard::State {
         ::close(nodeFd);
         nodeFd = -1;
         nodeBlocked = false;
+    }
+
+    // The timer thread: completes each Slow control URB still in flight when
+    // its time comes, until stopping.
+    void runTimer() {
+        std::unique_lock lock(mutex);
+        while (!stopping) {
+            const auto now = std::chrono::steady_clock::now();
+            auto next = std::chrono::steady_clock::time_point::max();
+            for (Urb& u : urbs) {
+                if (u.phase != Phase::InFlight || u.dueAt.time_since_epoch().count() == 0) {
+                    continue;
+                }
+                if (u.dueAt <= now) {
+                    finish(u, 0, u.actualLength);
+                    touch();
+                } else {
+                    next = std::min(next, u.dueAt);
+                }
+            }
+            if (next == std::chrono::steady_clock::time_point::max()) {
+                changed.wait(lock);
+            } else {
+                changed.wait_until(lock, next);
+            }
+        }
     }
 
     void finish(Urb& u, int status, int actualLength) {
@@ -757,6 +790,10 @@ struct EmulatedKeyboard::State {
                 break;
             case ControlOutcome::NoDevice:
                 return ENODEV;
+            case ControlOutcome::Slow:
+                u.actualLength = out ? request.wLength : 0;
+                u.dueAt = std::chrono::steady_clock::now() + controlDelay;
+                break;
         }
         return 0;
     }
@@ -919,6 +956,7 @@ EmulatedKeyboard::EmulatedKeyboard(Options options) : state(std::make_shared<Sta
     s.connectHandlerId =
         g_signal_connect_data(s.handler, "client-connected", G_CALLBACK(&State::onConnect),
                               new std::shared_ptr<State>(state), &State::dropRef, GConnectFlags(0));
+    s.timer = std::thread([&s] { s.runTimer(); });
     try {
         addFromString(s.testbed, hubRecord());
         if (options.present) {
@@ -936,6 +974,12 @@ EmulatedKeyboard::~EmulatedKeyboard() {
 
 void EmulatedKeyboard::tearDown() {
     State& s = *state;
+    {
+        std::lock_guard lock(s.mutex);
+        s.stopping = true;
+        s.changed.notify_all();
+    }
+    s.timer.join();
     // A handler already running keeps the state alive through its own reference.
     g_signal_handler_disconnect(s.handler, s.ioctlHandlerId);
     g_signal_handler_disconnect(s.handler, s.connectHandlerId);
@@ -1059,6 +1103,11 @@ std::size_t EmulatedKeyboard::pendingReports(std::uint8_t endpoint) const {
 void EmulatedKeyboard::setControlOutcome(ControlOutcome outcome) {
     std::lock_guard lock(state->mutex);
     state->controlOutcome = outcome;
+}
+
+void EmulatedKeyboard::setControlDelay(std::chrono::milliseconds delay) {
+    std::lock_guard lock(state->mutex);
+    state->controlDelay = delay;
 }
 
 bool EmulatedKeyboard::failTransfer(std::uint8_t endpoint, int status) {

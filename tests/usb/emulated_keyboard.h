@@ -60,19 +60,20 @@
 //   URB has finished and waits for REAPURBNDELAY; libusb waits for POLLOUT on
 //   it, so an event loop sleeping in poll() over libusb_get_pollfds() stays
 //   asleep while the keyboard is idle and wakes when a report, a discard, a
-//   control outcome, failTransfer() or the unplug finishes an URB. (The node is
-//   a FIFO of one page that the emulator keeps one byte in while nothing is to
-//   be reaped, and empties otherwise.) Every open of the node shares that
+//   control outcome, failTransfer() or the unplug finishes an URB. (The node
+//   is a FIFO of one page that the emulator keeps one byte in while nothing is
+//   to be reaped, and empties otherwise.) Every open of the node shares that
 //   readiness, where usbfs keeps one per open file: a second handle wakes, and
 //   reaps nothing, when the first has something to reap. Once unplugged, the
 //   node stays ready for good (usbfs would add POLLHUP and POLLERR, which
 //   umockdev cannot), so libusb reaps the URBs given back and sees the loss; a
 //   program that keeps the dead handle open then spins until it closes it.
 //
-// Threads: umockdev answers ioctls on its own worker thread. Every public call
-// is thread-safe, except that construction, destruction, plugIn() and unplug()
-// must not run at the same time as each other (call them from the test's
-// thread). Records are snapshots taken under the emulator's lock.
+// Threads: umockdev answers ioctls on its own worker thread, and a thread of
+// the emulator completes Slow control URBs when their time comes. Every public
+// call is thread-safe, except that construction, destruction, plugIn() and
+// unplug() must not run at the same time as each other (call them from the
+// test's thread). Records are snapshots taken under the emulator's lock.
 //
 // Ownership: the EmulatedKeyboard owns the testbed (its temporary directory and
 // the UMOCKDEV_DIR environment variable, set while it lives) and the emulated
@@ -172,9 +173,13 @@ public:
         Stall,          // completes with -EPIPE: LIBUSB_ERROR_PIPE / LIBUSB_TRANSFER_STALL
         NeverComplete,  // stays in flight until discarded: LIBUSB_ERROR_TIMEOUT
         NoDevice,       // SUBMITURB fails with ENODEV: LIBUSB_ERROR_NO_DEVICE
+        Slow,           // as Ack, once setControlDelay() has passed since the submit
     };
     // For control URBs submitted from now on (default Ack).
     void setControlOutcome(ControlOutcome outcome);
+    // How long a Slow control URB stays in flight, for control URBs submitted
+    // from now on (default 0). A discard or the unplug ends it sooner.
+    void setControlDelay(std::chrono::milliseconds delay);
 
     // --- Errors while plugged in ------------------------------------------
     // Ends the oldest URB in flight on endpoint (0x00, 0x81 or 0x82, else

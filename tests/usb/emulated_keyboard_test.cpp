@@ -603,6 +603,22 @@ TEST_F(Control, AsyncStallEndsWithStallStatus) {
     EXPECT_EQ(leds.status, LIBUSB_TRANSFER_STALL);
 }
 
+TEST_F(Control, SlowOutcomeStaysInFlightForItsDelay) {
+    start();
+    libusb_device_handle* h = openAndClaim();
+    ASSERT_NE(h, nullptr);
+    keyboard->setControlOutcome(Outcome::Slow);
+    keyboard->setControlDelay(std::chrono::minutes(1));
+    AsyncSetReport leds(h, 0);
+    ASSERT_EQ(leds.submit(), LIBUSB_SUCCESS);
+    EXPECT_TRUE(keyboard->failTransfer(EmulatedKeyboard::kControlEndpoint));  // still in flight
+    ASSERT_TRUE(pumpUntil([&] { return leds.status != -1; }));
+    EXPECT_EQ(leds.status, LIBUSB_TRANSFER_ERROR);
+    keyboard->setControlDelay(std::chrono::milliseconds(20));
+    EXPECT_EQ(sendLeds(h, 10000), 65);
+    EXPECT_TRUE(keyboard->waitUntilIdle());
+}
+
 // --- Cancellation ----------------------------------------------------------
 
 using Cancel = UsbTest;
