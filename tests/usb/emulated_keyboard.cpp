@@ -1,10 +1,13 @@
 #include "usb/emulated_keyboard.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <umockdev.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -17,10 +20,12 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <list>
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 bool umockdevPreloadLoaded() {
     void* preload = dlopen("libumockdev-preload.so.0", RTLD_LAZY | RTLD_NOLOAD);
@@ -177,6 +182,8 @@ struct EmulatedKeyboard::State {
         int actualLength = 0;
         std::uint64_t finishOrder = 0;
         int bufferLength = 0;
+        // A Slow control URB: when it completes (else the epoch).
+        std::chrono::steady_clock::time_point dueAt;
         // The report that completed it, copied into the client's buffer only
         // when the URB is reaped (UMockdevIoctlData is touched only from the
         // ioctl handler).
@@ -223,7 +230,18 @@ struct EmulatedKeyboard::State {
     std::uint64_t finishCount = 0;
     std::map<std::uint8_t, std::deque<QueuedReport>> reports;
     ControlOutcome controlOutcome = ControlOutcome::Ack;
+    std::chrono::milliseconds controlDelay{0};
     bool discardsHeld = false;
+    std::map<std::uint8_t, int> submitFailures;  // endpoint: errno for its next SUBMITURB
+
+    // The emulator's end of the plugged-in keyboard's device node, a FIFO
+    // (-1 while unplugged), and whether the byte that keeps it from being
+    // writable is in it.
+    int nodeFd = -1;
+    bool nodeBlocked = false;
+
+    std::thread timer;  // completes Slow control URBs
+    bool stopping = false;
 
     // Records.
     std::vector<ControlRequest> controls;
@@ -236,7 +254,68 @@ struct EmulatedKeyboard::State {
     // Called with the mutex held after anything a wait may look at changed.
     void touch() {
         ++changeCount;
+        syncReadiness();
         changed.notify_all();
+    }
+
+    // usbfs reports POLLOUT on the node while a finished URB waits to be
+    // reaped. A FIFO holding one byte in its one page is not writable; empty,
+    // it is.
+    void syncReadiness() {
+        if (nodeFd < 0) {
+            return;
+        }
+        const bool reapable = std::any_of(urbs.begin(), urbs.end(), [this](const Urb& u) {
+            return u.phase == Phase::Finished && !clientGone(u.client);
+        });
+        char byte = 0;
+        if (reapable && nodeBlocked) {
+            nodeBlocked = read(nodeFd, &byte, 1) != 1;
+        } else if (!reapable && !nodeBlocked) {
+            nodeBlocked = write(nodeFd, &byte, 1) == 1;
+        }
+    }
+
+    // Leaves the node empty, and so ready for good, as an unplugged device's
+    // node is; the FIFO lives on while a client holds it open.
+    void releaseNode() {
+        if (nodeFd < 0) {
+            return;
+        }
+        char byte = 0;
+        if (nodeBlocked && read(nodeFd, &byte, 1) != 1) {
+            unexpected.push_back("the device node could not be emptied: " +
+                                 std::string(std::strerror(errno)));
+        }
+        ::close(nodeFd);
+        nodeFd = -1;
+        nodeBlocked = false;
+    }
+
+    // The timer thread: completes each Slow control URB still in flight when
+    // its time comes, until stopping.
+    void runTimer() {
+        std::unique_lock lock(mutex);
+        while (!stopping) {
+            const auto now = std::chrono::steady_clock::now();
+            auto next = std::chrono::steady_clock::time_point::max();
+            for (Urb& u : urbs) {
+                if (u.phase != Phase::InFlight || u.dueAt.time_since_epoch().count() == 0) {
+                    continue;
+                }
+                if (u.dueAt <= now) {
+                    finish(u, 0, u.actualLength);
+                    touch();
+                } else {
+                    next = std::min(next, u.dueAt);
+                }
+            }
+            if (next == std::chrono::steady_clock::time_point::max()) {
+                changed.wait(lock);
+            } else {
+                changed.wait_until(lock, next);
+            }
+        }
     }
 
     void finish(Urb& u, int status, int actualLength) {
@@ -636,6 +715,11 @@ struct EmulatedKeyboard::State {
         if (fields.endpoint == options.failSubmitEndpoint && !control) {
             return dropUrb(options.failSubmitErrno);
         }
+        if (auto failure = submitFailures.find(fields.endpoint); failure != submitFailures.end()) {
+            const int error = failure->second;
+            submitFailures.erase(failure);
+            return dropUrb(error);
+        }
         if (fields.buffer_length > 0) {
             GError* failure = nullptr;
             u.buffer =
@@ -706,6 +790,10 @@ struct EmulatedKeyboard::State {
                 break;
             case ControlOutcome::NoDevice:
                 return ENODEV;
+            case ControlOutcome::Slow:
+                u.actualLength = out ? request.wLength : 0;
+                u.dueAt = std::chrono::steady_clock::now() + controlDelay;
+                break;
         }
         return 0;
     }
@@ -773,11 +861,11 @@ struct EmulatedKeyboard::State {
 
 namespace {
 
+// No N: line: umockdev would lay a regular file over the FIFO plugIn() made.
 std::string keyboardRecord(int devnum) {
     char record[1024];
     std::snprintf(record, sizeof record,
                   "P: %s\n"
-                  "N: bus/usb/001/%03d\n"
                   "E: SUBSYSTEM=usb\n"
                   "E: DEVTYPE=usb_device\n"
                   "E: DRIVER=usb\n"
@@ -792,7 +880,7 @@ std::string keyboardRecord(int devnum) {
                   "A: idVendor=33dd\\n\n"
                   "A: idProduct=0011\\n\n"
                   "H: descriptors=%s\n",
-                  kKeyboardSysPath + 4, devnum, devnum, devnum, devnum, kKeyboardDescriptors);
+                  kKeyboardSysPath + 4, devnum, devnum, devnum, kKeyboardDescriptors);
     return record;
 }
 
@@ -816,6 +904,25 @@ std::string hubRecord() {
                   "H: descriptors=%s\n",
                   kHubSysPath + 4, kHubDescriptors);
     return record;
+}
+
+// Makes the keyboard's device node at path, a FIFO of one page, and opens it
+// for the emulator. Throws std::runtime_error.
+int makeFifoNode(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    int fd = -1;
+    if (mkfifo(path.c_str(), 0666) == 0) {
+        fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    }
+    if (fd >= 0 && fcntl(fd, F_SETPIPE_SZ, 4096) >= 0) {
+        return fd;
+    }
+    const std::string reason = std::strerror(errno);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    throw std::runtime_error("cannot make the device node " + path + ": " + reason);
 }
 
 void addFromString(UMockdevTestbed* testbed, const std::string& record) {
@@ -849,6 +956,7 @@ EmulatedKeyboard::EmulatedKeyboard(Options options) : state(std::make_shared<Sta
     s.connectHandlerId =
         g_signal_connect_data(s.handler, "client-connected", G_CALLBACK(&State::onConnect),
                               new std::shared_ptr<State>(state), &State::dropRef, GConnectFlags(0));
+    s.timer = std::thread([&s] { s.runTimer(); });
     try {
         addFromString(s.testbed, hubRecord());
         if (options.present) {
@@ -866,6 +974,12 @@ EmulatedKeyboard::~EmulatedKeyboard() {
 
 void EmulatedKeyboard::tearDown() {
     State& s = *state;
+    {
+        std::lock_guard lock(s.mutex);
+        s.stopping = true;
+        s.changed.notify_all();
+    }
+    s.timer.join();
     // A handler already running keeps the state alive through its own reference.
     g_signal_handler_disconnect(s.handler, s.ioctlHandlerId);
     g_signal_handler_disconnect(s.handler, s.connectHandlerId);
@@ -880,6 +994,7 @@ void EmulatedKeyboard::tearDown() {
             unrefData(u.buffer);
         }
         s.urbs.clear();
+        s.releaseNode();
     }
     instanceExists = false;
 }
@@ -900,9 +1015,12 @@ void EmulatedKeyboard::plugIn() {
         devnum = ++s.devnum;
         node = devnodeFor(devnum);
     }
-    // The handler is attached before the node exists, so the first open meets it.
+    // The node and its ioctl handler exist before umockdev announces the
+    // device, so the first open meets both.
+    const int fd = makeFifoNode(umockdev_testbed_get_root_dir(s.testbed) + node);
     GError* failure = nullptr;
     if (!umockdev_testbed_attach_ioctl(s.testbed, node.c_str(), s.handler, &failure)) {
+        ::close(fd);
         std::string message = failure != nullptr ? failure->message : "unknown error";
         if (failure != nullptr) {
             g_error_free(failure);
@@ -913,6 +1031,7 @@ void EmulatedKeyboard::plugIn() {
         std::lock_guard lock(s.mutex);
         s.plugged = true;
         s.devnode = node;
+        s.nodeFd = fd;  // touch() below fills it: nothing to reap yet
         s.drivers.fill(State::Driver::Usbhid);
         s.owners.fill(nullptr);
         s.touch();
@@ -942,7 +1061,9 @@ void EmulatedKeyboard::unplug() {
             }
         }
         s.reports.clear();
+        s.submitFailures.clear();
         s.owners.fill(nullptr);
+        s.releaseNode();
         s.touch();
     }
     umockdev_testbed_uevent(s.testbed, kKeyboardSysPath, "remove");
@@ -982,6 +1103,37 @@ std::size_t EmulatedKeyboard::pendingReports(std::uint8_t endpoint) const {
 void EmulatedKeyboard::setControlOutcome(ControlOutcome outcome) {
     std::lock_guard lock(state->mutex);
     state->controlOutcome = outcome;
+}
+
+void EmulatedKeyboard::setControlDelay(std::chrono::milliseconds delay) {
+    std::lock_guard lock(state->mutex);
+    state->controlDelay = delay;
+}
+
+bool EmulatedKeyboard::failTransfer(std::uint8_t endpoint, int status) {
+    if (endpoint != kControlEndpoint && interfaceOf(endpoint) < 0) {
+        throw std::invalid_argument("the keyboard has no endpoint " + endpointName(endpoint));
+    }
+    std::lock_guard lock(state->mutex);
+    state->sweepClosedClients();
+    for (State::Urb& u : state->urbs) {
+        if (u.endpoint == endpoint && u.phase == State::Phase::InFlight &&
+            !state->clientGone(u.client)) {
+            state->finish(u, status, 0);
+            state->touch();
+            return true;
+        }
+    }
+    return false;
+}
+
+void EmulatedKeyboard::failNextSubmit(std::uint8_t endpoint, int errnoValue) {
+    if (interfaceOf(endpoint) < 0) {
+        throw std::invalid_argument("failNextSubmit is for 0x81 and 0x82, not " +
+                                    endpointName(endpoint));
+    }
+    std::lock_guard lock(state->mutex);
+    state->submitFailures[endpoint] = errnoValue;
 }
 
 void EmulatedKeyboard::holdDiscards(bool hold) {

@@ -39,6 +39,8 @@
 //   reaped: a report that arrives while nobody handles libusb events makes a
 //   later cancel of that transfer find nothing to cancel.
 // - Every control URB is recorded, then ends as setControlOutcome() says.
+// - failTransfer() ends an URB in flight with an error status, and
+//   failNextSubmit() fails one SUBMITURB, while the device stays plugged in.
 // - DISCARDURB on an URB in flight gives it back with status -ENOENT (the
 //   kernel's usb_kill_urb); libusb then reports LIBUSB_TRANSFER_CANCELLED. On an
 //   URB not in flight it fails with EINVAL. holdDiscards(true) keeps discarded
@@ -54,14 +56,24 @@
 //   umockdev announces no close, so the emulator notices it when next asked
 //   (any ioctl, claimed(), inFlight(), closes(), waitUntilIdle()).
 // - Any other ioctl fails with ENOTTY and is recorded in unexpectedIoctls().
-// Note the device node is always "ready" for poll, so libusb's event loop spins
-// and reaps on every pass: CPU use under this emulator says nothing about the
-// real program's.
+// - poll() on the device node reports POLLOUT, as usbfs does, exactly while an
+//   URB has finished and waits for REAPURBNDELAY; libusb waits for POLLOUT on
+//   it, so an event loop sleeping in poll() over libusb_get_pollfds() stays
+//   asleep while the keyboard is idle and wakes when a report, a discard, a
+//   control outcome, failTransfer() or the unplug finishes an URB. (The node
+//   is a FIFO of one page that the emulator keeps one byte in while nothing is
+//   to be reaped, and empties otherwise.) Every open of the node shares that
+//   readiness, where usbfs keeps one per open file: a second handle wakes, and
+//   reaps nothing, when the first has something to reap. Once unplugged, the
+//   node stays ready for good (usbfs would add POLLHUP and POLLERR, which
+//   umockdev cannot), so libusb reaps the URBs given back and sees the loss; a
+//   program that keeps the dead handle open then spins until it closes it.
 //
-// Threads: umockdev answers ioctls on its own worker thread. Every public call
-// is thread-safe, except that construction, destruction, plugIn() and unplug()
-// must not run at the same time as each other (call them from the test's
-// thread). Records are snapshots taken under the emulator's lock.
+// Threads: umockdev answers ioctls on its own worker thread, and a thread of
+// the emulator completes Slow control URBs when their time comes. Every public
+// call is thread-safe, except that construction, destruction, plugIn() and
+// unplug() must not run at the same time as each other (call them from the
+// test's thread). Records are snapshots taken under the emulator's lock.
 //
 // Ownership: the EmulatedKeyboard owns the testbed (its temporary directory and
 // the UMOCKDEV_DIR environment variable, set while it lives) and the emulated
@@ -161,9 +173,27 @@ public:
         Stall,          // completes with -EPIPE: LIBUSB_ERROR_PIPE / LIBUSB_TRANSFER_STALL
         NeverComplete,  // stays in flight until discarded: LIBUSB_ERROR_TIMEOUT
         NoDevice,       // SUBMITURB fails with ENODEV: LIBUSB_ERROR_NO_DEVICE
+        Slow,           // as Ack, once setControlDelay() has passed since the submit
     };
     // For control URBs submitted from now on (default Ack).
     void setControlOutcome(ControlOutcome outcome);
+    // How long a Slow control URB stays in flight, for control URBs submitted
+    // from now on (default 0). A discard or the unplug ends it sooner.
+    void setControlDelay(std::chrono::milliseconds delay);
+
+    // --- Errors while plugged in ------------------------------------------
+    // Ends the oldest URB in flight on endpoint (0x00, 0x81 or 0x82, else
+    // throws std::invalid_argument) with status, a negative errno as the
+    // kernel gives it: -EPROTO, -EILSEQ or -ETIME end the transfer with
+    // LIBUSB_TRANSFER_ERROR, -EPIPE with LIBUSB_TRANSFER_STALL. False, and
+    // nothing changes, when no URB is in flight there.
+    bool failTransfer(std::uint8_t endpoint, int status = -EPROTO);
+    // The next SUBMITURB on 0x81 or 0x82 (else throws std::invalid_argument)
+    // fails with errnoValue, and is not counted in submits(); the ones after
+    // it succeed again. ENODEV: libusb_submit_transfer returns
+    // LIBUSB_ERROR_NO_DEVICE; EINVAL: LIBUSB_ERROR_IO. The unplug forgets it.
+    // (For control transfers see ControlOutcome::NoDevice.)
+    void failNextSubmit(std::uint8_t endpoint, int errnoValue = ENODEV);
 
     // While held, a discarded URB is not given back: the DISCARDURB ioctl
     // succeeds but the transfer's cancellation does not complete. Releasing

@@ -62,6 +62,29 @@ void pumpPasses(int passes) {
     }
 }
 
+// The descriptor, among libusb's pollfds, that libusb waits on for POLLOUT: the
+// open keyboard's device node (libusb's own descriptors wait for POLLIN).
+// -1 unless there is exactly one.
+int usbfsDescriptor() {
+    const libusb_pollfd** listed = libusb_get_pollfds(nullptr);
+    int fd = -1;
+    int found = 0;
+    for (int i = 0; listed != nullptr && listed[i] != nullptr; ++i) {
+        if (listed[i]->events & POLLOUT) {
+            fd = listed[i]->fd;
+            ++found;
+        }
+    }
+    libusb_free_pollfds(listed);
+    return found == 1 ? fd : -1;
+}
+
+// Whether poll() reports fd ready for libusb within timeoutMs.
+bool readyWithin(int fd, int timeoutMs) {
+    pollfd p{fd, POLLOUT, 0};
+    return poll(&p, 1, timeoutMs) == 1 && (p.revents & POLLOUT) != 0;
+}
+
 // An interrupt IN transfer whose callback records what it saw.
 class Reader {
 public:
@@ -389,6 +412,22 @@ TEST_F(Reports, ReportArrivesWithItsBytesOnItsOwnEndpoint) {
     EXPECT_LE(delivered[0].reapedAt, delivered[1].queuedAt);
 }
 
+TEST_F(Reports, NodeIsReadyForPollOnlyWhileACompletionWaitsToBeReaped) {
+    start();
+    libusb_device_handle* h = openAndClaim();
+    ASSERT_NE(h, nullptr);
+    const int node = usbfsDescriptor();
+    ASSERT_GE(node, 0);
+    Reader boot(h, kBoot, 8);
+    ASSERT_EQ(boot.submit(), LIBUSB_SUCCESS);
+    EXPECT_FALSE(readyWithin(node, 100));  // an event loop would sleep: no report yet
+    keyboard->sendReport(kBoot, Bytes(8, 2));
+    EXPECT_TRUE(readyWithin(node, static_cast<int>(EmulatedKeyboard::kDefaultWait.count())));
+    ASSERT_TRUE(boot.waitDone());
+    EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_COMPLETED);
+    EXPECT_FALSE(readyWithin(node, 0));  // reaped: nothing left to wake for
+}
+
 TEST_F(Reports, ReportQueuedFirstCompletesTheNextTransfer) {
     start();
     libusb_device_handle* h = openAndClaim();
@@ -467,6 +506,27 @@ TEST_F(Reports, FailSubmitEndpointFailsOnlyThatEndpoint) {
     EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_COMPLETED);
 }
 
+TEST_F(Reports, FailedTransferAndFailedSubmitLeaveTheKeyboardPluggedIn) {
+    start();
+    libusb_device_handle* h = openAndClaim();
+    ASSERT_NE(h, nullptr);
+    Reader boot(h, kBoot, 8);
+    EXPECT_FALSE(keyboard->failTransfer(kBoot));  // nothing in flight
+    ASSERT_EQ(boot.submit(), LIBUSB_SUCCESS);
+    keyboard->failNextSubmit(kBoot);
+    ASSERT_TRUE(keyboard->failTransfer(kBoot));
+    ASSERT_TRUE(boot.waitDone());
+    EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_ERROR);
+    EXPECT_EQ(boot.submit(), LIBUSB_ERROR_NO_DEVICE);
+    // Only the next one: the endpoint works again.
+    ASSERT_EQ(boot.submit(), LIBUSB_SUCCESS);
+    keyboard->sendReport(kBoot, Bytes(8, 3));
+    ASSERT_TRUE(boot.waitDone());
+    EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_COMPLETED);
+    EXPECT_EQ(keyboard->submits(kBoot), 2);
+    EXPECT_TRUE(keyboard->pluggedIn());
+}
+
 TEST_F(Reports, FailSubmitWithNoDeviceErrno) {
     start({.failSubmitEndpoint = kBoot, .failSubmitErrno = ENODEV});
     libusb_device_handle* h = openAndClaim();
@@ -541,6 +601,22 @@ TEST_F(Control, AsyncStallEndsWithStallStatus) {
     ASSERT_EQ(leds.submit(), LIBUSB_SUCCESS);
     ASSERT_TRUE(pumpUntil([&] { return leds.status != -1; }));
     EXPECT_EQ(leds.status, LIBUSB_TRANSFER_STALL);
+}
+
+TEST_F(Control, SlowOutcomeStaysInFlightForItsDelay) {
+    start();
+    libusb_device_handle* h = openAndClaim();
+    ASSERT_NE(h, nullptr);
+    keyboard->setControlOutcome(Outcome::Slow);
+    keyboard->setControlDelay(std::chrono::minutes(1));
+    AsyncSetReport leds(h, 0);
+    ASSERT_EQ(leds.submit(), LIBUSB_SUCCESS);
+    EXPECT_TRUE(keyboard->failTransfer(EmulatedKeyboard::kControlEndpoint));  // still in flight
+    ASSERT_TRUE(pumpUntil([&] { return leds.status != -1; }));
+    EXPECT_EQ(leds.status, LIBUSB_TRANSFER_ERROR);
+    keyboard->setControlDelay(std::chrono::milliseconds(20));
+    EXPECT_EQ(sendLeds(h, 10000), 65);
+    EXPECT_TRUE(keyboard->waitUntilIdle());
 }
 
 // --- Cancellation ----------------------------------------------------------
@@ -642,6 +718,8 @@ TEST_F(Unplug, TransfersInFlightEndWithNoDevice) {
     Reader bitmap(h, kBitmap, 16);
     ASSERT_EQ(boot.submit(), LIBUSB_SUCCESS);
     ASSERT_EQ(bitmap.submit(), LIBUSB_SUCCESS);
+    const int node = usbfsDescriptor();
+    ASSERT_GE(node, 0);
     // The first report completes the boot transfer before the unplug, so it
     // is still delivered; the second finds no transfer and is lost.
     keyboard->sendReport(kBoot, Bytes(8, 0));
@@ -650,6 +728,7 @@ TEST_F(Unplug, TransfersInFlightEndWithNoDevice) {
     EXPECT_FALSE(keyboard->pluggedIn());
     ASSERT_TRUE(boot.waitDone());
     ASSERT_TRUE(bitmap.waitDone());
+    EXPECT_TRUE(readyWithin(node, 0));  // all reaped, yet ready: the device is gone
     EXPECT_EQ(boot.status(), LIBUSB_TRANSFER_COMPLETED);
     EXPECT_EQ(boot.received(), Bytes(8, 0));
     EXPECT_EQ(bitmap.status(), LIBUSB_TRANSFER_NO_DEVICE);
