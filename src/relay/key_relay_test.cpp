@@ -155,6 +155,7 @@ TEST(KeyRelay, StopFromItsOwnWorkerIsRefused) {
     });
     relay.start("/nonexistent/ttyPELLORA");
     self = &relay;
+    Peer::wake(relay);  // a pass that reads the clock now
     ASSERT_TRUE(waitFor([&] { return tried.load(); }));
     relay.stop();
     EXPECT_EQ(refused.load(), 1);

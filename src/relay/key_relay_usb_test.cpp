@@ -33,6 +33,8 @@ EmulatedKeyboard::ControlRequest setReport(Bytes data) {
 
 class Relay : public RelayOnEmulatedKeyboard {
 protected:
+    using RelayOnEmulatedKeyboard::RelayOnEmulatedKeyboard;
+
     // Host command bytes, then an LED command as a marker: once its report
     // reaches the keyboard, every byte before it has been interpreted.
     void hostSendsAndWait(Bytes commands) {
@@ -95,6 +97,56 @@ TEST_F(Relay, UnplugLetsGoOfHeldKeysThenKeepsTheLineQuiet) {
     EXPECT_EQ(pty.read(1, std::chrono::milliseconds(300)), Bytes{});
     EXPECT_TRUE(kb.controlRequests().empty());
     EXPECT_EQ(relay.status().port, PortState::Open);
+}
+
+TEST_F(Relay, AnEndpointThatCannotBeReadAgainIsALostKeyboardThenTriedAgain) {
+    kb.sendReport(kBoot, bootWith(A));  // A held, its repeat armed
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    kb.failNextSubmit(kBitmap);
+    ASSERT_TRUE(kb.failTransfer(kBitmap));  // an error, then no resubmission
+    EXPECT_EQ(pty.read(1), Bytes{0x9E});    // the host lets go of A
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    EXPECT_EQ(KeyRelayTestPeer::repeat(relay).repeatCode, 0);
+    // Still plugged in, so nothing announces it: one try a second later finds it.
+    advanceClockTo(clock.get() + KeyRelay::kRetryMs);
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    kb.sendReport(kBoot, bootWith(B));
+    EXPECT_EQ(pty.read(1), Bytes{0x2E});
+}
+
+TEST_F(Relay, AReturningKeyboardTypesAgainWithTheHostsLedsAndRepeatTimes) {
+    pty.write({0x60, 0x57, 0xF7});  // delay 200 ms, the dimmest level, LED 3 lit
+    ASSERT_TRUE(kb.waitForControlRequests(2));
+    const auto before = kb.controlRequests();
+    kb.unplug();
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    const std::uint64_t changes = relay.status().changes;
+    kb.plugIn();  // libusb tells of it: no clock needs to move
+    ASSERT_TRUE(kb.waitForControlRequests(before.size() + 1));
+    EXPECT_EQ(kb.controlRequests().back().data, before.back().data);  // the host's LEDs again
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    EXPECT_GT(relay.status().changes, changes);
+    const std::uint32_t pressedAt = clock.get();
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    advanceClockTo(pressedAt + 200);  // the host's delay survived
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+}
+
+TEST_F(Relay, ALostPortIsOpenedAgainByNameAndKeysTypedMeanwhileAreDropped) {
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    PtyPair replacement{true};
+    pty.closeMaster();
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Reopening; }));
+    sendAndWaitForItsPass(kBoot, bootWith(B));  // typed while the line is away
+    replacement.linkAs(pty.portPath());
+    advanceClockTo(clock.get() + KeyRelay::kRetryMs);
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    // The new line first hears the keys the old one was told are down let go.
+    EXPECT_EQ(replacement.read(1), Bytes{0x9E});
+    kb.sendReport(kBoot, kBootEmpty);
+    EXPECT_EQ(replacement.read(1), Bytes{0xAE});  // B's break: its make was dropped
 }
 
 TEST_F(Relay, KeysAndCommandsWakeAWorkerWithNothingScheduled) {
@@ -213,6 +265,22 @@ TEST_F(Relay, UnusedCommandBytesAreIgnored) {
     advanceClockTo(pressedAt + 610);
     kb.sendReport(kBoot, kBootEmpty);
     EXPECT_EQ(pty.readUntil(0x9E), (Bytes{0x1E, 0x1E}));
+}
+
+// Where libusb cannot tell of a keyboard plugged in, the relay looks once a second.
+class RelayPollingForTheKeyboard : public Relay {
+protected:
+    RelayPollingForTheKeyboard() : Relay(false) {}
+};
+
+TEST_F(RelayPollingForTheKeyboard, AReturningKeyboardIsFoundWithinASecond) {
+    kb.unplug();
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    kb.plugIn();
+    advanceClockTo(clock.get() + KeyRelay::kRetryMs);
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
 }
 
 }  // namespace

@@ -63,16 +63,9 @@ protected:
         ASSERT_TRUE(kb.waitForControlRequests(1));
     }
 
-    // Sends one change and returns once the worker has taken it: the report was
-    // reaped, and then the pass that pumps it read the clock. The worker wakes
-    // only for the report, so a clock read after the send is that pass's. The
-    // clock moves only after that.
-    void send(const KeyChange& change) {
-        const int seen = clock.readCount();
-        kb.sendReport(change.endpoint, change.report);
-        ASSERT_TRUE(kb.waitForDelivered());
-        ASSERT_TRUE(waitFor([&] { return clock.readCount() > seen; }));
-    }
+    // Sends one change and returns once the worker has taken it; the clock
+    // moves only after that.
+    void send(const KeyChange& change) { sendAndWaitForItsPass(change.endpoint, change.report); }
 
     // Types for the soak's time; with clockJumps, the relay's clock moves on with
     // each change and now and then leaps far enough for the held key to repeat.

@@ -19,6 +19,11 @@ class RelayOnEmulatedKeyboard : public ::testing::Test {
 protected:
     using Bytes = std::vector<std::uint8_t>;
 
+    // watchHotplug false: the relay finds a returning keyboard by trying every
+    // second of the hand-set clock, as where libusb cannot tell of arrivals.
+    explicit RelayOnEmulatedKeyboard(bool watchHotplug = true)
+        : relay(clock.source(), watchHotplug) {}
+
     void SetUp() override {
         ASSERT_TRUE(relay.openKeyboard());
         startRelay();
@@ -39,6 +44,16 @@ protected:
         ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     }
 
+    // Sends a report and returns once the worker has taken it: the report was
+    // reaped, and then the pass that pumps its keys read the clock. Nothing else
+    // wakes the worker meanwhile, so a clock read after the send is that pass's.
+    void sendAndWaitForItsPass(std::uint8_t endpoint, const Bytes& report) {
+        const int seen = clock.readCount();
+        kb.sendReport(endpoint, report);
+        ASSERT_TRUE(kb.waitForDelivered());
+        ASSERT_TRUE(waitFor([&] { return clock.readCount() > seen; }));
+    }
+
     // Moves the hand-set clock to t and returns once the worker has run a pass
     // that saw it (a sleeping worker looks at the clock only when woken).
     void advanceClockTo(std::uint32_t t) {
@@ -51,5 +66,5 @@ protected:
     EmulatedKeyboard kb;
     PtyPair pty{true};
     ManualClock clock;
-    KeyRelay relay{clock.source()};
+    KeyRelay relay;
 };
