@@ -1,26 +1,25 @@
 // Measures the relay's timing and cost on an emulated X68000 Z keyboard and a
 // pty standing in for the X68000, and prints one table:
-//   key -> wire latency, auto-repeat error, host command -> LED report latency
-//   (the relay in this process), then CPU, peak RSS and stop time of the real
-//   `pellora` program run as its own process.
+//   key -> wire latency, auto-repeat error, host command -> LED report latency,
+//   each beside the pty's own hop (the floor), and how long the relay takes to
+//   get a returning keyboard (by hotplug and by polling) and port back (the
+//   relay in this process); then wake-ups, CPU, peak RSS and stop time of the
+//   real `pellora` program run as its own process.
 //
 // Usage: pellora_bench PATH_TO_PELLORA [--quick]
 #include <dirent.h>
-#include <fcntl.h>
-#include <libusb.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -61,6 +60,19 @@ std::pair<std::uint8_t, Clock::time_point> readByte(int fd) {
     }
 }
 
+// Polls cond every 50 us until it holds; returns when, or throws after 5 s.
+template <typename Cond>
+Clock::time_point until(Cond cond, const char* what) {
+    const auto giveUp = Clock::now() + std::chrono::seconds(5);
+    while (!cond()) {
+        if (Clock::now() > giveUp) {
+            throw std::runtime_error(std::string("gave up waiting for ") + what);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    return Clock::now();
+}
+
 // Waits for the LED report that follows the `before` ones already seen; a
 // figure taken without it would be the wait's time-out, not the relay's.
 void awaitLedReport(EmulatedKeyboard& kb, std::size_t before) {
@@ -70,67 +82,46 @@ void awaitLedReport(EmulatedKeyboard& kb, std::size_t before) {
 }
 
 void printRow(const char* what, const Summary& s, const char* unit = "ms") {
-    std::printf("%-44s %8.2f %8.2f %8.2f %s  (n=%zu)\n", what, s.p50, s.p99, s.max, unit, s.count);
+    std::printf("%-46s %8.2f %8.2f %8.2f %s  (n=%zu)\n", what, s.p50, s.p99, s.max, unit, s.count);
 }
 
 // --- The relay in this process ----------------------------------------------
 
-// Notes when each worker pass reads the clock (once a pass while the keyboard
-// is active), to tell the pass rhythm apart from the rest of the latency.
-struct PassTimes {
-    std::vector<Clock::time_point> at;  // written by the worker, read after stop()
-    PassTimes() { at.reserve(1 << 20); }
-    TickSource source() {
-        return [this] {
-            if (at.size() < at.capacity()) {
-                at.push_back(Clock::now());
-            }
-            return systemTickMs();
-        };
-    }
-    Summary periods() const {
-        std::vector<double> gaps;
-        for (std::size_t i = 1; i < at.size(); ++i) {
-            gaps.push_back(ms(at[i] - at[i - 1]));
-        }
-        return summarize(gaps);
-    }
-};
-
 struct InProcess {
     EmulatedKeyboard kb;
-    PtyPair pty{true};
-    PassTimes passes;
-    KeyRelay relay{passes.source()};
+    std::unique_ptr<PtyPair> pty = std::make_unique<PtyPair>(true);
+    const std::string portName = pty->portPath();  // a link in the first pair's directory
+    std::vector<std::unique_ptr<PtyPair>> retired;  // lines replaced since, kept for the link
+    KeyRelay relay;
     std::uint8_t lastLedCommand = 0xFF;  // all LEDs off, as after opening
 
-    InProcess() {
+    explicit InProcess(bool watchHotplug = true) : relay(systemTickMs, watchHotplug) {
         if (!relay.openKeyboard()) {
             throw std::runtime_error("cannot open the emulated keyboard");
         }
-        relay.start(pty.portPath());
-        while (relay.status().port != PortState::Open) {
-            sleepFor(1);
-        }
+        relay.start(portName);
+        until([&] { return relay.status().port == PortState::Open; }, "the port");
     }
     ~InProcess() {
         relay.stop();
         relay.closeKeyboard();
     }
+    int host() const { return pty->masterFd(); }
+    bool keyboardUp() const { return relay.status().keyboard == KeyboardState::Connected; }
 
     // Host command bytes, then waits until the relay has taken them (an LED
     // change as the last command acknowledges them all).
-    void host(Bytes commands, std::uint8_t ledMarker) {
+    void hostSends(Bytes commands, std::uint8_t ledMarker) {
         const std::size_t before = kb.controlRequests().size();
         commands.push_back(ledMarker);
         lastLedCommand = ledMarker;
-        pty.write(commands);
+        pty->write(commands);
         awaitLedReport(kb, before);
     }
 };
 
 // From the moment a report completes at the keyboard to its byte being
-// readable at the host end, at random phases of the worker's 5 ms pass.
+// readable at the host end, at random moments.
 Summary keyLatency(InProcess& p, int changes) {
     std::mt19937 random(68000);
     std::uniform_real_distribution<double> gap(0.0, 10.0);
@@ -140,7 +131,7 @@ Summary keyLatency(InProcess& p, int changes) {
         sleepFor(gap(random));
         p.kb.sendReport(kBoot, i % 2 == 0 ? kPressA : kReleaseAll);
         const auto sent = Clock::now();
-        const auto [byte, at] = readByte(p.pty.masterFd());
+        const auto [byte, at] = readByte(p.host());
         if (byte != (i % 2 == 0 ? 0x1E : 0x9E)) {
             throw std::runtime_error("unexpected byte in the latency run");
         }
@@ -150,22 +141,25 @@ Summary keyLatency(InProcess& p, int changes) {
 }
 
 // The error of each repeat against its schedule: the make's arrival plus the
-// delay, then one interval per repeat.
+// delay, then one interval per repeat. Over several presses, so that one slow
+// make does not shift every sample of a run.
 Summary repeatError(InProcess& p, int repeats, double delayMs, double intervalMs) {
-    p.kb.sendReport(kBoot, kPressA);
-    const auto [make, madeAt] = readByte(p.pty.masterFd());
+    constexpr int kPerPress = 10;
     std::vector<double> errors;
-    for (int k = 0; k < repeats; ++k) {
-        const auto [byte, at] = readByte(p.pty.masterFd());
-        if (byte != make) {
-            throw std::runtime_error("unexpected byte in the repeat run");
+    for (int done = 0; done < repeats; done += kPerPress) {
+        p.kb.sendReport(kBoot, kPressA);
+        const auto [make, madeAt] = readByte(p.host());
+        for (int k = 0; k < kPerPress; ++k) {
+            const auto [byte, at] = readByte(p.host());
+            if (byte != make) {
+                throw std::runtime_error("unexpected byte in the repeat run");
+            }
+            errors.push_back(std::abs(ms(at - madeAt) - (delayMs + k * intervalMs)));
         }
-        errors.push_back(ms(at - madeAt) - (delayMs + k * intervalMs));
-    }
-    p.kb.sendReport(kBoot, kReleaseAll);
-    readByte(p.pty.masterFd());
-    for (double& e : errors) {
-        e = std::abs(e);
+        p.kb.sendReport(kBoot, kReleaseAll);
+        for (std::uint8_t b = 0; b != (make | 0x80);) {
+            b = readByte(p.host()).first;  // repeats already on their way, then the break
+        }
     }
     return summarize(errors);
 }
@@ -184,7 +178,7 @@ Summary ledLatency(InProcess& p, int commands) {
         command = command == 0xF7 ? 0xFF : 0xF7;
         p.lastLedCommand = command;
         const auto sent = Clock::now();
-        p.pty.write({command});
+        p.pty->write({command});
         awaitLedReport(p.kb, before);
         samples.push_back(ms(Clock::now() - sent));
     }
@@ -206,10 +200,47 @@ Summary ptyHop(int bytes) {
     return summarize(samples);
 }
 
+// From the keyboard's plug-in to the relay having it open again.
+Summary keyboardReturn(InProcess& p, int times) {
+    std::vector<double> samples;
+    for (int i = 0; i < times; ++i) {
+        p.kb.unplug();
+        until([&] { return !p.keyboardUp(); }, "the keyboard's loss");
+        sleepFor(1100 * (i % 2));  // past the one try that follows every loss, half the time
+        const auto plugged = Clock::now();
+        p.kb.plugIn();
+        samples.push_back(ms(until([&] { return p.keyboardUp(); }, "the keyboard") - plugged));
+    }
+    p.kb.sendReport(kBoot, kPressA);  // and it types
+    p.kb.sendReport(kBoot, kReleaseAll);
+    readByte(p.host());
+    readByte(p.host());
+    return summarize(samples);
+}
+
+// From a new line appearing under the port's name to the relay having it open.
+Summary portReturn(InProcess& p, int times) {
+    std::vector<double> samples;
+    for (int i = 0; i < times; ++i) {
+        auto next = std::make_unique<PtyPair>(true);
+        p.pty->closeMaster();
+        until([&] { return p.relay.status().port == PortState::Reopening; }, "the port's loss");
+        sleepFor(300 * i % 1000);  // at different points of the once-a-second tries
+        const auto linked = Clock::now();
+        next->linkAs(p.portName);
+        const auto open = until([&] { return p.relay.status().port == PortState::Open; }, "the port");
+        samples.push_back(ms(open - linked));
+        p.retired.push_back(std::move(p.pty));
+        p.pty = std::move(next);
+    }
+    return summarize(samples);
+}
+
 // --- The real program as its own process --------------------------------------
 
-// CPU time of every thread of process pid so far, in milliseconds.
-double processCpuMs(pid_t pid) {
+// A figure summed over every thread of process pid: CPU time in milliseconds
+// (schedstat) or a counter from each thread's status file.
+double overThreads(pid_t pid, const char* statusField = nullptr) {
     const std::string dir = "/proc/" + std::to_string(pid) + "/task";
     double total = 0;
     DIR* tasks = opendir(dir.c_str());
@@ -220,10 +251,20 @@ double processCpuMs(pid_t pid) {
         if (t->d_name[0] == '.') {
             continue;
         }
-        std::ifstream stat(dir + "/" + t->d_name + "/schedstat");
-        double ns = 0;
-        if (stat >> ns) {
-            total += ns / 1e6;
+        const std::string task = dir + "/" + t->d_name;
+        if (statusField == nullptr) {
+            std::ifstream stat(task + "/schedstat");
+            double ns = 0;
+            if (stat >> ns) {
+                total += ns / 1e6;
+            }
+            continue;
+        }
+        std::ifstream status(task + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind(statusField, 0) == 0) {
+                total += std::stod(line.substr(std::strlen(statusField)));
+            }
         }
     }
     closedir(tasks);
@@ -242,17 +283,16 @@ long statusKb(pid_t pid, const char* field) {
 }
 
 struct ProcessFigures {
-    double idleCpuPercent = 0, typingCpuPercent = 0;
+    double idleCpuPercent = 0, typingCpuPercent = 0, idleWakesPerSecond = 0;
+    int threads = 0;
     long peakRssKb = 0, anonRssKb = 0, fileRssKb = 0;
     Summary stopMs;
 };
 
 ProcessFigures measureProgram(const std::string& program, double windowSeconds, int stopRuns) {
     ProcessFigures f;
-    const std::string lockFile = "/tmp/pellora-bench-" + std::to_string(getpid()) + ".lock";
     EmulatedKeyboard kb;
-    const std::vector<std::string> env{"LD_PRELOAD=" + umockdevChildPreload(),
-                                       "PELLORA_LOCK_FILE=" + lockFile};
+    const std::vector<std::string> env{"LD_PRELOAD=" + umockdevChildPreload()};
     std::vector<double> stops;
     for (int run = 0; run < stopRuns; ++run) {
         PtyPair pty{true};
@@ -262,20 +302,25 @@ ProcessFigures measureProgram(const std::string& program, double windowSeconds, 
         }
         if (run == 0) {
             const pid_t child = p.pid();
-            const double cpu0 = processCpuMs(child);
+            sleepFor(500);  // past the start-up
+            const double cpu0 = overThreads(child);
+            const double wakes0 = overThreads(child, "voluntary_ctxt_switches:");
             sleepFor(windowSeconds * 1000);
-            const double cpu1 = processCpuMs(child);
+            const double cpu1 = overThreads(child);
+            const double wakes1 = overThreads(child, "voluntary_ctxt_switches:");
             f.idleCpuPercent = (cpu1 - cpu0) / (windowSeconds * 1000) * 100;
+            f.idleWakesPerSecond = (wakes1 - wakes0) / windowSeconds;
+            f.threads = static_cast<int>(statusKb(child, "Threads:"));
 
             // About 30 key changes a second, read as they come.
-            const auto until = Clock::now() + std::chrono::duration<double>(windowSeconds);
+            const auto end = Clock::now() + std::chrono::duration<double>(windowSeconds);
             int i = 0;
-            while (Clock::now() < until) {
+            while (Clock::now() < end) {
                 kb.sendReport(kBoot, i++ % 2 == 0 ? kPressA : kReleaseAll);
                 readByte(pty.masterFd());
                 sleepFor(1000.0 / 30);
             }
-            const double cpu2 = processCpuMs(child);
+            const double cpu2 = overThreads(child);
             f.typingCpuPercent = (cpu2 - cpu1) / (windowSeconds * 1000) * 100;
             f.peakRssKb = statusKb(child, "VmHWM:");
             f.anonRssKb = statusKb(child, "RssAnon:");
@@ -293,7 +338,6 @@ ProcessFigures measureProgram(const std::string& program, double windowSeconds, 
         stops.push_back(ms(Clock::now() - signalled));
     }
     f.stopMs = summarize(stops);
-    unlink(lockFile.c_str());
     return f;
 }
 
@@ -322,42 +366,52 @@ int main(int argc, char** argv) {
     const std::string program = argv[1];
     const bool quick = argc > 2 && std::strcmp(argv[2], "--quick") == 0;
     const int changes = quick ? 200 : 2000;
-    const double window = quick ? 2.0 : 10.0;
+    const double window = quick ? 3.0 : 10.0;
 
     printMachine();
-    std::printf("%-44s %8s %8s %8s\n", "", "p50", "p99", "max");
+    std::printf("%-46s %8s %8s %8s\n", "", "p50", "p99", "max");
 
-    Summary latency, repeatDefault, repeatFast, led, closeTime, passPeriod;
+    const Summary hop = ptyHop(quick ? 200 : 2000);
+    Summary latency, repeatDefault, repeatFast, led, closeTime, keyboardBack, portBack;
     {
         InProcess p;
         latency = keyLatency(p, changes);
         repeatDefault = repeatError(p, quick ? 10 : 60, 500, 110);
-        p.host({0x60, 0x70}, 0xF7);  // the fastest: delay 200 ms, interval 30 ms
+        p.hostSends({0x60, 0x70}, 0xF7);  // the fastest: delay 200 ms, interval 30 ms
         repeatFast = repeatError(p, quick ? 30 : 200, 200, 30);
         led = ledLatency(p, quick ? 50 : 500);
+        keyboardBack = keyboardReturn(p, quick ? 4 : 10);
+        portBack = portReturn(p, quick ? 3 : 6);
         const auto stopStart = Clock::now();
         p.relay.stop();
         p.relay.closeKeyboard();
         closeTime = summarize({ms(Clock::now() - stopStart)});
-        passPeriod = p.passes.periods();
     }
-    const Summary hop = ptyHop(quick ? 200 : 2000);
+    Summary keyboardPolled;
+    {
+        InProcess p(false);
+        keyboardPolled = keyboardReturn(p, quick ? 2 : 6);
+    }
+    printRow("one byte through the pty alone (the floor)", hop);
     printRow("key -> wire latency", latency);
     printRow("repeat error, 500/110 ms", repeatDefault);
     printRow("repeat error, 200/30 ms (0x60, 0x70)", repeatFast);
     printRow("host command -> LED report", led);
+    printRow("keyboard plugged in -> open, hotplug", keyboardBack);
+    printRow("keyboard plugged in -> open, polling", keyboardPolled);
+    printRow("port linked anew -> open", portBack);
     printRow("stop() + closeKeyboard(), in process", closeTime);
-    printRow("  worker pass period", passPeriod);
-    printRow("  one byte through the pty alone", hop);
 
     const ProcessFigures f = measureProgram(program, window, quick ? 2 : 5);
     printRow("SIGTERM -> exit, pellora process", f.stopMs);
     std::printf("\n");
-    std::printf("%-44s %8.3f %% of a core\n", "CPU idle, pellora under the emulator",
+    std::printf("%-46s %8.2f a second, all %d threads\n",
+                "wake-ups idle, pellora under the emulator", f.idleWakesPerSecond, f.threads);
+    std::printf("%-46s %8.3f %% of a core\n", "CPU idle, pellora under the emulator",
                 f.idleCpuPercent);
-    std::printf("%-44s %8.3f %% of a core\n", "CPU typing 30 changes/s, under the emulator",
+    std::printf("%-46s %8.3f %% of a core\n", "CPU typing 30 changes/s, under the emulator",
                 f.typingCpuPercent);
-    std::printf("%-44s %8.1f MB  (%.1f MB private, %.1f MB mapped files)\n",
+    std::printf("%-46s %8.1f MB  (%.1f MB private, %.1f MB mapped files)\n",
                 "peak RSS, pellora under the emulator", f.peakRssKb / 1024.0, f.anonRssKb / 1024.0,
                 f.fileRssKb / 1024.0);
     return 0;

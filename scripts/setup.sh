@@ -6,7 +6,7 @@
 
 PELLORA_BUILD_PACKAGES="g++ cmake make pkg-config libusb-1.0-0-dev"
 # clang and libclang-rt-dev (its sanitizer and libFuzzer runtimes): the fuzzers.
-PELLORA_TEST_PACKAGES="libgtest-dev libgmock-dev umockdev libumockdev-dev clang libclang-rt-dev"
+PELLORA_TEST_PACKAGES="libgtest-dev libgmock-dev umockdev libumockdev-dev clang libclang-rt-dev systemd"
 
 pellora_missing_packages() {
     local pkg missing=""

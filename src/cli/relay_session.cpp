@@ -30,8 +30,9 @@ const char* openFailureHint(int code) {
 std::string keyboardFailureReason(const RelayStatus& s) {
     switch (s.keyboardFailure) {
         case UsbKeyboard::Failure::NoPermission:
-            return "This user may not use it: install the udev rule 70-pellora.rules (then "
-                   "unplug and replug the keyboard), or run pellora as root.";
+            return "This user may not use it: install the udev rule 70-pellora.rules and add "
+                   "the user to group pellora (then log in again and replug the keyboard), or "
+                   "run pellora as root.";
         case UsbKeyboard::Failure::Busy:
             return "Another program holds it, perhaps another pellora.";
         default:
