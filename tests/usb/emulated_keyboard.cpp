@@ -1017,7 +1017,10 @@ void EmulatedKeyboard::plugIn() {
     }
     // The node and its ioctl handler exist before umockdev announces the
     // device, so the first open meets both.
-    const int fd = makeFifoNode(umockdev_testbed_get_root_dir(s.testbed) + node);
+    gchar* root = umockdev_testbed_get_root_dir(s.testbed);  // ours to free
+    const std::string rootDir = root;
+    g_free(root);
+    const int fd = makeFifoNode(rootDir + node);
     GError* failure = nullptr;
     if (!umockdev_testbed_attach_ioctl(s.testbed, node.c_str(), s.handler, &failure)) {
         ::close(fd);
