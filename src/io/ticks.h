@@ -1,6 +1,6 @@
-// The relay's sense of time: a wrapping 32-bit millisecond tick counter and the
-// pause between worker passes. One back-end per platform (ticks_posix.cpp,
-// ticks_win32.cpp); everything else sees only these declarations.
+// The relay's sense of time: a wrapping 32-bit millisecond tick counter. One
+// back-end per platform (ticks_posix.cpp, ticks_win32.cpp); everything else sees
+// only these declarations.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,3 @@ using TickSource = std::function<std::uint32_t()>;
 
 // The platform's monotonic millisecond counter reduced to 32 bits.
 std::uint32_t systemTickMs();
-
-// Suspends the calling thread for about ms milliseconds.
-void sleepMs(std::uint32_t ms);

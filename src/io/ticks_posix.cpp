@@ -1,7 +1,5 @@
 #include <time.h>
 
-#include <cerrno>
-
 #include "io/ticks.h"
 
 std::uint32_t systemTickMs() {
@@ -10,11 +8,4 @@ std::uint32_t systemTickMs() {
     const auto ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
                     static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<std::uint32_t>(ms);
-}
-
-void sleepMs(std::uint32_t ms) {
-    timespec left{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
-    // A signal must not cut the pass short into a busy loop; sleep out the rest.
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
 }

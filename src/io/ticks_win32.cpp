@@ -10,7 +10,3 @@
 std::uint32_t systemTickMs() {
     return static_cast<std::uint32_t>(timeGetTime());
 }
-
-void sleepMs(std::uint32_t ms) {
-    Sleep(static_cast<DWORD>(ms));
-}
