@@ -19,7 +19,15 @@ dist=${1:-$PELLORA_ROOT/dist}
 mkdir -p "$dist"
 dist=$(cd "$dist" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+installed_here=no
+finish() {
+    # A run that stopped half-way leaves no pellora installed behind it.
+    if [ "$installed_here" = yes ] && dpkg-query -W -f='${Status}' pellora 2>/dev/null | grep -q installed; then
+        dpkg -P pellora >/dev/null 2>&1 || true
+    fi
+    rm -rf "$work"
+}
+trap finish EXIT
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "test-packages.sh installs a package: run it as root" >&2
@@ -162,6 +170,7 @@ dpkg_waiting() {
 all_present() { local f; for f in $expected_files; do [ -e "$f" ] || { echo "missing: $f"; return 1; }; done; }
 all_absent() { local f; for f in $expected_files; do [ ! -e "$f" ] || { echo "left: $f"; return 1; }; done; }
 
+installed_here=yes
 check "dpkg -i installs pellora_${version}_${native}.deb" dpkg_waiting -i "$deb"
 check "its files arrive" all_present
 check "dpkg lists them as pellora's" \
