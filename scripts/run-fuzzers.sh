@@ -21,7 +21,12 @@ build=${PELLORA_FUZZ_BUILD_DIR:-$PELLORA_ROOT/build-fuzz}
 fuzzers=(report_decoder host_command)
 
 pellora_setup test  # clang and its fuzzer runtime are among the test packages
-CXX=clang++ cmake -S "$PELLORA_ROOT/fuzz" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# A tree that was configured from fuzz/ itself, before the fuzz preset, starts anew.
+if [ -f "$build/CMakeCache.txt" ] &&
+    ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$PELLORA_ROOT" "$build/CMakeCache.txt"; then
+    rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
+(cd "$PELLORA_ROOT" && cmake --preset fuzz -B "$build" >/dev/null)
 if ! cmake --build "$build" -j "$(nproc)" >"$build/build.log" 2>&1; then
     cat "$build/build.log"
     exit 1

@@ -1,12 +1,48 @@
-# Sourced by run.sh and test.sh: installs what the build (and the tests) need on
-# Debian/Ubuntu, and names what is missing anywhere else.
+# Sourced by run.sh, test.sh and the scripts under scripts/: the one place that
+# installs what they need on Debian/Ubuntu, and names what is missing anywhere
+# else.
 #
-#   pellora_setup build   # compiler, CMake, libusb
-#   pellora_setup test    # the above plus GoogleTest, the USB emulator and clang (fuzzers)
+#   pellora_setup GROUP...     install the missing packages of these groups:
+#     build          compiler, CMake, libusb
+#     test           build, plus GoogleTest, the USB emulator, clang (fuzzers), man
+#     windows-build  mingw-w64 and what builds libusb for Windows from source
+#     windows-test   Wine, Xvfb and the fonts of the Windows tests
+#     arm            the arm64 and armhf cross compilers, qemu-user, and the
+#                    target's libraries as multiarch packages (adds arm64 and
+#                    armhf to dpkg's architectures)
+#     packages       what makes and checks the .deb packages (dpkg-shlibdeps, lintian)
 
-PELLORA_BUILD_PACKAGES="g++ cmake make pkg-config libusb-1.0-0-dev"
+PELLORA_PACKAGES_build="g++ cmake make pkg-config libusb-1.0-0-dev"
 # clang and libclang-rt-dev (its sanitizer and libFuzzer runtimes): the fuzzers.
-PELLORA_TEST_PACKAGES="libgtest-dev libgmock-dev umockdev libumockdev-dev clang libclang-rt-dev systemd"
+# man-db and groff-base: the manual page's tests; systemd: systemd-analyze rates
+# the service unit's sandbox.
+PELLORA_PACKAGES_test="libgtest-dev libgmock-dev umockdev libumockdev-dev clang libclang-rt-dev man-db groff-base systemd"
+# The POSIX thread model: the win32 one has no std::thread/std::mutex.
+# dpkg-dev unpacks the libusb source package; googletest is cross-built from source.
+PELLORA_PACKAGES_windows_build="g++-mingw-w64-x86-64-posix cmake make pkg-config dpkg-dev googletest"
+# Wine and fonts that render the dialog's Japanese text; Xvfb for the windows;
+# ImageMagick turns the screenshots into PNG; python3 runs the serial peer.
+PELLORA_PACKAGES_windows_test="wine wine64 fonts-wine fonts-ipafont-gothic xvfb xauth imagemagick python3"
+# libstdc++6:ARCH beside libusb's multiarch packages: qemu runs the tests with
+# the target's multiarch C and C++ libraries, and dpkg-shlibdeps reads their
+# package data for the Depends of a cross-built .deb.
+PELLORA_PACKAGES_arm="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user googletest
+ libusb-1.0-0-dev:arm64 libstdc++6:arm64 libusb-1.0-0-dev:armhf libstdc++6:armhf"
+# dpkg-dev: dpkg-shlibdeps; file: CPack finds the programs to strip and to scan.
+PELLORA_PACKAGES_packages="dpkg-dev file lintian man-db"
+
+# The packages of one group, by name.
+pellora_packages_of() {
+    case $1 in
+    build) echo "$PELLORA_PACKAGES_build" ;;
+    test) echo "$PELLORA_PACKAGES_build $PELLORA_PACKAGES_test" ;;
+    windows-build) echo "$PELLORA_PACKAGES_windows_build" ;;
+    windows-test) echo "$PELLORA_PACKAGES_windows_test" ;;
+    arm) echo "$PELLORA_PACKAGES_arm" ;;
+    packages) echo "$PELLORA_PACKAGES_packages" ;;
+    *) echo "pellora_setup: no package group '$1'" >&2; return 1 ;;
+    esac
+}
 
 pellora_missing_packages() {
     local pkg missing=""
@@ -18,14 +54,33 @@ pellora_missing_packages() {
     echo "$missing"
 }
 
-pellora_setup() {
-    local packages="$PELLORA_BUILD_PACKAGES"
-    if [ "${1:-build}" = test ]; then
-        packages="$packages $PELLORA_TEST_PACKAGES"
+# Runs a command as root: directly, or through sudo.
+pellora_as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        echo "Needs root for: $*" >&2
+        return 1
     fi
+}
+
+# apt-get, non-interactive, waiting for another apt or dpkg run to finish.
+pellora_apt_get() {
+    pellora_as_root env DEBIAN_FRONTEND=noninteractive \
+        apt-get -o DPkg::Lock::Timeout=600 -q "$@"
+}
+
+pellora_setup() {
+    local group packages="" list
+    for group in "${@:-build}"; do
+        list=$(pellora_packages_of "$group") || return 1
+        packages="$packages $list"
+    done
     if ! command -v apt-get >/dev/null 2>&1 || ! command -v dpkg-query >/dev/null 2>&1; then
         echo "This is not a Debian/Ubuntu system; install these (or your system's equivalents) and retry:" >&2
-        echo "  $packages" >&2
+        echo " " $packages >&2
         for tool in g++ cmake pkg-config; do
             command -v "$tool" >/dev/null 2>&1 || { echo "missing: $tool" >&2; return 1; }
         done
@@ -35,19 +90,45 @@ pellora_setup() {
     missing=$(pellora_missing_packages $packages)
     [ -z "$missing" ] && return 0
 
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        if command -v sudo >/dev/null 2>&1; then
-            sudo="sudo"
-        else
-            echo "Missing packages:$missing" >&2
-            echo "Run as root, or install them with: apt-get install$missing" >&2
-            return 1
+    # Packages of another architecture (libusb-1.0-0-dev:arm64) need that
+    # architecture in dpkg's list first.
+    local arch
+    for arch in $(echo "$missing" | tr ' ' '\n' | sed -n 's/.*:\([a-z0-9]*\)$/\1/p' | sort -u); do
+        if ! dpkg --print-foreign-architectures | grep -qx "$arch" &&
+            [ "$arch" != "$(dpkg --print-architecture)" ]; then
+            echo "Adding the $arch architecture to dpkg" >&2
+            pellora_as_root dpkg --add-architecture "$arch" || return 1
         fi
-    fi
+    done
     echo "Installing:$missing" >&2
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
-        $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+    pellora_apt_get update -qq &&
+        pellora_apt_get install -y -qq --no-install-recommends $missing
+}
+
+# Debian ships no libusb for mingw: its source package is built instead, which
+# needs a deb-src entry. On Debian one is added in a file of its own, with the
+# URIs and key of the system's own entry, unless some deb-src entry exists.
+pellora_ensure_deb_src() {
+    if grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+        return 0
+    fi
+    local id="" codename=""
+    id=$(. /etc/os-release && echo "${ID:-}")
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    if [ "$id" != debian ] || [ -z "$codename" ]; then
+        echo "No deb-src entry: enable source packages in your apt sources and retry" >&2
+        return 1
+    fi
+    local list=/etc/apt/sources.list.d/pellora-deb-src.sources
+    echo "Adding $list for Debian source packages" >&2
+    pellora_as_root tee "$list" >/dev/null <<SOURCES
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+    pellora_apt_get update -qq
 }
 
 # Configures (once) and builds one build directory: pellora_build DIR [cmake args...]
@@ -55,5 +136,14 @@ pellora_build() {
     local dir=$1
     shift
     cmake -S "$PELLORA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLORA_TESTS=ON "$@" >/dev/null &&
+        cmake --build "$dir" -j "$(nproc)"
+}
+
+# Configures one preset of CMakePresets.json in DIR (its own tree, or another)
+# and builds it: pellora_build_preset NAME DIR [cmake args...]
+pellora_build_preset() {
+    local preset=$1 dir=$2
+    shift 2
+    (cd "$PELLORA_ROOT" && cmake --preset "$preset" -B "$dir" "$@" >/dev/null) &&
         cmake --build "$dir" -j "$(nproc)"
 }

@@ -13,10 +13,6 @@ set -euo pipefail
 PELLORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$PELLORA_ROOT/scripts/setup.sh"
 
-# Wine and fonts that render the dialog's Japanese text; Xvfb for the windows;
-# ImageMagick turns the screenshots into PNG; python3 runs the serial peer.
-PELLORA_WINDOWS_TEST_PACKAGES="wine wine64 fonts-wine fonts-ipafont-gothic xvfb xauth imagemagick python3"
-
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko install prompts
 export PELLORA_PTY_COM=COM42               # above any port Wine maps by itself
@@ -61,14 +57,7 @@ mkdir -p "$build_dir"
 build_dir=$(cd "$build_dir" && pwd)
 export WINEPREFIX=$build_dir/wine-prefix
 
-missing=$(pellora_missing_packages $PELLORA_WINDOWS_TEST_PACKAGES)
-if [ -n "$missing" ]; then
-    echo "Installing:$missing" >&2
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
-fi
+pellora_setup windows-test
 
 build_log=$build_dir/build-windows.log
 if ! "$PELLORA_ROOT/scripts/build-windows.sh" "$build_dir" >"$build_log" 2>&1; then

@@ -230,7 +230,20 @@ std::wstring versionString(const std::vector<BYTE>& block, const std::wstring& n
     return std::wstring(value, wcsnlen(value, length));
 }
 
-TEST_F(Resources, VersionBlockIsJapaneseUtf16Version1001) {
+// The project's version, as CMake's project() has it ("1.0.0.1"), widened;
+// missing numbers count as 0 in the fixed block.
+std::wstring projectVersion() {
+    const std::string text = PELLORA_VERSION;
+    return std::wstring(text.begin(), text.end());
+}
+
+DWORD projectVersionNumber(int index) {
+    const unsigned numbers[4] = {PELLORA_VERSION_MAJOR, PELLORA_VERSION_MINOR,
+                                 PELLORA_VERSION_PATCH, PELLORA_VERSION_TWEAK};
+    return numbers[index];
+}
+
+TEST_F(Resources, VersionBlockIsJapaneseUtf16WithTheProjectsVersion) {
     const std::wstring exe = windowsPath(PELLORA_EXE);
     const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), nullptr);
     ASSERT_GT(size, 0u);
@@ -240,10 +253,12 @@ TEST_F(Resources, VersionBlockIsJapaneseUtf16Version1001) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+    const DWORD versionMS = projectVersionNumber(0) << 16 | projectVersionNumber(1);
+    const DWORD versionLS = projectVersionNumber(2) << 16 | projectVersionNumber(3);
+    EXPECT_EQ(fixed->dwFileVersionMS, versionMS);
+    EXPECT_EQ(fixed->dwFileVersionLS, versionLS);
+    EXPECT_EQ(fixed->dwProductVersionMS, versionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, versionLS);
     EXPECT_EQ(fixed->dwFileFlags, 0u);
     EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS_NT_WINDOWS32));
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
@@ -255,8 +270,8 @@ TEST_F(Resources, VersionBlockIsJapaneseUtf16Version1001) {
     EXPECT_EQ(translation[0], 0x0411);
     EXPECT_EQ(translation[1], 1200);
 
-    EXPECT_EQ(versionString(block, L"FileVersion"), L"1.0.0.1");
-    EXPECT_EQ(versionString(block, L"ProductVersion"), L"1.0.0.1");
+    EXPECT_EQ(versionString(block, L"FileVersion"), projectVersion());
+    EXPECT_EQ(versionString(block, L"ProductVersion"), projectVersion());
     EXPECT_EQ(versionString(block, L"FileDescription"), L"Pellora");
     EXPECT_EQ(versionString(block, L"InternalName"), L"Pellora.exe");
     EXPECT_EQ(versionString(block, L"OriginalFilename"), L"Pellora.exe");
