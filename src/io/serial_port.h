@@ -11,10 +11,13 @@
 // return 0, so the relay carries on without it.
 //
 // Thread-safety: one lock guards the handle and every operation; a write holds
-// it for one byte. The worker writes and reads, the owning thread opens and closes.
-// One back-end per platform: serial_port_posix.cpp, serial_port_win32.cpp.
+// it for one byte. isOpen() takes no lock, so a window asking for the status
+// never waits behind a write. The worker writes and reads, the owning thread
+// opens and closes. One back-end per platform: serial_port_posix.cpp,
+// serial_port_win32.cpp.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -54,6 +57,7 @@ public:
 
     void close();
 
+    // Never blocks, from any thread.
     bool isOpen() const;
     // Whom to tell when input arrives or the line fails, so that a worker
     // asleep in a wait that cannot watch the handle itself wakes up: the
@@ -76,7 +80,8 @@ private:
     void closeLocked();  // requires mutex
 
     mutable std::mutex mutex;
-    NativeHandle handle = kInvalidHandle;  // guarded by mutex
-    OpenError openError;                   // guarded by mutex
-    std::function<void()> wake;            // set before the first open
+    // Changed only under mutex; read without it by isOpen().
+    std::atomic<NativeHandle> handle{kInvalidHandle};
+    OpenError openError;         // guarded by mutex
+    std::function<void()> wake;  // set before the first open
 };
