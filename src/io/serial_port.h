@@ -6,14 +6,16 @@
 // (ttyUSB0) means /dev/ttyUSB0; on Windows a bare name (COM3) is opened as
 // \\.\COM3. Names are UTF-8.
 //
-// A port closed by a read failure that means the device is gone (hang-up,
-// removal) stays closed until the next open: writes are then skipped and reads
-// return 0, so the relay carries on without it.
+// A port closed by a failure that means the device is gone (hang-up, removal;
+// on Windows found by the reader thread or by a write) stays closed until the
+// next open: writes are then skipped and reads return 0, so the relay carries
+// on without it.
 //
 // Thread-safety: one lock guards the handle and every operation; a write holds
-// it for one byte. isOpen() takes no lock, so a window asking for the status
-// never waits behind a write. The worker writes and reads, the owning thread
-// opens and closes. One back-end per platform: serial_port_posix.cpp,
+// it for one byte (on Windows at most about 50 ms, when the far end takes
+// nothing). isOpen() takes no lock, so a window asking for the status never
+// waits behind a write. The worker writes and reads, the owning thread opens
+// and closes. One back-end per platform: serial_port_posix.cpp,
 // serial_port_win32.cpp.
 #pragma once
 
@@ -21,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -48,13 +51,17 @@ public:
     bool open(const std::string& name);
 
     // Writes one byte; false when closed or the write failed. The POSIX back-end
-    // never waits: a full output queue (a far end that reads nothing) loses the byte.
+    // never waits: a full output queue (a far end that reads nothing) loses the
+    // byte. The Windows back-end waits about 50 ms at most, then cancels the
+    // write and the byte is lost. Closes the port when the device is gone.
     bool writeByte(std::uint8_t b);
 
     // Reads what is already waiting, up to maxBytes, without blocking; 0 when
     // nothing waits or the port is closed. Closes the port when the device is gone.
     std::size_t readAvailable(std::uint8_t* buffer, std::size_t maxBytes);
 
+    // Never waits for output still queued (the Windows back-end discards it and
+    // ends its reader thread), so it returns even when the far end reads nothing.
     void close();
 
     // Never blocks, from any thread.
@@ -77,6 +84,10 @@ public:
     static std::string devicePath(const std::string& name);
 
 private:
+    // The Windows back-end's state of an open line: its reader thread, the
+    // input that thread buffered, the events of its overlapped I/O.
+    struct Backend;
+
     void closeLocked();  // requires mutex
 
     mutable std::mutex mutex;
@@ -84,4 +95,7 @@ private:
     std::atomic<NativeHandle> handle{kInvalidHandle};
     OpenError openError;         // guarded by mutex
     std::function<void()> wake;  // set before the first open
+    // Guarded by mutex; null while closed, and always on POSIX. Only the
+    // Windows back-end knows the type, hence the deleter it supplies itself.
+    std::unique_ptr<Backend, void (*)(Backend*)> backend{nullptr, nullptr};
 };
