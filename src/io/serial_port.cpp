@@ -10,8 +10,7 @@ void SerialPort::close() {
 }
 
 bool SerialPort::isOpen() const {
-    std::lock_guard lock(mutex);
-    return handle != kInvalidHandle;
+    return handle.load() != kInvalidHandle;
 }
 
 void SerialPort::setWake(std::function<void()> callback) {

@@ -13,15 +13,20 @@
 // open is discarded, and closing gives unsent output at most 100 ms to go out
 // before it drops the rest instead of waiting for a line that has stopped.
 //
-// A port closed by a read failure that means the device is gone (hang-up,
-// removal) stays closed until the next open: writes are then skipped and reads
-// return 0, so the relay carries on without it.
+// A port closed by a failure that means the device is gone (hang-up, removal;
+// on Windows found by the reader thread or by a write) stays closed until the
+// next open: writes are then skipped and reads return 0, so the relay carries
+// on without it.
 //
 // Thread-safety: one lock guards the handle and every operation; a write holds
-// it for one byte. The worker writes and reads, the owning thread opens and closes.
-// One back-end per platform: serial_port_posix.cpp, serial_port_win32.cpp.
+// it for one byte (on Windows at most about 50 ms, when the far end takes
+// nothing). isOpen() takes no lock, so a window asking for the status never
+// waits behind a write. The worker writes and reads, the owning thread opens
+// and closes. One back-end per platform: serial_port_posix.cpp,
+// serial_port_win32.cpp.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -53,15 +58,20 @@ public:
     bool open(const std::string& name);
 
     // Writes one byte; false when closed or the write failed. The POSIX back-end
-    // never waits: a full output queue (a far end that reads nothing) loses the byte.
+    // never waits: a full output queue (a far end that reads nothing) loses the
+    // byte. The Windows back-end waits about 50 ms at most, then cancels the
+    // write and the byte is lost. Closes the port when the device is gone.
     bool writeByte(std::uint8_t b);
 
     // Reads what is already waiting, up to maxBytes, without blocking; 0 when
     // nothing waits or the port is closed. Closes the port when the device is gone.
     std::size_t readAvailable(std::uint8_t* buffer, std::size_t maxBytes);
 
+    // Never waits for output still queued (the Windows back-end discards it and
+    // ends its reader thread), so it returns even when the far end reads nothing.
     void close();
 
+    // Never blocks, from any thread.
     bool isOpen() const;
     // Whom to tell when input arrives or the line fails, so that a worker
     // asleep in a wait that cannot watch the handle itself wakes up: the
@@ -86,8 +96,9 @@ private:
     struct Platform;  // what the back-end keeps beside the handle; guarded by mutex
 
     mutable std::mutex mutex;
-    NativeHandle handle = kInvalidHandle;  // guarded by mutex
-    OpenError openError;                   // guarded by mutex
-    std::function<void()> wake;            // set before the first open
+    // Changed only under mutex; read without it by isOpen().
+    std::atomic<NativeHandle> handle{kInvalidHandle};
+    OpenError openError;         // guarded by mutex
+    std::function<void()> wake;  // set before the first open
     std::unique_ptr<Platform> platform;
 };

@@ -101,6 +101,9 @@ public:
     void handleEvents(int timeoutMs);
     // Makes a handleEvents() that waits now, or the next one, return at once.
     void interruptEventHandling();
+    // Whether handleEvents() can wait at all: from the first open() that made
+    // a libusb context (even one that found no keyboard) to close(). Any thread.
+    bool hasEventContext() const { return context.load() != nullptr; }
 
     enum class LedResult { Sent, Failed, NoDevice };
     // Sends the LED feature report for the host's brightness and mask and waits

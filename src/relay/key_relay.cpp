@@ -177,6 +177,7 @@ void KeyRelay::workerLoop() {
     }
     // Leaving this port: the host must not be left holding a key.
     releaseHeldKeys(port, repeat, held);
+    waiter.settle();
 }
 
 void KeyRelay::tryKeyboard(std::uint32_t now) {

@@ -38,6 +38,10 @@ public:
     // Makes the wait in progress, or the next one, return at once.
     void wake();
 
+    // Gives back what waiting for a repeat took (on Windows, the raised timer
+    // resolution); the worker calls it as it ends.
+    void settle();
+
     // Whether the platform's timer resolution is raised for a pending repeat
     // now (only ever true on Windows); for tests.
     bool fineTimerHeld() const;

@@ -38,6 +38,8 @@ void WorkerWait::wake() {
     }
 }
 
+void WorkerWait::settle() {}
+
 bool WorkerWait::fineTimerHeld() const {
     return false;  // poll() time-outs are not quantised to a coarse tick here
 }

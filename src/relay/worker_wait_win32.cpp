@@ -1,21 +1,56 @@
-// Windows back-end of WorkerWait: libusb's own event wait, which wake()
-// interrupts; an event of our own stands in while libusb has no context.
+// Windows back-end of WorkerWait: the worker sleeps in libusb's own event wait
+// (WaitForMultipleObjects over its handles), which wake() interrupts and which
+// the serial port's reader thread interrupts through wake() when a byte comes
+// or the line fails. Before the keyboard has a libusb context there is nothing
+// of libusb's to wait in, and an event of our own stands in.
+//
+// Every wait time-out on Windows ends on the system timer's tick, 15.6 ms by
+// default; waits for an event or an I/O end at once. So while a key repeat is
+// what the time-out waits for, the process holds the 1 ms timer resolution
+// (timeBeginPeriod), and gives it back with the first wait without one.
 #include <windows.h>
 
-#include <algorithm>
+#include <mmsystem.h>
+
 #include <system_error>
 
 #include "relay/worker_wait.h"
 
 namespace {
 
-// The serial line cannot wake this wait yet: look at it at least this often.
-constexpr int kLinePollMs = 5;
+// Windows 11 ignores a raised timer resolution in a process whose windows are
+// all hidden (a tray program's are, nearly always) unless the process opts out
+// of that throttling. Once per process; earlier Windows refuse the class,
+// which changes nothing there. Looked up by name: Windows 7 lacks the call.
+void keepTimerResolutionWhenHidden() {
+    static const bool optedOut = [] {
+        using SetInformation = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
+        const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+        const FARPROC found =
+            kernel == nullptr ? nullptr : GetProcAddress(kernel, "SetProcessInformation");
+        if (found == nullptr) {
+            return false;
+        }
+        // Through void(*)(), the one cast of function pointers GCC accepts quietly.
+        const auto setInformation =
+            reinterpret_cast<SetInformation>(reinterpret_cast<void (*)()>(found));
+        PROCESS_POWER_THROTTLING_STATE state{};
+        state.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
+        state.ControlMask = PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION;
+        state.StateMask = 0;  // the control bit clear in the state: never throttle it
+        return setInformation(GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof state) !=
+               FALSE;
+    }();
+    static_cast<void>(optedOut);
+}
 
 }  // namespace
 
 struct WorkerWait::Platform {
-    HANDLE wakeEvent = nullptr;  // auto-reset
+    HANDLE wakeEvent = nullptr;  // auto-reset; set by every wake()
+    // Whether this object holds timeBeginPeriod(1); changed by the worker
+    // only, read by tests from any thread.
+    std::atomic<bool> fineTimer{false};
 };
 
 WorkerWait::WorkerWait(UsbKeyboard& k, SerialPort& p)
@@ -25,24 +60,58 @@ WorkerWait::WorkerWait(UsbKeyboard& k, SerialPort& p)
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                                 "the worker's wake event");
     }
+    // The port's reader thread calls this until the port is closed, which its
+    // owner (KeyRelay) does before this object goes.
     port.setWake([this] { wake(); });
 }
 
 WorkerWait::~WorkerWait() {
+    if (platform->fineTimer) {
+        timeEndPeriod(1);
+    }
     CloseHandle(platform->wakeEvent);
 }
 
 void WorkerWait::wake() {
+    // Both, always: which of the two the worker sleeps in is its own choice,
+    // made afresh for every wait.
     SetEvent(platform->wakeEvent);
     keyboard.interruptEventHandling();
 }
 
-bool WorkerWait::fineTimerHeld() const {
-    return false;
+void WorkerWait::settle() {
+    if (platform->fineTimer) {
+        timeEndPeriod(1);
+        platform->fineTimer = false;
+    }
 }
 
-void WorkerWait::wait(int timeoutMs, bool) {
-    const int ms = timeoutMs < 0 ? kLinePollMs : std::min(timeoutMs, kLinePollMs);
-    WaitForSingleObject(platform->wakeEvent, static_cast<DWORD>(ms));
-    keyboard.handleEvents(0);
+bool WorkerWait::fineTimerHeld() const {
+    return platform->fineTimer;
+}
+
+void WorkerWait::wait(int timeoutMs, bool repeatPending) {
+    if (repeatPending && !platform->fineTimer) {
+        keepTimerResolutionWhenHidden();
+        platform->fineTimer = timeBeginPeriod(1) == TIMERR_NOERROR;
+    } else if (!repeatPending && platform->fineTimer) {
+        timeEndPeriod(1);
+        platform->fineTimer = false;
+    }
+
+    const DWORD ms = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+    if (!keyboard.hasEventContext()) {
+        WaitForSingleObject(platform->wakeEvent, ms);
+        return;
+    }
+    // libusb forgets an interrupt once any event handling has seen it, and
+    // the worker handles events outside this wait too (an LED report waits
+    // for its transfer in libusb): a wake() that came meanwhile survives only
+    // in our own event, so that is looked at first. (A wake() that libusb did
+    // report leaves the event set too: that costs one more pass, no more.)
+    if (WaitForSingleObject(platform->wakeEvent, 0) == WAIT_OBJECT_0) {
+        keyboard.handleEvents(0);
+        return;
+    }
+    keyboard.handleEvents(timeoutMs);
 }

@@ -14,6 +14,9 @@ public:
         r.keyQueue.push(b);
         r.waiter.wake();
     }
+    // Queued as the decoder would, but without waking the worker: the key goes
+    // out only once something else wakes it.
+    static void queueKey(KeyRelay& r, std::uint8_t b) { r.keyQueue.push(b); }
     static void wake(KeyRelay& r) { r.waiter.wake(); }
     static RepeatState& repeat(KeyRelay& r) { return r.repeat; }
     static bool fineTimerHeld(const KeyRelay& r) { return r.waiter.fineTimerHeld(); }

@@ -73,7 +73,9 @@ def openers(slave_path):
     return count
 
 
-def serve(conn, master, slave_path):
+def serve(conn, master, slave, slave_path):
+    # Each test starts with a line that carries bytes again.
+    termios.tcflow(slave, termios.TCOON)
     reader = conn.makefile('r')
     for line in reader:
         words = line.split()
@@ -90,6 +92,11 @@ def serve(conn, master, slave_path):
             reply = str(openers(slave_path))
         elif words[0] == 'DRAIN':
             drain(master)
+            reply = 'OK'
+        elif words[0] == 'HOLD':
+            # Output suspended on the slave: the COM port's writes find no room,
+            # as with a host that has stopped taking bytes.
+            termios.tcflow(slave, termios.TCOOFF)
             reply = 'OK'
         else:
             reply = 'ERROR unknown request'
@@ -116,7 +123,7 @@ def main():
         conn, _ = server.accept()
         with conn:
             try:
-                serve(conn, master, os.ttyname(slave))
+                serve(conn, master, slave, os.ttyname(slave))
             except (ConnectionError, OSError):
                 pass
 

@@ -31,6 +31,12 @@ Bytes readFromPort(SerialPort& port, std::size_t n) {
     return got;
 }
 
+// An event for a port to set when it wakes its worker.
+struct WakeSignal {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ~WakeSignal() { CloseHandle(event); }
+};
+
 // Discards whatever earlier tests left in the line, in both directions.
 void drainLine(SerialPort& port, PeerLink& peer) {
     std::uint8_t buffer[4096];
@@ -124,6 +130,38 @@ TEST(SerialPortWin32, ReopeningReleasesTheFirstHandleAndCloseReleasesTheLine) {
     EXPECT_FALSE(port.writeByte(0x41));
     std::uint8_t buffer[16];
     EXPECT_EQ(port.readAvailable(buffer, sizeof(buffer)), 0u);
+}
+
+TEST(SerialPortWin32, AByteFromThePeerWakesTheWorkerWithTheByteWaiting) {
+    PeerLink peer;
+    WakeSignal woken;  // outlives the port, whose reader thread sets it
+    SerialPort port;
+    port.setWake([&woken] { SetEvent(woken.event); });
+    ASSERT_TRUE(port.open(PeerLink::comPort()));
+    drainLine(port, peer);
+    ResetEvent(woken.event);
+
+    peer.write({0x60});
+    ASSERT_EQ(WaitForSingleObject(woken.event, 10000), WAIT_OBJECT_0) << "no wake for the byte";
+    // The byte is queued before the wake: a worker woken by it finds it.
+    std::uint8_t buffer[16];
+    ASSERT_EQ(port.readAvailable(buffer, sizeof(buffer)), 1u);
+    EXPECT_EQ(buffer[0], 0x60);
+}
+
+TEST(SerialPortWin32, AFarEndThatTakesNothingCostsTheByteNotTheWriter) {
+    PeerLink peer;
+    SerialPort port;
+    ASSERT_TRUE(port.open(PeerLink::comPort()));
+    drainLine(port, peer);
+    peer.hold();
+    // Neither the write nor the close may wait for the line to take the byte;
+    // one that did would hang here until ctest's time-out.
+    EXPECT_FALSE(port.writeByte(0x41));
+    EXPECT_TRUE(port.isOpen()) << "a held line is not a lost one";
+    port.close();
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(peer.openers(), 0);
 }
 
 }  // namespace

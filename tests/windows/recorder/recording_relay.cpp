@@ -42,9 +42,13 @@ public:
         s.port = port;
         return s;
     }
+    void setStatusListener(std::function<void()> callback) override {
+        listener = std::move(callback);
+    }
 
 private:
     PortState port = PortState::Idle;
+    std::function<void()> listener;  // kept, as the real relay keeps it
 };
 
 class VariantApp final : public CPelloraApp {

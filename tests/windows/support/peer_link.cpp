@@ -106,3 +106,9 @@ void PeerLink::drain() {
 int PeerLink::openers() {
     return std::stoi(request("OPENERS"));
 }
+
+void PeerLink::hold() {
+    if (request("HOLD") != "OK") {
+        throw std::runtime_error("serial peer: hold failed");
+    }
+}

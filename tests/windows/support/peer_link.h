@@ -6,6 +6,8 @@
 //   READ <n> <ms>  -> the hex of up to n bytes that came out of the line within ms
 //   DRAIN          -> "OK" once whatever waited is discarded
 //   OPENERS        -> how many descriptors other processes hold on the line
+//   HOLD           -> "OK" once the line takes no more bytes from the COM port,
+//                     until the next connection (each PeerLink starts unheld)
 #pragma once
 
 #include <cstdint>
@@ -28,6 +30,7 @@ public:
     std::vector<std::uint8_t> read(std::size_t n, unsigned timeoutMs = 5000);
     void drain();
     int openers();
+    void hold();
 
 private:
     std::string request(const std::string& line);
