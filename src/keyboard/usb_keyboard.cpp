@@ -3,6 +3,7 @@
 #include <libusb.h>
 
 #include <chrono>
+#include <utility>
 
 #include "keyboard/led_report.h"
 
@@ -92,8 +93,8 @@ struct UsbKeyboardCallbacks {
     }
 };
 
-UsbKeyboard::UsbKeyboard(ByteQueue& queue, bool watchHotplug)
-    : keyQueue(queue), hotplugWanted(watchHotplug) {}
+UsbKeyboard::UsbKeyboard(ByteQueue& queue, bool watchHotplug, std::function<void()> keysQueuedHook)
+    : keyQueue(queue), hotplugWanted(watchHotplug), keysQueued(std::move(keysQueuedHook)) {}
 
 UsbKeyboard::~UsbKeyboard() {
     close();
@@ -201,6 +202,9 @@ void UsbKeyboard::transferEnded(libusb_transfer* transfer) {
         case LIBUSB_TRANSFER_COMPLETED:
             decodeReport(transfer->endpoint, static_cast<std::size_t>(transfer->actual_length),
                          reportBuffers[index], keyQueue);
+            if (keysQueued) {
+                keysQueued();  // the keys first: resubmitting can wait a moment
+            }
             break;
         case LIBUSB_TRANSFER_CANCELLED:
             if (!releasing) {

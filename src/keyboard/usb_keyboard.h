@@ -28,6 +28,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,12 @@ public:
 
     // watchHotplug false: never ask libusb to watch for the keyboard's return,
     // even where it could (the caller then tries open() on a timer instead).
-    explicit UsbKeyboard(ByteQueue& keyQueue, bool watchHotplug = true);
+    // keysQueued, if given, is called inside the event handling each time a
+    // report has put scan codes in the key queue, before its transfer is
+    // submitted again: the caller can send them on at once, ahead of the
+    // rest of the event handling.
+    explicit UsbKeyboard(ByteQueue& keyQueue, bool watchHotplug = true,
+                         std::function<void()> keysQueued = {});
     // Closes whatever is still open.
     ~UsbKeyboard();
     UsbKeyboard(const UsbKeyboard&) = delete;
@@ -142,6 +148,7 @@ private:
     std::string lastFailureText;
 
     const bool hotplugWanted;
+    const std::function<void()> keysQueued;
     int hotplugHandle = -1;            // libusb's handle of our hotplug callback
     std::atomic<bool> arrived{false};  // set by the hotplug callback
 

@@ -24,7 +24,17 @@ int sooner(int a, int b) {
 }  // namespace
 
 KeyRelay::KeyRelay(TickSource tickSource, bool watchHotplug)
-    : keyboard(keyQueue, watchHotplug), ticks(std::move(tickSource)) {}
+    : keyboard(keyQueue, watchHotplug, [this] { keysArrived(); }), ticks(std::move(tickSource)) {}
+
+void KeyRelay::keysArrived() {
+    // Inside the keyboard's event handling: on the worker, the keys go out
+    // now, before libusb gets on with resubmitting and reaping. On the owner
+    // (closing the keyboard with no worker) they wait in the queue, which
+    // the next worker clears.
+    if (workerId.load() == std::this_thread::get_id()) {
+        pumpKeys(keyQueue, port, repeat, held, ticks());
+    }
+}
 
 KeyRelay::~KeyRelay() {
     stop();
@@ -128,6 +138,7 @@ void KeyRelay::notePort(PortState state, const SerialPort::OpenError& error) {
 }
 
 void KeyRelay::workerLoop() {
+    workerId = std::this_thread::get_id();
     portUp = port.open(portName);
     keyQueue.clear();
     hostQueue.clear();
@@ -178,6 +189,7 @@ void KeyRelay::workerLoop() {
     // Leaving this port: the host must not be left holding a key.
     releaseHeldKeys(port, repeat, held);
     waiter.settle();
+    workerId = std::thread::id();
 }
 
 void KeyRelay::tryKeyboard(std::uint32_t now) {

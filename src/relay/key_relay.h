@@ -20,7 +20,8 @@
 //
 // Threads: the owning thread calls openKeyboard, closeKeyboard, start, stop and
 // setStatusListener; the worker runs the loop and, inside the keyboard's event
-// handling, its transfer callbacks. The keyboard, repeat, LED and retry state
+// handling, its transfer callbacks, which send the keys of each report on to
+// the port at once. The keyboard, repeat, LED and retry state
 // is touched by the worker while it runs and by the owner only while no worker
 // exists (thread start and join order the two). running is atomic; the status
 // has its own lock; the queues and the port carry their own locks. No relay
@@ -86,6 +87,7 @@ private:
     friend class KeyRelayTestPeer;
 
     void workerLoop();
+    void keysArrived();
     void pollHost();
     void tryKeyboard(std::uint32_t now);
     void keyboardLost(std::uint32_t now);
@@ -100,6 +102,7 @@ private:
     void publish(const std::function<bool(RelayStatus&)>& change);
 
     std::thread worker;
+    std::atomic<std::thread::id> workerId;  // the running worker's, set by the worker itself
     std::atomic<bool> running{false};
     std::string portName;  // written by start() only while no worker runs
     SerialPort port;
