@@ -212,11 +212,13 @@ Summary ptyHop(int bytes) {
 
 // From the keyboard's plug-in to the relay having it open again.
 Summary keyboardReturn(InProcess& p, int times) {
+    std::mt19937 random(33);
+    std::uniform_real_distribution<double> away(0.0, 2000.0);
     std::vector<double> samples;
     for (int i = 0; i < times; ++i) {
         p.kb.unplug();
         until([&] { return !p.keyboardUp(); }, "the keyboard's loss");
-        sleepFor(1100 * (i % 2));  // past the one try that follows every loss, half the time
+        sleepFor(away(random));  // unplugged for a while: plugged in at any point of the tries
         const auto plugged = Clock::now();
         p.kb.plugIn();
         samples.push_back(ms(until([&] { return p.keyboardUp(); }, "the keyboard") - plugged));

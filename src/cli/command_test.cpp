@@ -1,6 +1,5 @@
 // The built program, started as a user starts it, on the paths that need no
-// keyboard: the options, the usage, and the single-instance lock, which comes
-// before the keyboard is touched.
+// keyboard: the options and the usage; and what it prints of the ports.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -10,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "cli/command_text.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -67,6 +67,17 @@ TEST_F(PelloraCommand, AMissingOrWrongCommandLineGivesTheUsageOnStderrAndTwo) {
     run("--bogus");
     EXPECT_EQ(exitCode, 2);
     EXPECT_EQ(firstLine(err), "pellora: unknown option '--bogus'");
+}
+
+TEST(PortListText, ControlCharactersFromADeviceArePrintedAsQuestionMarks) {
+    // A USB adapter's product string is the device's to choose: an escape
+    // sequence in it must not reach the terminal.
+    std::ostringstream out;
+    writePortList(out, {{"ttyUSB0", "Evil\x1b]0;owned\x07 UART\x7f"},
+                        {"ttyACM0",
+                         "Caf\xc3\xa9 \xc2\x9b"
+                         "2J"}});
+    EXPECT_EQ(out.str(), "ttyUSB0 - Evil?]0;owned? UART?\nttyACM0 - Caf\xc3\xa9 ?2J\n");
 }
 
 }  // namespace

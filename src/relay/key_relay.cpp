@@ -207,7 +207,7 @@ void KeyRelay::tryKeyboard(std::uint32_t now) {
     // present stops being refused.
     keyboardRetry =
         !keyboard.watchesHotplug() || keyboard.failure() != UsbKeyboard::Failure::Absent;
-    keyboardRetryDue = now + kRetryMs;
+    keyboardRetryDue = now + kKeyboardRetryMs;
 }
 
 void KeyRelay::keyboardLost(std::uint32_t now) {
@@ -216,14 +216,14 @@ void KeyRelay::keyboardLost(std::uint32_t now) {
     // One try comes even where libusb tells of arrivals: a keyboard lost to a
     // transfer error is still plugged in, and will not arrive again.
     keyboardRetry = true;
-    keyboardRetryDue = now + kRetryMs;
+    keyboardRetryDue = now + kKeyboardRetryMs;
 }
 
 void KeyRelay::tryPort(std::uint32_t now) {
     portUp = port.open(portName);
     if (!portUp) {
         notePort(PortState::Reopening, port.lastOpenError());
-        portRetryDue = now + kRetryMs;
+        portRetryDue = now + kPortRetryMs;
         return;
     }
     portRetry = false;
@@ -238,7 +238,7 @@ void KeyRelay::portLost(std::uint32_t now) {
     stopRepeat(repeat);  // keys typed meanwhile are dropped, repeats too
     notePort(PortState::Reopening);
     portRetry = true;
-    portRetryDue = now + kRetryMs;
+    portRetryDue = now + kPortRetryMs;
 }
 
 int KeyRelay::nextWaitMs(std::uint32_t now) const {

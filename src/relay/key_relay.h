@@ -46,11 +46,14 @@
 
 class KeyRelay final : public RelayControl {
 public:
-    // How often the worker tries to get a lost port back, or a keyboard that
-    // libusb cannot announce.
-    static constexpr std::uint32_t kRetryMs = 1000;
+    // How often the worker tries to get a lost port back, and a keyboard that
+    // libusb cannot announce: once a second, and for the keyboard a little
+    // more often, so that one that returns types again within a second,
+    // opening it included.
+    static constexpr std::uint32_t kPortRetryMs = 1000;
+    static constexpr std::uint32_t kKeyboardRetryMs = 900;
 
-    // watchHotplug false: find a returning keyboard by trying every kRetryMs
+    // watchHotplug false: find a returning keyboard by trying every kKeyboardRetryMs
     // even where libusb could tell of it at once.
     explicit KeyRelay(TickSource ticks = systemTickMs, bool watchHotplug = true);
     // Stops a worker that still runs and closes the keyboard, so no thread or

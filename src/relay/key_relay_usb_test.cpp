@@ -108,7 +108,7 @@ TEST_F(Relay, AnEndpointThatCannotBeReadAgainIsALostKeyboardThenTriedAgain) {
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
     EXPECT_EQ(KeyRelayTestPeer::repeat(relay).repeatCode, 0);
     // Still plugged in, so nothing announces it: one try a second later finds it.
-    advanceClockTo(clock.get() + KeyRelay::kRetryMs);
+    advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
     kb.sendReport(kBoot, bootWith(B));
     EXPECT_EQ(pty.read(1), Bytes{0x2E});
@@ -141,7 +141,7 @@ TEST_F(Relay, ALostPortIsOpenedAgainByNameAndKeysTypedMeanwhileAreDropped) {
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Reopening; }));
     sendAndWaitForItsPass(kBoot, bootWith(B));  // typed while the line is away
     replacement.linkAs(pty.portPath());
-    advanceClockTo(clock.get() + KeyRelay::kRetryMs);
+    advanceClockTo(clock.get() + KeyRelay::kPortRetryMs);
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     // The new line first hears the keys the old one was told are down let go.
     EXPECT_EQ(replacement.read(1), Bytes{0x9E});
@@ -277,7 +277,7 @@ TEST_F(RelayPollingForTheKeyboard, AReturningKeyboardIsFoundWithinASecond) {
     kb.unplug();
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
     kb.plugIn();
-    advanceClockTo(clock.get() + KeyRelay::kRetryMs);
+    advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
     kb.sendReport(kBoot, bootWith(A));
     EXPECT_EQ(pty.read(1), Bytes{0x1E});
