@@ -6,6 +6,7 @@
 // plugged in; otherwise it succeeds.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -42,9 +43,13 @@ public:
         s.port = port;
         return s;
     }
+    void setStatusListener(std::function<void()> callback) override {
+        listener = std::move(callback);
+    }
 
 private:
     PortState port = PortState::Idle;
+    std::function<void()> listener;
 };
 
 class VariantApp final : public CPelloraApp {
