@@ -26,6 +26,10 @@ TrayProgram::TrayProgram(const std::wstring& commandTail,
                          const std::map<std::wstring, std::wstring>& environment,
                          const std::wstring& exe)
     : log(tempFile(L"events")) {
+    GetDesktopWindow();  // joins the desktop, starting Explorer if need be
+    if (!waitUntil([] { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; })) {
+        ADD_FAILURE() << "Explorer made no taskbar to hold the tray icon";
+    }
     if (liveTrayPrograms++ == 0 && !waitForEmptyTray()) {
         ADD_FAILURE() << "the tray kept the icon of a program that had ended";
     }

@@ -19,10 +19,16 @@ constexpr const wchar_t* kDialogClass = L"#32770";
 class TrayProgram {
 public:
     // Starts exe (the test variant unless told otherwise) with commandTail.
-    // With no other TrayProgram of this test alive, it first waits until Wine's
-    // tray holds no icon: Wine may still be taking down the icon of a program
-    // that just ended (or was killed), and an icon added meanwhile can be lost
-    // with it. A tray that does not empty fails the test.
+    // It first makes sure of Explorer's taskbar. Wine ends Explorer a second
+    // after the last program has left the desktop (between two tests, say),
+    // and the next program to need the desktop starts it again; a program that
+    // adds its icon before the new taskbar is there has none. So this joins
+    // the desktop, which also keeps Explorer for the rest of the test, and
+    // waits for the taskbar. With no other TrayProgram of this test alive, it
+    // then waits until Wine's tray holds no icon: Wine may still be taking
+    // down the icon of a program that just ended (or was killed), and an icon
+    // added meanwhile can be lost with it. A tray that does not empty, or no
+    // taskbar, fails the test.
     explicit TrayProgram(const std::wstring& commandTail,
                          const std::map<std::wstring, std::wstring>& environment = {},
                          const std::wstring& exe = variantExe());
