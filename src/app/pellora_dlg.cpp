@@ -1,5 +1,8 @@
 #include "app/pellora_dlg.h"
 
+// After windows.h (through the header), whose types it uses.
+#include <dbt.h>
+
 #include "app/message_box.h"
 #include "app/resource.h"
 #include "app/win_app.h"
@@ -25,6 +28,9 @@ bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
         case WM_TRAYNOTIFY:
             result = OnTrayNotify(wParam, lParam);
             return true;
+        case WM_DEVICECHANGE:
+            OnDeviceChange(wParam);
+            return false;  // the default answer grants whatever was asked
         case WM_COMMAND:
             if (HIWORD(wParam) != BN_CLICKED) {
                 return false;
@@ -140,11 +146,18 @@ void CPelloraDlg::OnClose() {
 
 void CPelloraDlg::OnDestroy() {
     relay.closeKeyboard();
-    const int count = portList.count();
-    for (int i = 0; i < count; ++i) {
-        delete entryAt(i);
-    }
+    freePorts();
     Dialog::OnDestroy();
+}
+
+void CPelloraDlg::OnDeviceChange(WPARAM event) {
+    // A port came or went (or some device did); a hidden window reads the
+    // ports when it is shown.
+    if ((event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE ||
+         event == DBT_DEVNODES_CHANGED) &&
+        IsWindowVisible(hwnd())) {
+        refreshPorts();
+    }
 }
 
 PortEntry* CPelloraDlg::entryAt(int index) const {

@@ -6,7 +6,12 @@
 // the relay (its worker is always stopped in OnClose, before the window is destroyed),
 // the keyboard connection (opened in OnInitDialog, closed in OnDestroy) and
 // the PortEntry objects attached to the list's entries (made by listPorts,
-// freed in OnDestroy). Everything runs on the window thread.
+// freed when the list is read again and in OnDestroy).
+//
+// The port list is read again each time the window is shown from the tray
+// menu, and on WM_DEVICECHANGE while it is shown.
+//
+// Threads: everything runs on the window thread.
 #pragma once
 
 #include <windows.h>
@@ -39,12 +44,21 @@ private:
     void OnBnClickedOk();
     void OnBnClickedCancel();
     void OnClose();
+    void OnDeviceChange(WPARAM event);
 
-    // Fills the list with "(None)" and the present COM ports; selects entry 0.
+    // Fills the list with "(None)" and the present COM ports (freeing what it
+    // held); selects entry 0.
     void listPorts();
+    // Reads the ports again, keeping the selection if its port is still
+    // listed, else selecting the relaying port, else "(None)".
+    void refreshPorts();
     void addPort(const PortEntry& entry);
+    void freePorts();
     // The PortEntry of a list position, or nullptr when it has none.
     PortEntry* entryAt(int index) const;
+    // Where the port is listed, preferring the entry with the same
+    // description; -1 when it is not.
+    int positionOf(const PortEntry& port) const;
 
     HICON appIcon;
     ComboBox portList;

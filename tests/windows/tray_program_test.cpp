@@ -1,6 +1,9 @@
 // The tray program's window, tray menu and relay calls, driven from outside like
 // a user would, on the test variant whose KeyRelay records its calls.
 #include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, whose types it uses.
+#include <dbt.h>
 
 #include <algorithm>
 
@@ -67,6 +70,14 @@ protected:
     static void closeAndWait(TrayProgram& program) {
         PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
         ASSERT_TRUE(program.process().waitExit(10000)) << "WM_CLOSE did not end the program";
+    }
+
+    // Sets the ports present, tells the shown window of a device change, and
+    // returns once the window has taken it.
+    static void changePorts(TrayProgram& program, const std::vector<std::wstring>& ports) {
+        ASSERT_TRUE(setFakePorts(ports));
+        PostMessageW(program.dialog(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        ASSERT_TRUE(program.settle());
     }
 };
 
@@ -224,6 +235,37 @@ TEST_F(TrayProgramTest, MissingKeyboardIsReportedUnderTheExecutablesName) {
                   (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
     }
     DeleteFileW(renamed.c_str());
+}
+
+TEST_F(TrayProgramTest, PortsAreReadAgainWhenShownAndOnDeviceChanges) {
+    const std::wstring kCom7 = L"COM7 - USB Serial Port";
+    TrayProgram program(L" COM3");
+    ASSERT_TRUE(program.waitReady());
+    // Plugged in while hidden: there when the window is shown; COM2 has gone.
+    ASSERT_TRUE(
+        setFakePorts({L"USB Serial Device (COM3)", L"Modem (COM10)", L"USB Serial Port (COM7)"}));
+    showThroughTray(program);
+    EXPECT_EQ(comboEntries(program.portList()),
+              (std::vector<std::wstring>{L"(None)", kCom10, kCom3, kCom7}));
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+
+    // While shown: the user's choice stays as long as its port is there...
+    ASSERT_TRUE(program.selectEntry(kCom7));
+    changePorts(program, {L"USB Serial Device (COM3)", L"Modem (COM10)", L"USB Serial Port (COM7)",
+                          L"Adapter (COM8)"});
+    EXPECT_EQ(comboEntries(program.portList()),
+              (std::vector<std::wstring>{L"(None)", kCom10, kCom3, kCom7, L"COM8 - Adapter"}));
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom7);
+    // ...then the relaying port takes its place, then "(None)".
+    changePorts(program, {L"USB Serial Device (COM3)", L"Modem (COM10)"});
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+    changePorts(program, {L"Modem (COM10)"});
+    EXPECT_EQ(comboSelectionText(program.portList()), L"(None)");
+
+    pressAndSeeHidden(program, IDCANCEL);
+    closeAndWait(program);
+    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM3 tray=1",
+                                                    "stop tray=1", "closeKeyboard tray=0"}));
 }
 
 }  // namespace
