@@ -60,11 +60,14 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return program.visible(); })) << "the window did not show";
     }
 
-    // Presses a button of the shown window; it must hide the window.
+    // Presses a button of the shown window; it must hide the window. Returns
+    // once the program has handled what followed: the hidden window's loss of
+    // the X focus, handled late, would close the next tray menu at once.
     static void pressAndSeeHidden(TrayProgram& program, int button) {
         ASSERT_TRUE(program.visible());
         program.clickButton(button);
         EXPECT_FALSE(program.visible());
+        ASSERT_TRUE(program.settle());
     }
 
     static void closeAndWait(TrayProgram& program) {

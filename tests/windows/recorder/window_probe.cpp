@@ -56,6 +56,10 @@ LRESULT CALLBACK probe(int code, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK answerPing(int code, WPARAM wParam, LPARAM lParam) {
     const auto* message = reinterpret_cast<const MSG*>(lParam);
     if (code == HC_ACTION && wParam == PM_REMOVE && message->message == probePingMessage()) {
+        // What the display told the program meanwhile (a hidden window's loss
+        // of the focus, say) is handled before the ping counts as answered:
+        // a thread with messages waiting takes such news only when it waits.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
         recordEvent("ping " + std::to_string(message->wParam));
     }
     return CallNextHookEx(pingHook, code, wParam, lParam);
