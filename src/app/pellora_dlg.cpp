@@ -28,6 +28,9 @@ bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
         case WM_TRAYNOTIFY:
             result = OnTrayNotify(wParam, lParam);
             return true;
+        case WM_RELAYSTATUS:
+            OnRelayStatus();
+            return true;
         case WM_DEVICECHANGE:
             OnDeviceChange(wParam);
             return false;  // the default answer grants whatever was asked
@@ -60,18 +63,16 @@ BOOL CPelloraDlg::OnInitDialog() {
     SetWindowLongPtrW(hwnd(), GWL_EXSTYLE,
                       GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
 
-    // The icon's record is kept whole for its removal in OnClose. No version is
-    // set, so notifications come in the classic form (lParam = mouse message).
-    static_assert(sizeof(NOTIFYICONDATAW) == 976, "the full NOTIFYICONDATAW");
-    trayIcon = NOTIFYICONDATAW{};
-    trayIcon.cbSize = sizeof(trayIcon);
-    trayIcon.hWnd = hwnd();
-    trayIcon.uID = 1;
-    trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    trayIcon.uCallbackMessage = WM_TRAYNOTIFY;
-    trayIcon.hIcon = appIcon;
-    lstrcpynW(trayIcon.szTip, L"Pellora", ARRAYSIZE(trayIcon.szTip));
-    Shell_NotifyIconW(NIM_ADD, &trayIcon);
+    // The listener runs on the worker, which this thread may be waiting for
+    // in stop(): it only posts. One message at a time is enough, as its
+    // handler reads the status as it is by then.
+    const HWND window = hwnd();
+    relay.setStatusListener([this, window] {
+        if (!statusPosted.exchange(true)) {
+            PostMessageW(window, WM_RELAYSTATUS, 0, 0);
+        }
+    });
+    tray.add(window, WM_TRAYNOTIFY, appIcon, widen(trayTip(relay.status(), currentPort)));
 
     // Both failures end the program; the close request is posted only after
     // the user has dismissed the message, so OnClose removes the tray icon.
@@ -80,6 +81,8 @@ BOOL CPelloraDlg::OnInitDialog() {
         PostMessageW(hwnd(), WM_CLOSE, 0, 0);
         return FALSE;
     }
+    // Notices tell of changes from the keyboard found now.
+    troubles.assume(relay.status());
     listPorts();
     currentPort.clear();
     if (portList.count() < 2) {
@@ -126,6 +129,11 @@ void CPelloraDlg::OnBnClickedOk() {
             relay.stop();
             break;
         case OkAction::Nothing:
+            // The same port once more: one that could not be opened is tried
+            // again, which is what the user's notice offered.
+            if (!currentPort.empty() && relay.status().port == PortState::Failed) {
+                relay.start(currentPort);
+            }
             break;
     }
     ShowWindow(SW_HIDE);
@@ -140,7 +148,9 @@ void CPelloraDlg::OnClose() {
     // The one way out of the dialog: the worker is joined and the port closed
     // before the icon goes, and the keyboard is closed later, in OnDestroy.
     relay.stop();
-    Shell_NotifyIconW(NIM_DELETE, &trayIcon);
+    // No worker runs now; the window's end must not be told.
+    relay.setStatusListener({});
+    tray.remove();
     EndDialog(IDCANCEL);  // directly: the IDCANCEL command only hides
 }
 
@@ -148,6 +158,17 @@ void CPelloraDlg::OnDestroy() {
     relay.closeKeyboard();
     freePorts();
     Dialog::OnDestroy();
+}
+
+void CPelloraDlg::OnRelayStatus() {
+    // Cleared before the status is read, so a change after the read posts
+    // again; the exchange also makes the change that posted visible here.
+    statusPosted.exchange(false);
+    const RelayStatus status = relay.status();
+    tray.setTip(widen(trayTip(status, currentPort)));
+    if (const auto notice = troubles.update(status, currentPort)) {
+        tray.notify(widen(notice->title), widen(notice->text), notice->trouble);
+    }
 }
 
 void CPelloraDlg::OnDeviceChange(WPARAM event) {

@@ -9,6 +9,7 @@
 
 #include "desktop.h"
 #include "fake_ports.h"
+#include "status_script.h"
 #include "test_paths.h"
 #include "tray_program.h"
 
@@ -73,6 +74,18 @@ protected:
     static void closeAndWait(TrayProgram& program) {
         PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
         ASSERT_TRUE(program.process().waitExit(10000)) << "WM_CLOSE did not end the program";
+    }
+
+    // The relay reports a status; the icon's tooltip then shows tip, and a
+    // balloon with notice comes, whose window is returned.
+    static HWND reportAndSee(TrayProgram& program, KeyboardState keyboard, PortState port,
+                             const std::wstring& tip, const std::wstring& notice,
+                             DWORD portError = 0) {
+        EXPECT_TRUE(program.reportStatus(keyboard, port, portError));
+        EXPECT_EQ(trayTipText(false, tip), tip);
+        HWND balloon = nullptr;
+        EXPECT_EQ(trayTipText(true, notice, &balloon), notice);
+        return balloon;
     }
 
     // Sets the ports present, tells the shown window of a device change, and
@@ -238,6 +251,48 @@ TEST_F(TrayProgramTest, MissingKeyboardIsReportedUnderTheExecutablesName) {
                   (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
     }
     DeleteFileW(renamed.c_str());
+}
+
+TEST_F(TrayProgramTest, TooltipAndBalloonsTellWhatTheRelayIsDoing) {
+    const std::wstring kTip = L"Pellora - COM3";
+    TrayProgram program(L" COM3");
+    ASSERT_TRUE(program.waitReady());
+    EXPECT_EQ(trayTipText(false, kTip), kTip);
+
+    reportAndSee(program, KeyboardState::Absent, PortState::Open,
+                 L"Pellora - COM3 - keyboard disconnected",
+                 L"The X68000 Z keyboard was unplugged. Keys reach COM3 again as soon as it is "
+                 L"back.");
+    ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("balloon.bmp"))));
+    reportAndSee(program, KeyboardState::Connected, PortState::Open, kTip,
+                 L"The X68000 Z keyboard is back: keys go to COM3 again.");
+
+    const std::wstring lost =
+        L"COM3 went away (the device was removed or the line hung up). Keys reach the X68000 "
+        L"again as soon as it is back.";
+    const HWND lostBalloon = reportAndSee(program, KeyboardState::Connected, PortState::Reopening,
+                                          L"Pellora - COM3 lost, waiting", lost);
+    // The tries to reopen it fail, with a reason: still the one balloon (another
+    // would have taken this one down at once).
+    ASSERT_TRUE(
+        program.reportStatus(KeyboardState::Connected, PortState::Reopening, ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(IsWindow(lostBalloon) && windowText(lostBalloon) == lost);
+    reportAndSee(program, KeyboardState::Connected, PortState::Open, kTip,
+                 L"COM3 is open again: keys reach the X68000.");
+
+    reportAndSee(program, KeyboardState::Connected, PortState::Failed,
+                 L"Pellora - COM3 could not be opened",
+                 L"COM3 could not be opened: " + systemMessage(ERROR_ACCESS_DENIED) +
+                     L" Choose it again with \"Select COM Port\" to retry, or choose another.",
+                 ERROR_ACCESS_DENIED);
+    // As the notice says: OK on the same port tries it again.
+    showThroughTray(program);
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+    pressAndSeeHidden(program, IDOK);
+    closeAndWait(program);
+    EXPECT_EQ(relayCalls(program.events()),
+              (Events{"openKeyboard tray=1", "start COM3 tray=1", "start COM3 tray=1",
+                      "stop tray=1", "closeKeyboard tray=0"}));
 }
 
 TEST_F(TrayProgramTest, PortsAreReadAgainWhenShownAndOnDeviceChanges) {

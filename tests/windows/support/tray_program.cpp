@@ -9,6 +9,7 @@
 
 #include "desktop.h"
 #include "probe_ping.h"
+#include "status_script.h"
 #include "test_paths.h"
 
 namespace {
@@ -79,6 +80,14 @@ bool TrayProgram::settle() {
         }
     }
     return true;
+}
+
+bool TrayProgram::reportStatus(KeyboardState keyboard, PortState port, DWORD portError) {
+    const auto keyboardWord = static_cast<WORD>(keyboard);
+    const auto portWord = static_cast<WORD>(port);
+    return PostMessageW(dialogWindow, statusScriptMessage(), MAKEWPARAM(keyboardWord, 0),
+                        MAKELPARAM(portWord, portError)) &&
+           settle();
 }
 
 HWND TrayProgram::portList() const {

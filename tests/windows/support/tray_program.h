@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "relay/relay_control.h"
 
 constexpr const wchar_t* kDialogCaption = L"Select X68000 Z Keyboard virtual com port";
 constexpr const wchar_t* kDialogClass = L"#32770";
@@ -56,6 +57,10 @@ public:
     std::string eventsText() const;
     // Waits until an event equal to `event` has been recorded.
     bool waitEvent(const std::string& event, DWORD timeoutMs = 10000) const;
+
+    // Makes the program's relay report this status (see
+    // recorder/status_script.h) and returns once the window has taken it.
+    bool reportStatus(KeyboardState keyboard, PortState port, DWORD portError = 0);
 
     // Right-clicks the tray icon and waits until the menu is open.
     bool openTrayMenu();
