@@ -18,6 +18,11 @@ void CPelloraDlg::DoDataExchange() {
 }
 
 bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    // Registered at run time, so not a case label.
+    if (message == TrayIcon::taskbarCreatedMessage() && message != 0) {
+        tray.restore();
+        return true;
+    }
     switch (message) {
         case WM_DESTROY:
             OnDestroy();

@@ -2,11 +2,12 @@
 // run. It starts hidden or shown depending on the command line, lives in the
 // tray, and ends the program when it receives WM_CLOSE.
 //
-// Owns: the tray icon (added in OnInitDialog, removed in OnClose), the use of
-// the relay (its worker is always stopped in OnClose, before the window is
-// destroyed), the keyboard connection (opened in OnInitDialog, closed in
-// OnDestroy) and the PortEntry objects attached to the list's entries (made by
-// listPorts, freed when the list is read again and in OnDestroy).
+// Owns: the tray icon (added in OnInitDialog, added again when Explorer
+// restarts, removed in OnClose), the use of the relay (its worker is always
+// stopped in OnClose, before the window is destroyed), the keyboard connection
+// (opened in OnInitDialog, closed in OnDestroy) and the PortEntry objects
+// attached to the list's entries (made by listPorts, freed when the list is
+// read again and in OnDestroy).
 //
 // The tray icon's tooltip and balloons follow the relay's status: the relay's
 // listener, called on the worker thread, posts WM_RELAYSTATUS, and the window

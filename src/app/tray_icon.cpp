@@ -17,6 +17,16 @@ bool TrayIcon::add(HWND owner, UINT callbackMessage, HICON icon, const std::wstr
     return Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
 }
 
+bool TrayIcon::restore() {
+    if (!wanted) {
+        return false;
+    }
+    // The message also comes when the taskbar only changed (its DPI, say) and
+    // kept its icons: adding fails then, and the icon is brought up to date.
+    return Shell_NotifyIconW(NIM_ADD, &data) != FALSE ||
+           Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
 void TrayIcon::setTip(const std::wstring& tip) {
     wchar_t cut[ARRAYSIZE(data.szTip)];
     lstrcpynW(cut, tip.c_str(), ARRAYSIZE(cut));
@@ -52,4 +62,9 @@ void TrayIcon::remove() {
     }
     wanted = false;
     Shell_NotifyIconW(NIM_DELETE, &data);
+}
+
+UINT TrayIcon::taskbarCreatedMessage() {
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
 }

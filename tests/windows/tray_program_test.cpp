@@ -4,6 +4,7 @@
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <dbt.h>
+#include <shellapi.h>
 
 #include <algorithm>
 
@@ -293,6 +294,26 @@ TEST_F(TrayProgramTest, TooltipAndBalloonsTellWhatTheRelayIsDoing) {
     EXPECT_EQ(relayCalls(program.events()),
               (Events{"openKeyboard tray=1", "start COM3 tray=1", "start COM3 tray=1",
                       "stop tray=1", "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, IconComesBackWithItsTooltipWhenTheTaskbarIsMadeAnew) {
+    TrayProgram program(L" COM3");
+    ASSERT_TRUE(program.waitReady());
+    // Explorer's restart loses the icon, then Explorer tells every window.
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = program.dialog();
+    icon.uID = 1;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+    ASSERT_TRUE(waitUntil([] { return firstTrayIconCentre().x < 0; }));
+    PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    ASSERT_TRUE(waitUntil([] { return firstTrayIconCentre().x >= 0; })) << "no icon came back";
+    // The tooltip it has now, not the one it was first added with.
+    EXPECT_EQ(trayTipText(false, L"Pellora - COM3"), L"Pellora - COM3");
+    ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("tooltip.bmp"))));
+    exitThroughTray(program);
+    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM3 tray=1",
+                                                    "stop tray=1", "closeKeyboard tray=0"}));
 }
 
 TEST_F(TrayProgramTest, PortsAreReadAgainWhenShownAndOnDeviceChanges) {
