@@ -171,6 +171,9 @@ std::wstring trayTipText(bool balloon, const std::wstring& expected, HWND* windo
 }
 
 bool saveScreenshot(const std::wstring& path) {
+    // Every window painted first: a window draws only once its queue runs
+    // empty, which may be after the test saw it appear.
+    RedrawWindow(nullptr, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     const int width = GetSystemMetrics(SM_CXSCREEN);
     const int height = GetSystemMetrics(SM_CYSCREEN);
     HDC screen = GetDC(nullptr);

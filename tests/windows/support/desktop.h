@@ -42,5 +42,6 @@ POINT firstTrayIconCentre();
 // the balloon's window in *window (a balloon replaced by another is a new one).
 std::wstring trayTipText(bool balloon, const std::wstring& expected, HWND* window = nullptr);
 
-// The whole screen, saved as a 24-bit BMP file. Returns false on failure.
+// The whole screen, every window painted, saved as a 24-bit BMP file. Returns
+// false on failure.
 bool saveScreenshot(const std::wstring& path);
