@@ -290,10 +290,15 @@ TEST_F(TrayProgramTest, TooltipAndBalloonsTellWhatTheRelayIsDoing) {
     showThroughTray(program);
     EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
     pressAndSeeHidden(program, IDOK);
+    EXPECT_EQ(trayTipText(false, kTip), kTip);
+    showThroughTray(program);
+    ASSERT_TRUE(program.selectEntry(L"(None)"));
+    pressAndSeeHidden(program, IDOK);
+    EXPECT_EQ(trayTipText(false, L"Pellora - no port selected"), L"Pellora - no port selected");
     closeAndWait(program);
     EXPECT_EQ(relayCalls(program.events()),
               (Events{"openKeyboard tray=1", "start COM3 tray=1", "start COM3 tray=1",
-                      "stop tray=1", "closeKeyboard tray=0"}));
+                      "stop tray=1", "stop tray=1", "closeKeyboard tray=0"}));
 }
 
 TEST_F(TrayProgramTest, IconComesBackWithItsTooltipWhenTheTaskbarIsMadeAnew) {
