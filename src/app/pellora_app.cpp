@@ -10,10 +10,12 @@ std::unique_ptr<RelayControl> CPelloraApp::makeRelay() {
 BOOL CPelloraApp::InitInstance() {
     // The handle is deliberately never kept nor closed: the mutex must live
     // exactly as long as this process, and the system releases it at exit,
-    // however the process ends. A failure other than "already exists" lets the
-    // program run unguarded rather than not at all.
-    CreateMutexW(nullptr, TRUE, kInstanceMutexName);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    // however the process ends. "Access denied" means the mutex exists but
+    // belongs to another user's session, whose instance holds the keyboard.
+    // Any other failure lets the program run unguarded rather than not at all.
+    const HANDLE guard = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || (guard == nullptr && error == ERROR_ACCESS_DENIED)) {
         return FALSE;  // silently: nothing is handed to the running instance
     }
     WinApp::InitInstance();

@@ -1,5 +1,8 @@
 #include "app/pellora_dlg.h"
 
+// After windows.h (through the header), whose types it uses.
+#include <dbt.h>
+
 #include "app/message_box.h"
 #include "app/resource.h"
 #include "app/win_app.h"
@@ -15,6 +18,11 @@ void CPelloraDlg::DoDataExchange() {
 }
 
 bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    // Registered at run time, so not a case label.
+    if (message == TrayIcon::taskbarCreatedMessage() && message != 0) {
+        tray.restore();
+        return true;
+    }
     switch (message) {
         case WM_DESTROY:
             OnDestroy();
@@ -25,6 +33,12 @@ bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
         case WM_TRAYNOTIFY:
             result = OnTrayNotify(wParam, lParam);
             return true;
+        case WM_RELAYSTATUS:
+            OnRelayStatus();
+            return true;
+        case WM_DEVICECHANGE:
+            OnDeviceChange(wParam);
+            return false;  // the default answer grants whatever was asked
         case WM_COMMAND:
             if (HIWORD(wParam) != BN_CLICKED) {
                 return false;
@@ -54,18 +68,16 @@ BOOL CPelloraDlg::OnInitDialog() {
     SetWindowLongPtrW(hwnd(), GWL_EXSTYLE,
                       GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
 
-    // The icon's record is kept whole for its removal in OnClose. No version is
-    // set, so notifications come in the classic form (lParam = mouse message).
-    static_assert(sizeof(NOTIFYICONDATAW) == 976, "the full NOTIFYICONDATAW");
-    trayIcon = NOTIFYICONDATAW{};
-    trayIcon.cbSize = sizeof(trayIcon);
-    trayIcon.hWnd = hwnd();
-    trayIcon.uID = 1;
-    trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    trayIcon.uCallbackMessage = WM_TRAYNOTIFY;
-    trayIcon.hIcon = appIcon;
-    lstrcpynW(trayIcon.szTip, L"Pellora", ARRAYSIZE(trayIcon.szTip));
-    Shell_NotifyIconW(NIM_ADD, &trayIcon);
+    // The listener runs on the worker, which this thread may be waiting for
+    // in stop(): it only posts. One message at a time is enough, as its
+    // handler reads the status as it is by then.
+    const HWND window = hwnd();
+    relay.setStatusListener([this, window] {
+        if (!statusPosted.exchange(true)) {
+            PostMessageW(window, WM_RELAYSTATUS, 0, 0);
+        }
+    });
+    tray.add(window, WM_TRAYNOTIFY, appIcon, widen(trayTip(relay.status(), currentPort)));
 
     // Both failures end the program; the close request is posted only after
     // the user has dismissed the message, so OnClose removes the tray icon.
@@ -74,6 +86,8 @@ BOOL CPelloraDlg::OnInitDialog() {
         PostMessageW(hwnd(), WM_CLOSE, 0, 0);
         return FALSE;
     }
+    // Notices tell of changes from the keyboard found now.
+    troubles.assume(relay.status());
     listPorts();
     currentPort.clear();
     if (portList.count() < 2) {
@@ -120,6 +134,11 @@ void CPelloraDlg::OnBnClickedOk() {
             relay.stop();
             break;
         case OkAction::Nothing:
+            // The same port once more: one that could not be opened is tried
+            // again, which is what the user's notice offered.
+            if (!currentPort.empty() && relay.status().port == PortState::Failed) {
+                relay.start(currentPort);
+            }
             break;
     }
     ShowWindow(SW_HIDE);
@@ -134,17 +153,37 @@ void CPelloraDlg::OnClose() {
     // The one way out of the dialog: the worker is joined and the port closed
     // before the icon goes, and the keyboard is closed later, in OnDestroy.
     relay.stop();
-    Shell_NotifyIconW(NIM_DELETE, &trayIcon);
+    // No worker runs now; the window's end must not be told.
+    relay.setStatusListener({});
+    tray.remove();
     EndDialog(IDCANCEL);  // directly: the IDCANCEL command only hides
 }
 
 void CPelloraDlg::OnDestroy() {
     relay.closeKeyboard();
-    const int count = portList.count();
-    for (int i = 0; i < count; ++i) {
-        delete entryAt(i);
-    }
+    freePorts();
     Dialog::OnDestroy();
+}
+
+void CPelloraDlg::OnRelayStatus() {
+    // Cleared before the status is read, so a change after the read posts
+    // again; the exchange also makes the change that posted visible here.
+    statusPosted.exchange(false);
+    const RelayStatus status = relay.status();
+    tray.setTip(widen(trayTip(status, currentPort)));
+    if (const auto notice = troubles.update(status, currentPort)) {
+        tray.notify(widen(notice->title), widen(notice->text), notice->trouble);
+    }
+}
+
+void CPelloraDlg::OnDeviceChange(WPARAM event) {
+    // A port came or went (or some device did); a hidden window reads the
+    // ports when it is shown.
+    if ((event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE ||
+         event == DBT_DEVNODES_CHANGED) &&
+        IsWindowVisible(hwnd())) {
+        refreshPorts();
+    }
 }
 
 PortEntry* CPelloraDlg::entryAt(int index) const {

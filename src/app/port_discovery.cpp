@@ -1,5 +1,6 @@
 // Port discovery: the present devices of the Ports setup class whose friendly
-// name carries a COM port name fill the window's list, once per run.
+// name carries a COM port name fill the window's list, at start-up and again
+// whenever the window is shown or told of a device change while shown.
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <setupapi.h>
@@ -21,12 +22,13 @@ constexpr DWORD kFriendlyNameBytes = 512;
 }  // namespace
 
 void CPelloraDlg::listPorts() {
-    portList.resetContent();  // runs once, on an empty list: nothing to free
+    freePorts();
+    addPort(PortEntry{});  // "(None)"
     const HDEVINFO devices = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
     if (devices == INVALID_HANDLE_VALUE) {
-        return;  // an empty list: the window reports that no port was found
+        portList.setCurrentSelection(0);
+        return;  // no port: at start-up the window reports that none was found
     }
-    addPort(PortEntry{});  // "(None)"
 
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
@@ -44,10 +46,43 @@ void CPelloraDlg::listPorts() {
         }
     }
     SetupDiDestroyDeviceInfoList(devices);
+    portList.setCurrentSelection(0);
+}
 
-    if (portList.count() > 0) {
-        portList.setCurrentSelection(0);
+void CPelloraDlg::refreshPorts() {
+    const PortEntry* selected = entryAt(portList.currentSelection());
+    const PortEntry kept = selected != nullptr ? *selected : PortEntry{};
+    listPorts();
+    int position = positionOf(kept);
+    if (position < 0) {
+        position = positionOf(PortEntry{currentPort, {}});
     }
+    portList.setCurrentSelection(position < 0 ? 0 : position);
+}
+
+int CPelloraDlg::positionOf(const PortEntry& port) const {
+    int sameName = -1;
+    for (int i = 0; i < portList.count(); ++i) {
+        const PortEntry* entry = entryAt(i);
+        if (entry == nullptr || entry->name != port.name) {
+            continue;
+        }
+        if (entry->description == port.description) {
+            return i;
+        }
+        if (sameName < 0) {
+            sameName = i;
+        }
+    }
+    return sameName;
+}
+
+void CPelloraDlg::freePorts() {
+    const int count = portList.count();
+    for (int i = 0; i < count; ++i) {
+        delete entryAt(i);
+    }
+    portList.resetContent();
 }
 
 void CPelloraDlg::addPort(const PortEntry& entry) {

@@ -21,6 +21,8 @@ LRESULT CPelloraDlg::OnTrayNotify(WPARAM, LPARAM lParam) {
     SetForegroundWindow(hwnd());
     const BOOL choice = TrackPopupMenu(menu, TPM_RETURNCMD, cursor.x, cursor.y, 0, hwnd(), nullptr);
     if (choice == ID_TRAY_SELECT_PORT) {
+        // An adapter plugged in since the list was last read shows up now.
+        refreshPorts();
         ShowWindow(SW_SHOW);
         SetForegroundWindow(hwnd());
     } else if (choice == ID_TRAY_EXIT) {

@@ -1,8 +1,13 @@
 // The machine-wide single instance: a second start ends at once and leaves the
-// first alone; the guard goes with the process, however it ends.
+// first alone, also when the first is another user's; the guard goes with the
+// process, however it ends.
 #include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, whose types it uses.
+#include <sddl.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "desktop.h"
 #include "fake_ports.h"
@@ -61,6 +66,28 @@ TEST(SingleInstance, GuardIsFreeAgainAfterANormalEndAndAfterAKill) {
     ASSERT_TRUE(program.waitReady()) << "no window after a killed instance";
     PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(program.process().waitExit(10000));
+}
+
+TEST(SingleInstance, AGuardOfAnotherUserCountsAsRunning) {
+    ASSERT_TRUE(setFakePorts({L"USB Serial Device (COM3)"}));
+    // Another user's instance made it: a security descriptor that grants this
+    // user nothing stands in for that.
+    SECURITY_ATTRIBUTES denying{sizeof(denying), nullptr, FALSE};
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:", SDDL_REVISION_1, &denying.lpSecurityDescriptor, nullptr));
+    const std::unique_ptr<void, decltype(&CloseHandle)> guard(
+        CreateMutexW(&denying, FALSE, L"Global\\Pellora_SingleInstance"), CloseHandle);
+    LocalFree(denying.lpSecurityDescriptor);
+    ASSERT_NE(guard.get(), nullptr);
+    // What the program then meets: not "already exists" but "access denied".
+    const std::unique_ptr<void, decltype(&CloseHandle)> mine(
+        CreateMutexW(nullptr, TRUE, L"Global\\Pellora_SingleInstance"), CloseHandle);
+    ASSERT_EQ(mine.get(), nullptr);
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    TrayProgram second(L" COM3");
+    ASSERT_TRUE(second.process().waitExit(10000)) << "it ran beside the other user's instance";
+    EXPECT_TRUE(second.events().empty()) << second.eventsText();
 }
 
 }  // namespace

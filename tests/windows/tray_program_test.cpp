@@ -1,11 +1,16 @@
 // The tray program's window, tray menu and relay calls, driven from outside like
 // a user would, on the test variant whose KeyRelay records its calls.
 #include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, whose types it uses.
+#include <dbt.h>
+#include <shellapi.h>
 
 #include <algorithm>
 
 #include "desktop.h"
 #include "fake_ports.h"
+#include "status_script.h"
 #include "test_paths.h"
 #include "tray_program.h"
 
@@ -57,16 +62,39 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return program.visible(); })) << "the window did not show";
     }
 
-    // Presses a button of the shown window; it must hide the window.
+    // Presses a button of the shown window; it must hide the window. Returns
+    // once the program has handled what followed: the hidden window's loss of
+    // the X focus, handled late, would close the next tray menu at once.
     static void pressAndSeeHidden(TrayProgram& program, int button) {
         ASSERT_TRUE(program.visible());
         program.clickButton(button);
         EXPECT_FALSE(program.visible());
+        ASSERT_TRUE(program.settle());
     }
 
     static void closeAndWait(TrayProgram& program) {
         PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
         ASSERT_TRUE(program.process().waitExit(10000)) << "WM_CLOSE did not end the program";
+    }
+
+    // The relay reports a status; the icon's tooltip then shows tip, and a
+    // balloon with notice comes, whose window is returned.
+    static HWND reportAndSee(TrayProgram& program, KeyboardState keyboard, PortState port,
+                             const std::wstring& tip, const std::wstring& notice,
+                             DWORD portError = 0) {
+        EXPECT_TRUE(program.reportStatus(keyboard, port, portError));
+        EXPECT_EQ(trayTipText(false, tip), tip);
+        HWND balloon = nullptr;
+        EXPECT_EQ(trayTipText(true, notice, &balloon), notice);
+        return balloon;
+    }
+
+    // Sets the ports present, tells the shown window of a device change, and
+    // returns once the window has taken it.
+    static void changePorts(TrayProgram& program, const std::vector<std::wstring>& ports) {
+        ASSERT_TRUE(setFakePorts(ports));
+        PostMessageW(program.dialog(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        ASSERT_TRUE(program.settle());
     }
 };
 
@@ -224,6 +252,104 @@ TEST_F(TrayProgramTest, MissingKeyboardIsReportedUnderTheExecutablesName) {
                   (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
     }
     DeleteFileW(renamed.c_str());
+}
+
+TEST_F(TrayProgramTest, TooltipAndBalloonsTellWhatTheRelayIsDoing) {
+    const std::wstring kTip = L"Pellora - COM3";
+    TrayProgram program(L" COM3");
+    ASSERT_TRUE(program.waitReady());
+    EXPECT_EQ(trayTipText(false, kTip), kTip);
+
+    reportAndSee(program, KeyboardState::Absent, PortState::Open,
+                 L"Pellora - COM3 - keyboard disconnected",
+                 L"The X68000 Z keyboard was unplugged. Keys reach COM3 again as soon as it is "
+                 L"back.");
+    ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("balloon.bmp"))));
+    reportAndSee(program, KeyboardState::Connected, PortState::Open, kTip,
+                 L"The X68000 Z keyboard is back: keys go to COM3 again.");
+
+    const std::wstring lost =
+        L"COM3 went away (the device was removed or the line hung up). Keys reach the X68000 "
+        L"again as soon as it is back.";
+    const HWND lostBalloon = reportAndSee(program, KeyboardState::Connected, PortState::Reopening,
+                                          L"Pellora - COM3 lost, waiting", lost);
+    // The tries to reopen it fail, with a reason: still the one balloon (another
+    // would have taken this one down at once).
+    ASSERT_TRUE(
+        program.reportStatus(KeyboardState::Connected, PortState::Reopening, ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(IsWindow(lostBalloon) && windowText(lostBalloon) == lost);
+    reportAndSee(program, KeyboardState::Connected, PortState::Open, kTip,
+                 L"COM3 is open again: keys reach the X68000.");
+
+    reportAndSee(program, KeyboardState::Connected, PortState::Failed,
+                 L"Pellora - COM3 could not be opened",
+                 L"COM3 could not be opened: " + systemMessage(ERROR_ACCESS_DENIED) +
+                     L" Choose it again with \"Select COM Port\" to retry, or choose another.",
+                 ERROR_ACCESS_DENIED);
+    // As the notice says: OK on the same port tries it again.
+    showThroughTray(program);
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+    pressAndSeeHidden(program, IDOK);
+    EXPECT_EQ(trayTipText(false, kTip), kTip);
+    showThroughTray(program);
+    ASSERT_TRUE(program.selectEntry(L"(None)"));
+    pressAndSeeHidden(program, IDOK);
+    EXPECT_EQ(trayTipText(false, L"Pellora - no port selected"), L"Pellora - no port selected");
+    closeAndWait(program);
+    EXPECT_EQ(relayCalls(program.events()),
+              (Events{"openKeyboard tray=1", "start COM3 tray=1", "start COM3 tray=1",
+                      "stop tray=1", "stop tray=1", "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, IconComesBackWithItsTooltipWhenTheTaskbarIsMadeAnew) {
+    TrayProgram program(L" COM3");
+    ASSERT_TRUE(program.waitReady());
+    // Explorer's restart loses the icon, then Explorer tells every window.
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = program.dialog();
+    icon.uID = 1;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+    ASSERT_TRUE(waitUntil([] { return firstTrayIconCentre().x < 0; }));
+    PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    ASSERT_TRUE(waitUntil([] { return firstTrayIconCentre().x >= 0; })) << "no icon came back";
+    // The tooltip it has now, not the one it was first added with.
+    EXPECT_EQ(trayTipText(false, L"Pellora - COM3"), L"Pellora - COM3");
+    ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("tooltip.bmp"))));
+    exitThroughTray(program);
+    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM3 tray=1",
+                                                    "stop tray=1", "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, PortsAreReadAgainWhenShownAndOnDeviceChanges) {
+    const std::wstring kCom7 = L"COM7 - USB Serial Port";
+    TrayProgram program(L" COM3");
+    ASSERT_TRUE(program.waitReady());
+    // Plugged in while hidden: there when the window is shown; COM2 has gone.
+    ASSERT_TRUE(
+        setFakePorts({L"USB Serial Device (COM3)", L"Modem (COM10)", L"USB Serial Port (COM7)"}));
+    showThroughTray(program);
+    EXPECT_EQ(comboEntries(program.portList()),
+              (std::vector<std::wstring>{L"(None)", kCom10, kCom3, kCom7}));
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+
+    // While shown: the user's choice stays as long as its port is there...
+    ASSERT_TRUE(program.selectEntry(kCom7));
+    changePorts(program, {L"USB Serial Device (COM3)", L"Modem (COM10)", L"USB Serial Port (COM7)",
+                          L"Adapter (COM8)"});
+    EXPECT_EQ(comboEntries(program.portList()),
+              (std::vector<std::wstring>{L"(None)", kCom10, kCom3, kCom7, L"COM8 - Adapter"}));
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom7);
+    // ...then the relaying port takes its place, then "(None)".
+    changePorts(program, {L"USB Serial Device (COM3)", L"Modem (COM10)"});
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+    changePorts(program, {L"Modem (COM10)"});
+    EXPECT_EQ(comboSelectionText(program.portList()), L"(None)");
+
+    pressAndSeeHidden(program, IDCANCEL);
+    closeAndWait(program);
+    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM3 tray=1",
+                                                    "stop tray=1", "closeKeyboard tray=0"}));
 }
 
 }  // namespace

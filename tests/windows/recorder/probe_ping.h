@@ -2,7 +2,9 @@
 // the window probe records "ping N" when the window thread takes it from its
 // queue. Posted messages are taken in order, and only by a running message
 // loop, so once "ping N" is recorded the window has finished initialising and
-// has handled everything posted to it before the ping.
+// has handled everything posted to it before the ping, and the events the
+// display had sent the program by then (the probe lets the thread take them
+// first).
 #pragma once
 
 #include <windows.h>

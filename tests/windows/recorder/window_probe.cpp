@@ -3,14 +3,17 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "probe_ping.h"
 #include "record_log.h"
+#include "status_script.h"
 
 namespace {
 
 HHOOK hook = nullptr;
 HHOOK pingHook = nullptr;
+std::function<void(WPARAM, LPARAM)> statusHandler;
 
 std::string utf8(const wchar_t* text) {
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -53,19 +56,28 @@ LRESULT CALLBACK probe(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(hook, code, wParam, lParam);
 }
 
-LRESULT CALLBACK answerPing(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK takeFromQueue(int code, WPARAM wParam, LPARAM lParam) {
     const auto* message = reinterpret_cast<const MSG*>(lParam);
     if (code == HC_ACTION && wParam == PM_REMOVE && message->message == probePingMessage()) {
+        // What the display told the program meanwhile (a hidden window's loss
+        // of the focus, say) is handled before the ping counts as answered:
+        // a thread with messages waiting takes such news only when it waits.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
         recordEvent("ping " + std::to_string(message->wParam));
+    }
+    if (code == HC_ACTION && wParam == PM_REMOVE && message->message == statusScriptMessage() &&
+        statusHandler) {
+        statusHandler(message->wParam, message->lParam);
     }
     return CallNextHookEx(pingHook, code, wParam, lParam);
 }
 
 }  // namespace
 
-void installWindowProbe() {
+void installWindowProbe(std::function<void(WPARAM, LPARAM)> onStatus) {
+    statusHandler = std::move(onStatus);
     hook = SetWindowsHookExW(WH_CALLWNDPROC, probe, nullptr, GetCurrentThreadId());
-    pingHook = SetWindowsHookExW(WH_GETMESSAGE, answerPing, nullptr, GetCurrentThreadId());
+    pingHook = SetWindowsHookExW(WH_GETMESSAGE, takeFromQueue, nullptr, GetCurrentThreadId());
 }
 
 void removeWindowProbe() {
@@ -77,4 +89,5 @@ void removeWindowProbe() {
         UnhookWindowsHookEx(hook);
         hook = nullptr;
     }
+    statusHandler = nullptr;
 }

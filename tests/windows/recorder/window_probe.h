@@ -1,8 +1,13 @@
 // Watches the window thread of the test variant from inside (hooks on that
 // thread) and records what a test cannot read from another process: the items
 // of each menu as it opens ("menu 1:Select COM Port|-|2:Exit"), and the pings
-// of probe_ping.h as the window's message loop takes them ("ping N").
+// of probe_ping.h as the window's message loop takes them ("ping N"). Hands
+// the status scripts of status_script.h to onStatus as the loop takes them.
 #pragma once
 
-void installWindowProbe();
+#include <windows.h>
+
+#include <functional>
+
+void installWindowProbe(std::function<void(WPARAM, LPARAM)> onStatus);
 void removeWindowProbe();

@@ -1,5 +1,7 @@
 #include "desktop.h"
 
+#include <commctrl.h>
+
 #include <cstdio>
 
 bool waitUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
@@ -140,7 +142,38 @@ POINT firstTrayIconCentre() {
     return POINT{(icon.left + icon.right) / 2, (icon.top + icon.bottom) / 2};
 }
 
+std::wstring trayTipText(bool balloon, const std::wstring& expected, HWND* window) {
+    std::wstring text;
+    int polls = 0;
+    waitUntil([&] {
+        // A tooltip shows once the mouse has rested on the icon a while, and
+        // each move starts that wait again: so a move only now and then.
+        if (!balloon && polls++ % 50 == 0) {
+            const POINT centre = firstTrayIconCentre();
+            SetCursorPos(centre.x + (polls / 50) % 2, centre.y);
+        }
+        // Wine's tray makes them for its icons' windows, its children: so it owns them.
+        DWORD tray = 0;
+        GetWindowThreadProcessId(trayWindow(), &tray);
+        text.clear();
+        for (HWND tip : topWindows(tray, L"tooltips_class32")) {
+            if (IsWindowVisible(tip) && GetWindow(tip, GW_OWNER) == trayWindow() &&
+                ((GetWindowLongW(tip, GWL_STYLE) & TTS_BALLOON) != 0) == balloon) {
+                text = windowText(tip);
+                if (window != nullptr) {
+                    *window = tip;
+                }
+            }
+        }
+        return text == expected;
+    });
+    return text;
+}
+
 bool saveScreenshot(const std::wstring& path) {
+    // Every window painted first: a window draws only once its queue runs
+    // empty, which may be after the test saw it appear.
+    RedrawWindow(nullptr, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     const int width = GetSystemMetrics(SM_CXSCREEN);
     const int height = GetSystemMetrics(SM_CYSCREEN);
     HDC screen = GetDC(nullptr);

@@ -36,6 +36,12 @@ void pressKey(WORD virtualKey);
 HWND trayWindow();
 // Centre of the first icon in that tray, in screen pixels; (-1, -1) when none.
 POINT firstTrayIconCentre();
+// What that tray shows of its icons: the tooltip, which shows while the mouse
+// rests on the first icon (this puts it there), or a balloon. Waits until the
+// text is expected or 10 s pass; returns the text shown last ("" for none), and
+// the balloon's window in *window (a balloon replaced by another is a new one).
+std::wstring trayTipText(bool balloon, const std::wstring& expected, HWND* window = nullptr);
 
-// The whole screen, saved as a 24-bit BMP file. Returns false on failure.
+// The whole screen, every window painted, saved as a 24-bit BMP file. Returns
+// false on failure.
 bool saveScreenshot(const std::wstring& path);

@@ -9,6 +9,7 @@
 
 #include "desktop.h"
 #include "probe_ping.h"
+#include "status_script.h"
 #include "test_paths.h"
 
 namespace {
@@ -26,6 +27,10 @@ TrayProgram::TrayProgram(const std::wstring& commandTail,
                          const std::map<std::wstring, std::wstring>& environment,
                          const std::wstring& exe)
     : log(tempFile(L"events")) {
+    GetDesktopWindow();  // joins the desktop, starting Explorer if need be
+    if (!waitUntil([] { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; })) {
+        ADD_FAILURE() << "Explorer made no taskbar to hold the tray icon";
+    }
     if (liveTrayPrograms++ == 0 && !waitForEmptyTray()) {
         ADD_FAILURE() << "the tray kept the icon of a program that had ended";
     }
@@ -75,6 +80,14 @@ bool TrayProgram::settle() {
         }
     }
     return true;
+}
+
+bool TrayProgram::reportStatus(KeyboardState keyboard, PortState port, DWORD portError) {
+    const auto keyboardWord = static_cast<WORD>(keyboard);
+    const auto portWord = static_cast<WORD>(port);
+    return PostMessageW(dialogWindow, statusScriptMessage(), MAKEWPARAM(keyboardWord, 0),
+                        MAKELPARAM(portWord, portError)) &&
+           settle();
 }
 
 HWND TrayProgram::portList() const {

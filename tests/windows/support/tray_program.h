@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "relay/relay_control.h"
 
 constexpr const wchar_t* kDialogCaption = L"Select X68000 Z Keyboard virtual com port";
 constexpr const wchar_t* kDialogClass = L"#32770";
@@ -19,10 +20,16 @@ constexpr const wchar_t* kDialogClass = L"#32770";
 class TrayProgram {
 public:
     // Starts exe (the test variant unless told otherwise) with commandTail.
-    // With no other TrayProgram of this test alive, it first waits until Wine's
-    // tray holds no icon: Wine may still be taking down the icon of a program
-    // that just ended (or was killed), and an icon added meanwhile can be lost
-    // with it. A tray that does not empty fails the test.
+    // It first makes sure of Explorer's taskbar. Wine ends Explorer a second
+    // after the last program has left the desktop (between two tests, say),
+    // and the next program to need the desktop starts it again; a program that
+    // adds its icon before the new taskbar is there has none. So this joins
+    // the desktop, which also keeps Explorer for the rest of the test, and
+    // waits for the taskbar. With no other TrayProgram of this test alive, it
+    // then waits until Wine's tray holds no icon: Wine may still be taking
+    // down the icon of a program that just ended (or was killed), and an icon
+    // added meanwhile can be lost with it. A tray that does not empty, or no
+    // taskbar, fails the test.
     explicit TrayProgram(const std::wstring& commandTail,
                          const std::map<std::wstring, std::wstring>& environment = {},
                          const std::wstring& exe = variantExe());
@@ -50,6 +57,10 @@ public:
     std::string eventsText() const;
     // Waits until an event equal to `event` has been recorded.
     bool waitEvent(const std::string& event, DWORD timeoutMs = 10000) const;
+
+    // Makes the program's relay report this status (see
+    // recorder/status_script.h) and returns once the window has taken it.
+    bool reportStatus(KeyboardState keyboard, PortState port, DWORD portError = 0);
 
     // Right-clicks the tray icon and waits until the menu is open.
     bool openTrayMenu();

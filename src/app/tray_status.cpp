@@ -1,0 +1,139 @@
+#include "app/tray_status.h"
+
+namespace {
+
+bool keyboardWorks(const RelayStatus& status) {
+    return status.keyboard == KeyboardState::Connected;
+}
+
+// Where the keys go: the port, or the X68000 when none is known.
+std::string destination(const std::string& port) {
+    return port.empty() ? std::string("the X68000") : port;
+}
+
+// A reason as a sentence of its own: the system's messages mostly end in a
+// full stop already, libusb's names and the fallbacks do not.
+std::string sentence(std::string text) {
+    if (!text.empty() && text.back() != '.') {
+        text += '.';
+    }
+    return text;
+}
+
+// A reason inside a sentence, in parentheses.
+std::string withoutFullStop(std::string text) {
+    while (!text.empty() && text.back() == '.') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string keyboardReason(const RelayStatus& status) {
+    switch (status.keyboardFailure) {
+        case UsbKeyboard::Failure::NoPermission:
+            return "access denied";
+        case UsbKeyboard::Failure::Busy:
+            return "another program holds it";
+        default:
+            return "libusb says " + (status.keyboardFailureText.empty()
+                                         ? std::string("it failed")
+                                         : status.keyboardFailureText);
+    }
+}
+
+std::string portReason(const SerialPort::OpenError& error) {
+    if (!error.message.empty()) {
+        return error.message;
+    }
+    return error.code != 0 ? "error " + std::to_string(error.code) : std::string();
+}
+
+TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port) {
+    if (keyboardWorks(status)) {
+        return {"Keyboard connected",
+                "The X68000 Z keyboard is back: keys go to " + destination(port) + " again.",
+                false};
+    }
+    if (status.keyboard == KeyboardState::Refused) {
+        return {"Keyboard not usable",
+                "The X68000 Z keyboard could not be opened: " + keyboardReason(status) +
+                    ". Keys reach " + destination(port) + " again once it can be.",
+                true};
+    }
+    return {"Keyboard disconnected",
+            "The X68000 Z keyboard was unplugged. Keys reach " + destination(port) +
+                " again as soon as it is back.",
+            true};
+}
+
+TrayNotice portNotice(const RelayStatus& status, const std::string& port) {
+    const std::string reason = portReason(status.portError);
+    switch (status.port) {
+        case PortState::Reopening:
+            return {port + " lost",
+                    port + " went away (" +
+                        (reason.empty() ? "the device was removed or the line hung up"
+                                        : withoutFullStop(reason)) +
+                        "). Keys reach the X68000 again as soon as it is back.",
+                    true};
+        case PortState::Failed:
+            return {port + " could not be opened",
+                    port + " could not be opened: " +
+                        sentence(reason.empty() ? "the system gave no reason" : reason) +
+                        " Choose it again with \"Select COM Port\" to retry, or choose another.",
+                    true};
+        default:
+            return {port + " is back", port + " is open again: keys reach the X68000.", false};
+    }
+}
+
+}  // namespace
+
+std::string trayTip(const RelayStatus& status, const std::string& port) {
+    if (status.port == PortState::Idle || port.empty()) {
+        return "Pellora - no port selected";
+    }
+    std::string tip = "Pellora - " + port;
+    if (status.port == PortState::Reopening) {
+        tip += " lost, waiting";
+    } else if (status.port == PortState::Failed) {
+        tip += " could not be opened";
+    }
+    if (!keyboardWorks(status)) {
+        tip += " - keyboard disconnected";
+    }
+    return tip;
+}
+
+void TroubleWatch::assume(const RelayStatus& status) {
+    update(status, {});
+}
+
+std::optional<TrayNotice> TroubleWatch::update(const RelayStatus& status, const std::string& port) {
+    std::optional<TrayNotice> notice;
+    const auto tell = [&](const TrayNotice& next) {
+        if (!notice) {
+            notice = next;
+            return;
+        }
+        notice->text += "\n" + next.text;
+        notice->trouble = notice->trouble || next.trouble;
+    };
+
+    const bool keyboardNowDown = !keyboardWorks(status);
+    if (keyboardNowDown != keyboardDown) {
+        keyboardDown = keyboardNowDown;
+        tell(keyboardNotice(status, port));
+    }
+
+    if (status.port == PortState::Idle || status.port == PortState::Opening) {
+        portDown = false;  // the user chose: nothing was lost or has returned
+    } else {
+        const bool portNowDown = status.port != PortState::Open;
+        if (portNowDown != portDown) {
+            portDown = portNowDown;
+            tell(portNotice(status, port));
+        }
+    }
+    return notice;
+}

@@ -1,0 +1,45 @@
+// What the tray icon tells of the relay: a tooltip for each status, and a
+// notice (a balloon) when the keyboard or the port stops working and when it
+// works again, so that the user learns why typing stopped and that it is back.
+//
+// Free of Win32: the window turns the texts (UTF-8) into its icon's tooltip and
+// balloons. port is always the port the window last gave to start(), "" for none.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "relay/relay_control.h"
+
+// "Pellora - COM3", "Pellora - COM3 - keyboard disconnected",
+// "Pellora - COM3 lost, waiting", "Pellora - COM3 could not be opened" or
+// "Pellora - no port selected". A port still opening shows as the port alone.
+// A keyboard that is absent or refused while a port is chosen adds
+// " - keyboard disconnected" to whatever the port says.
+std::string trayTip(const RelayStatus& status, const std::string& port);
+
+struct TrayNotice {
+    std::string title;  // at most 63 characters
+    std::string text;   // at most 255 characters, the reason included
+    bool trouble;       // true: something stopped working; false: it works again
+};
+
+// Decides the notices: it remembers whether the keyboard and the port are in
+// trouble (keyboard absent or refused; port lost or not opened), and tells each
+// change between working and not once, however many status changes come in
+// between (a lost port's reason changes with every try to reopen it). A port
+// that goes idle or starts opening again was the user's choice: it resets the
+// port's trouble without a notice. Used on one thread.
+class TroubleWatch {
+public:
+    // Takes status as known, without a notice: for the status at start-up.
+    void assume(const RelayStatus& status);
+    // The notice for the change from the last status to this one; nothing when
+    // neither the keyboard nor the port crossed between working and not. When
+    // both did, one notice tells both.
+    std::optional<TrayNotice> update(const RelayStatus& status, const std::string& port);
+
+private:
+    bool keyboardDown = false;
+    bool portDown = false;
+};
