@@ -180,6 +180,9 @@ installed_version_is() { [ "$(/usr/bin/pellora --version)" = "pellora $version" 
 man_finds_the_page() { [ "$(man -w pellora)" = /usr/share/man/man1/pellora.1.gz ]; }
 check "pellora --version from /usr/bin" installed_version_is
 check "man pellora finds the page" man_finds_the_page
+# The service's user, in the serial groups, and the keyboard's group.
+service_user_made() { id -nG pellora | tr ' ' '\n' | sort | tr '\n' ' ' | grep -qx 'dialout pellora uucp '; }
+check "the service's user pellora is made, in groups dialout and uucp" service_user_made
 check "dpkg -r removes pellora" dpkg_waiting -r pellora
 check "its files leave" all_absent
 check "dpkg -P purges what is left of it" dpkg_waiting -P pellora
