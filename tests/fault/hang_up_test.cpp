@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "full_line_fixture.h"
-#include "host_line.h"
 
 namespace {
 
@@ -37,7 +36,7 @@ TEST_F(FullLine, TypingResumesOnceTheHostReadsAgain) {
     Bytes backlog;
     for (std::size_t before = 1; backlog.size() != before;) {
         before = backlog.size();
-        readReady(pty, backlog);
+        pty.readReady(backlog);
     }
     EXPECT_GT(backlog.size(), 0u);
     // Right GUI (0x60) is on the boot report only: the next key goes through.

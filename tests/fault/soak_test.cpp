@@ -17,7 +17,6 @@
 #include <random>
 #include <thread>
 
-#include "host_line.h"
 #include "process_probe.h"
 #include "typing_model.h"
 #include "usb/relay_fixture.h"
@@ -98,7 +97,7 @@ protected:
                 const bool leap = jumps() % 10 == 0;
                 advanceClockTo(clock.get() + (leap ? 200 + jumps() % 400 : jumps() % 40));
             }
-            readReady(pty, received);
+            pty.readReady(received);
             if (warmKiB == 0 && Clock::now() - start >= kWarmUp) {
                 warmKiB = residentKiB();
                 warmHeap = heapInUseBytes();

@@ -6,7 +6,6 @@
 // carry keys to the port it was last started on.
 #include <gtest/gtest.h>
 
-#include "host_line.h"
 #include "process_probe.h"
 #include "relay/key_relay.h"
 #include "support/manual_clock.h"
@@ -40,7 +39,7 @@ TEST(StartStopStorm, ThousandCyclesOverTwoPortsLeaveNothingBehind) {
                 // A stop with A down let it go on its port before closing it:
                 // read that past to start afresh.
                 Bytes before;
-                readReady(line, before);
+                line.readReady(before);
                 aDown = !aDown;
                 kb.sendReport(EmulatedKeyboard::kBootEndpoint,
                               {0, 0, static_cast<std::uint8_t>(aDown ? 0x04 : 0), 0, 0, 0, 0, 0});

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <thread>
 
-#include "host_line.h"
 #include "process_probe.h"
 #include "usb/relay_fixture.h"
 
@@ -67,7 +66,7 @@ TEST_F(KeyboardPulledOut, WhileNoWorkerRunsTheNextWorkerFindsItGoneAndStaysQuiet
     relay.stop();
     // The press made before the unplug, then its release as the keyboard is
     // found gone, and nothing after.
-    EXPECT_EQ(restOfLine(pty), (Bytes{0x1E, 0x9E}));
+    EXPECT_EQ(pty.restOfLine(), (Bytes{0x1E, 0x9E}));
     EXPECT_TRUE(kb.controlRequests().empty());
     relay.closeKeyboard();
     expectReplugWorks();
@@ -87,7 +86,7 @@ TEST_F(KeyboardPulledOut, WhileAKeyRepeatsTheRepeatStopsWithABreak) {
     advanceClockTo(pressedAt + 600000);  // long past any repeat
     relay.stop();
     // The release of the key the keyboard took with it, and nothing after.
-    EXPECT_EQ(restOfLine(pty), Bytes{0x9E});
+    EXPECT_EQ(pty.restOfLine(), Bytes{0x9E});
     relay.closeKeyboard();
     expectReplugWorks();
 }
@@ -103,7 +102,7 @@ TEST_F(KeyboardPulledOut, WhileAnLedReportIsInFlightTheWorkerIsFreedAndIdles) {
     ASSERT_TRUE(waitFor([&] { return (relay.status().keyboard != KeyboardState::Connected); }));
     kb.sendReport(kBoot, kPressA);  // dropped: the keyboard is gone
     relay.stop();
-    EXPECT_EQ(restOfLine(pty), Bytes{});
+    EXPECT_EQ(pty.restOfLine(), Bytes{});
     EXPECT_EQ(kb.controlRequests().size(), 1u);
     relay.closeKeyboard();
     expectReplugWorks();

@@ -122,6 +122,36 @@ std::vector<std::uint8_t> PtyPair::readUntil(std::uint8_t sentinel,
     }
 }
 
+void PtyPair::readReady(std::vector<std::uint8_t>& out) {
+    for (;;) {
+        pollfd pfd{master, POLLIN, 0};
+        if (poll(&pfd, 1, 0) <= 0 || (pfd.revents & POLLIN) == 0) {
+            return;
+        }
+        std::uint8_t buffer[512];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) {
+            return;
+        }
+        out.insert(out.end(), buffer, buffer + n);
+    }
+}
+
+std::vector<std::uint8_t> PtyPair::restOfLine() {
+    constexpr std::uint8_t kMarker = 0x00;
+    const int fd = ::open(slave.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        throw std::runtime_error("cannot open the line's slave: " +
+                                 std::string(std::strerror(errno)));
+    }
+    const ssize_t n = ::write(fd, &kMarker, 1);
+    ::close(fd);
+    if (n != 1) {
+        throw std::runtime_error("cannot write the marker to the line");
+    }
+    return readUntil(kMarker);
+}
+
 bool processHasOpen(const std::string& path) {
     DIR* dir = opendir("/proc/self/fd");
     if (dir == nullptr) {

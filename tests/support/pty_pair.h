@@ -42,6 +42,16 @@ public:
     std::vector<std::uint8_t> readUntil(
         std::uint8_t sentinel, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
+    // Appends to out whatever the master can read right now; never waits.
+    void readReady(std::vector<std::uint8_t>& out);
+
+    // Every byte written to the line that has not been read yet. Call it once
+    // the code under test can write no more (it closed the slave): a marker
+    // byte written through the slave lands behind all of its bytes, so reading
+    // up to it proves there is nothing more, without waiting for a quiet time.
+    // The marker is 0x00, which the relay never sends.
+    std::vector<std::uint8_t> restOfLine();
+
     // Hangs the line up, as a removed USB serial adapter does.
     void closeMaster();
 
