@@ -32,6 +32,9 @@ public:
     void stop() override { calls.push_back("stop"); }
     RelayStatus status() const override { return script.at(std::min(next++, script.size() - 1)); }
     void setStatusListener(std::function<void()>) override {}
+    void devicesChanged() override {}
+    std::uint64_t workerPasses() const override { return 0; }
+    void wakeWorker() override {}
 
 private:
     mutable std::size_t next = 0;

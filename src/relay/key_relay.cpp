@@ -87,6 +87,11 @@ void KeyRelay::setStatusListener(std::function<void()> callback) {
     listener = std::move(callback);
 }
 
+void KeyRelay::devicesChanged() {
+    devicesMoved = true;
+    waiter.wake();
+}
+
 void KeyRelay::publish(const std::function<bool(RelayStatus&)>& change) {
     {
         std::lock_guard lock(statusMutex);
@@ -159,9 +164,13 @@ void KeyRelay::workerLoop() {
 
     bool keyboardWasActive = keyboard.active();
     while (running.load()) {
+        passes.fetch_add(1);
         const std::uint32_t now = ticks();
+        // Both taken every pass, so neither stays set for a later one.
+        const bool arrived = keyboard.takeArrival();
+        const bool lookNow = devicesMoved.exchange(false) || arrived;
         if (keyboardWanted && !keyboard.active() &&
-            (keyboard.takeArrival() || (keyboardRetry && msUntil(keyboardRetryDue, now) == 0))) {
+            (lookNow || (keyboardRetry && msUntil(keyboardRetryDue, now) == 0))) {
             tryKeyboard(now);
         }
         if (portRetry && msUntil(portRetryDue, now) == 0) {

@@ -85,6 +85,9 @@ public:
 
     RelayStatus status() const override;
     void setStatusListener(std::function<void()> listener) override;
+    void devicesChanged() override;
+    std::uint64_t workerPasses() const override { return passes.load(); }
+    void wakeWorker() override { waiter.wake(); }
 
 private:
     friend class KeyRelayTestPeer;
@@ -107,7 +110,9 @@ private:
     std::thread worker;
     std::atomic<std::thread::id> workerId;  // the running worker's, set by the worker itself
     std::atomic<bool> running{false};
-    std::string portName;  // written by start() only while no worker runs
+    std::atomic<std::uint64_t> passes{0};   // the worker's loop passes, for a watchdog
+    std::atomic<bool> devicesMoved{false};  // devicesChanged() since the worker last looked
+    std::string portName;                   // written by start() only while no worker runs
     SerialPort port;
     ByteQueue keyQueue;    // scan codes from the report decoder
     ByteQueue hostQueue;   // bytes the host sent, not yet interpreted

@@ -30,6 +30,9 @@ enum class PortState {
     Open,       // open, and the keys go out on it
     Reopening,  // it was open and went away (device removed, line hung up); tried again
     Failed,     // it could not be opened when the worker started (see portError)
+    // Its name is back, but on another USB adapter than the one first opened
+    // under it: not opened (no DTR, no byte); the one it was is waited for.
+    OtherDevice,
 };
 
 struct RelayStatus {
@@ -69,4 +72,17 @@ public:
     // must be quick and must not call start, stop or the keyboard operations:
     // post a message, write to a pipe. Set it while no worker runs.
     virtual void setStatusListener(std::function<void()> listener) = 0;
+
+    // The system says devices came or went (on Windows, WM_DEVICECHANGE with
+    // DBT_DEVNODES_CHANGED): a keyboard that is away is looked for now rather
+    // than at the next try. Any thread; does nothing while no worker runs.
+    virtual void devicesChanged() = 0;
+
+    // Liveness, for a supervisor's watchdog: every pass of the worker's loop
+    // counts one. A worker with nothing to do sleeps and counts nothing, so a
+    // watchdog calls wakeWorker() after each look and expects the count to
+    // have moved by its next look; a worker that hangs stops counting. Any
+    // thread.
+    virtual std::uint64_t workerPasses() const = 0;
+    virtual void wakeWorker() = 0;
 };

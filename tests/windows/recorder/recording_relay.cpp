@@ -63,6 +63,9 @@ public:
     void setStatusListener(std::function<void()> callback) override {
         listener = std::move(callback);
     }
+    void devicesChanged() override { recordEvent("devicesChanged"); }
+    std::uint64_t workerPasses() const override { return 0; }
+    void wakeWorker() override {}
 
 private:
     void changed() {
