@@ -1,0 +1,13 @@
+// The parts of PortIdentity every platform shares.
+#include "io/port_identity.h"
+
+std::string identityText(const PortIdentity& identity) {
+    std::string text = identity.vendorId + ":" + identity.productId;
+    if (!identity.serial.empty()) {
+        text += " serial " + identity.serial;
+    }
+    if (!identity.interface.empty()) {
+        text += " interface " + identity.interface;
+    }
+    return text;
+}
