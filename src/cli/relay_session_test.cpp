@@ -132,6 +132,36 @@ TEST(RelaySession, TellsEachComingAndGoingAndEndsOnlyOnASignal) {
     EXPECT_EQ(relay.calls, kFullRun);  // stop before closeKeyboard
 }
 
+TEST(RelaySession, ARefusalAndAnotherDeviceOnThePortAreToldOncePerChangeAndWaitedFor) {
+    RelayStatus busy = with(KeyboardState::Refused, PortState::Open);
+    busy.keyboardFailure = UsbKeyboard::Failure::Busy;
+    RelayStatus denied = busy;
+    denied.keyboardFailure = UsbKeyboard::Failure::NoPermission;
+    RelayStatus other = busy;
+    other.port = PortState::OtherDevice;
+    ScriptedRelay relay;
+    relay.script = {with(kUp, PortState::Open),
+                    with(kAway, PortState::Open),
+                    busy,
+                    busy,
+                    denied,
+                    with(kUp, PortState::Open),
+                    with(kUp, PortState::Reopening),
+                    other,
+                    other,
+                    with(kUp, PortState::Reopening),
+                    with(kUp, PortState::Open)};
+    Lines lines;
+    EXPECT_EQ(run(relay, lines, 11), kExitOk);
+    EXPECT_EQ(lines, (Lines{kRelaying, "Keyboard disconnected; waiting for it.",
+                            "Keyboard refused: another program holds it; waiting for it.",
+                            "Keyboard refused: no permission; waiting for it.",
+                            "Keyboard connected.", "Lost ttyUSB0; waiting for it.",
+                            "Keyboard refused: another program holds it; waiting for it.",
+                            "ttyUSB0 is another device now; waiting for the one it was.",
+                            "Keyboard connected.", "ttyUSB0 is back.", "Stopped by SIGHUP."}));
+}
+
 TEST(RelaySession, AnAbsentKeyboardIsWaitedForAndARefusalBeforeItsFirstUseEnds) {
     ScriptedRelay relay;
     relay.keyboardOpens = false;
