@@ -538,14 +538,22 @@ struct EmulatedKeyboard::State {
         return 0;
     }
 
-    static int readInterfaceNumber(UMockdevIoctlData* arg, int& iface) {
+    // The unsigned int an ioctl's argument points to (an interface, an endpoint).
+    static int readUnsigned(UMockdevIoctlData* arg, unsigned int& value) {
         UMockdevIoctlData* data = resolveArg(arg, sizeof(unsigned int));
         if (data == nullptr) {
             return EFAULT;
         }
-        unsigned int value = 0;
         std::memcpy(&value, data->data, sizeof value);
         g_object_unref(data);
+        return 0;
+    }
+
+    static int readInterfaceNumber(UMockdevIoctlData* arg, int& iface) {
+        unsigned int value = 0;
+        if (int failure = readUnsigned(arg, value)) {
+            return failure;
+        }
         iface = value < kInterfaces ? static_cast<int>(value) : -1;
         return 0;
     }
@@ -842,13 +850,10 @@ struct EmulatedKeyboard::State {
     // The kernel's proc_clearhalt: the endpoint's interface must be the
     // caller's; the halt ends once it has been cleared as often as it needs.
     int clearHalt(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
-        UMockdevIoctlData* data = resolveArg(arg, sizeof(unsigned int));
-        if (data == nullptr) {
-            return EFAULT;
-        }
         unsigned int value = 0;
-        std::memcpy(&value, data->data, sizeof value);
-        g_object_unref(data);
+        if (int failure = readUnsigned(arg, value)) {
+            return failure;
+        }
         const auto endpoint = static_cast<std::uint8_t>(value);
         const int iface = interfaceOf(endpoint);
         if (iface < 0) {
