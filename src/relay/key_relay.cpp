@@ -70,6 +70,7 @@ bool KeyRelay::openKeyboard() {
     resetRepeat(repeat);
     leds = {};
     keyboardWanted = true;
+    keyboard.takeLosses();  // of a connection before this one, whose worker has ended
     keyboard.open();
     noteKeyboard();
     return keyboard.active();
