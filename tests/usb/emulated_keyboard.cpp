@@ -232,6 +232,7 @@ struct EmulatedKeyboard::State {
     ControlOutcome controlOutcome = ControlOutcome::Ack;
     std::chrono::milliseconds controlDelay{0};
     bool discardsHeld = false;
+    bool ioctlsHeld = false;
     std::map<std::uint8_t, int> submitFailures;  // endpoint: errno for its next SUBMITURB
 
     // The emulator's end of the plugged-in keyboard's device node, a FIFO
@@ -449,7 +450,8 @@ struct EmulatedKeyboard::State {
     }
 
     void handleIoctl(UMockdevIoctlClient* client) {
-        std::lock_guard lock(mutex);
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return !ioctlsHeld || stopping; });
         sweepClosedClients();
         const unsigned long request = umockdev_ioctl_client_get_request(client);
         UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -1149,6 +1151,12 @@ void EmulatedKeyboard::holdDiscards(bool hold) {
             }
         }
     }
+    state->touch();
+}
+
+void EmulatedKeyboard::holdIoctls(bool hold) {
+    std::lock_guard lock(state->mutex);
+    state->ioctlsHeld = hold;
     state->touch();
 }
 
