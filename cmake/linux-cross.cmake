@@ -1,6 +1,7 @@
 # Shared part of the Linux cross toolchains (aarch64-linux-gnu.cmake,
 # arm-linux-gnueabihf.cmake): Debian's cross compilers, the target's libraries
-# from Debian's multiarch packages (libusb-1.0-0-dev:ARCH), and the test
+# from Debian's multiarch packages (libusb-1.0-0-dev:ARCH, libsystemd-dev:ARCH,
+# libudev-dev:ARCH, found through their .pc files below), and the test
 # programs run under qemu-user. The including file sets PELLORA_CROSS_TRIPLE,
 # CMAKE_SYSTEM_PROCESSOR, PELLORA_CROSS_QEMU and PELLORA_DEB_ARCHITECTURE.
 set(CMAKE_SYSTEM_NAME Linux)
