@@ -81,7 +81,7 @@ depends_on_its_libraries() {
     depends=$(dpkg-deb -f "$1" Depends)
     echo "$depends"
     [[ $depends =~ libusb-1\.0-0\ \(\>=\ [^\)]+\) ]] && [[ $depends =~ libc6\ \(\>= ]] &&
-        [[ $depends =~ libsystemd0\ \(\>= ]] && [[ $depends =~ libudev1\ \(\>= ]]
+        [[ $depends =~ (^|\ )libsystemd0(,|\ |$) ]] && [[ $depends =~ libudev1\ \(\>= ]]
 }
 # `file` says of the program: a stripped executable for this machine.
 program_is_stripped_for() {
@@ -91,7 +91,10 @@ program_is_stripped_for() {
     [[ $kind == *"$2"* && $kind == *stripped* && $kind != *"not stripped"* ]]
 }
 unit_starts_usr_bin_pellora() {
-    deb_file "$1" /usr/lib/systemd/system/pellora@.service | grep -qx 'ExecStart=/usr/bin/pellora /dev/%I'
+    # Read to the end: grep -q would leave as soon as it matched, and tar,
+    # still writing a unit that spans two of its blocks, die of SIGPIPE.
+    deb_file "$1" /usr/lib/systemd/system/pellora@.service |
+        grep -x 'ExecStart=/usr/bin/pellora /dev/%I' >/dev/null
 }
 lintian_clean() {
     local status=0
