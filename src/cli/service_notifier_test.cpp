@@ -60,29 +60,6 @@ TEST(StatusSentence, NamesThePortAndWhatKeepsTheKeyboardFromIt) {
     }
 }
 
-TEST(ServiceNotifier, ReadyOnceRelayingHasBegunAStatusAtEachChangeAndStoppingAtTheEnd) {
-    ScriptedRelay relay;
-    relay.script = {of(kAway, PortState::Opening), of(kAway, PortState::Open),
-                    of(kUp, PortState::Open),      of(kUp, PortState::Open),
-                    of(kUp, PortState::Reopening), of(kUp, PortState::Open)};
-    Messages told;
-    ServiceNotifier service(
-        relay, "/dev/ttyUSB0", [&](const std::string& m) { told.push_back(m); }, 0us);
-    std::size_t waits = 0;
-    const auto inner = [&](int timeoutMs) {
-        EXPECT_EQ(timeoutMs, -1);  // no watchdog: no time-out
-        return ++waits == relay.script.size() ? SIGTERM : 0;
-    };
-    while (service.wait(inner) == 0) {
-    }
-    EXPECT_EQ(told,
-              (Messages{"STATUS=Opening ttyUSB0; keyboard disconnected, waiting for it",
-                        "READY=1\nSTATUS=ttyUSB0: keyboard disconnected, waiting for it",
-                        "STATUS=Relaying to ttyUSB0", "STATUS=Lost ttyUSB0, waiting for it",
-                        "STATUS=Relaying to ttyUSB0", "STOPPING=1\nSTATUS=Stopping on SIGTERM"}));
-    EXPECT_EQ(relay.wakes, 0);
-}
-
 TEST(ServiceNotifier, PingsEveryHalfPeriodOnlyWhenTheWorkerMovedSinceTheLastLook) {
     ScriptedRelay relay;
     relay.script = {of(kUp, PortState::Open)};
