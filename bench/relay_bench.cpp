@@ -4,7 +4,8 @@
 //   each beside the pty's own hop (the floor), and how long the relay takes to
 //   get a returning keyboard (by hotplug and by polling) and port back (the
 //   relay in this process); then wake-ups, CPU, peak RSS and stop time of the
-//   real `pellora` program run as its own process.
+//   real `pellora` program run as its own process, and its wake-ups with
+//   systemd's watchdog on.
 //
 // Usage: pellora_bench PATH_TO_PELLORA [--quick]
 #include <dirent.h>
@@ -13,6 +14,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +28,7 @@
 #include "bench/stats.h"
 #include "relay/key_relay.h"
 #include "support/child_process.h"
+#include "support/notify_socket.h"
 #include "support/pty_pair.h"
 #include "usb/emulated_keyboard.h"
 
@@ -344,6 +347,7 @@ long statusKb(pid_t pid, const char* field) {
 
 struct ProcessFigures {
     double idleCpuPercent = 0, typingCpuPercent = 0, idleWakesPerSecond = 0;
+    double watchdogWakesPerSecond = 0, watchdogPingsPerSecond = 0;
     int threads = 0;
     long peakRssKb = 0, anonRssKb = 0, fileRssKb = 0;
     Summary stopMs, stopDuringLedMs;
@@ -421,6 +425,36 @@ ProcessFigures measureProgram(const std::string& program, double windowSeconds, 
     return f;
 }
 
+// pellora as systemd runs it with WatchdogSec=10 (the unit's): a look at its
+// worker every 5 s, which wakes the main thread and the worker once each.
+void measureWatchdog(const std::string& program, double windowSeconds, ProcessFigures& f) {
+    EmulatedKeyboard kb;
+    PtyPair pty{true};
+    NotifySocket systemd;
+    ChildProcess p(
+        program, {pty.portPath()},
+        {"LD_PRELOAD=" + umockdevChildPreload(), systemd.environment(), "WATCHDOG_USEC=10000000"});
+    if (!systemd.waitForLine("READY=1")) {
+        throw std::runtime_error("pellora did not say READY=1: " + p.err());
+    }
+    sleepFor(500);  // past the start-up
+    const std::size_t before = systemd.received().size();
+    const double wakes0 = overThreads(p.pid(), "voluntary_ctxt_switches:");
+    sleepFor(windowSeconds * 1000);
+    const double wakes1 = overThreads(p.pid(), "voluntary_ctxt_switches:");
+    while (systemd.next(std::chrono::milliseconds(0))) {
+    }
+    const auto& heard = systemd.received();
+    f.watchdogWakesPerSecond = (wakes1 - wakes0) / windowSeconds;
+    f.watchdogPingsPerSecond =
+        std::count(heard.begin() + static_cast<std::ptrdiff_t>(before), heard.end(), "WATCHDOG=1") /
+        windowSeconds;
+    p.signal(SIGTERM);
+    if (p.waitExit(std::chrono::seconds(10)) != 0) {
+        throw std::runtime_error("pellora did not stop cleanly: " + p.err());
+    }
+}
+
 void printMachine() {
     std::ifstream cpuinfo("/proc/cpuinfo");
     std::string line, model = "unknown";
@@ -496,7 +530,8 @@ int main(int argc, char** argv) {
     printRow("halt -> typing again", afterHalt);
     printRow("end of an error storm -> typing again", afterStorm);
 
-    const ProcessFigures f = measureProgram(program, window, quick ? 2 : 5);
+    ProcessFigures f = measureProgram(program, window, quick ? 2 : 5);
+    measureWatchdog(program, 2 * window, f);
     printRow("SIGTERM -> exit, pellora process", f.stopMs);
     printRow("SIGTERM -> exit, LED report unanswered", f.stopDuringLedMs);
     std::printf("\n");
@@ -505,6 +540,9 @@ int main(int argc, char** argv) {
                 failingRate);
     std::printf("%-46s %8.2f a second, all %d threads\n",
                 "wake-ups idle, pellora under the emulator", f.idleWakesPerSecond, f.threads);
+    std::printf("%-46s %8.2f a second (%.2f pings a second)\n",
+                "wake-ups idle, watchdog on (WatchdogSec=10)", f.watchdogWakesPerSecond,
+                f.watchdogPingsPerSecond);
     std::printf("%-46s %8.3f %% of a core\n", "CPU idle, pellora under the emulator",
                 f.idleCpuPercent);
     std::printf("%-46s %8.3f %% of a core\n", "CPU typing 30 changes/s, under the emulator",

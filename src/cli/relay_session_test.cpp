@@ -10,35 +10,11 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "support/scripted_relay.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
-
-// A relay that plays back statuses, one per status() call (the last one
-// repeating), and records what the run asked of it.
-class ScriptedRelay : public RelayControl {
-public:
-    bool keyboardOpens = true;
-    std::vector<RelayStatus> script;
-    std::vector<std::string> calls;
-
-    bool openKeyboard() override {
-        calls.push_back("openKeyboard");
-        return keyboardOpens;
-    }
-    void closeKeyboard() override { calls.push_back("closeKeyboard"); }
-    void start(const std::string& port) override { calls.push_back("start " + port); }
-    void stop() override { calls.push_back("stop"); }
-    RelayStatus status() const override { return script.at(std::min(next++, script.size() - 1)); }
-    void setStatusListener(std::function<void()>) override {}
-    void devicesChanged() override {}
-    std::uint64_t workerPasses() const override { return 0; }
-    void wakeWorker() override {}
-
-private:
-    mutable std::size_t next = 0;
-};
 
 RelayStatus with(KeyboardState keyboard, PortState port) {
     RelayStatus s;

@@ -232,6 +232,7 @@ struct EmulatedKeyboard::State {
     ControlOutcome controlOutcome = ControlOutcome::Ack;
     std::chrono::milliseconds controlDelay{0};
     bool discardsHeld = false;
+    bool ioctlsHeld = false;
     std::map<std::uint8_t, int> submitFailures;  // endpoint: errno for its next SUBMITURB
     // A halted or failing endpoint: the status its URBs end with at once, and
     // for a halt (-EPIPE) the clears still needed.
@@ -466,7 +467,8 @@ struct EmulatedKeyboard::State {
     }
 
     void handleIoctl(UMockdevIoctlClient* client) {
-        std::lock_guard lock(mutex);
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return !ioctlsHeld || stopping; });
         sweepClosedClients();
         const unsigned long request = umockdev_ioctl_client_get_request(client);
         UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -1245,6 +1247,12 @@ void EmulatedKeyboard::holdDiscards(bool hold) {
             }
         }
     }
+    state->touch();
+}
+
+void EmulatedKeyboard::holdIoctls(bool hold) {
+    std::lock_guard lock(state->mutex);
+    state->ioctlsHeld = hold;
     state->touch();
 }
 

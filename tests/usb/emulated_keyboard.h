@@ -223,6 +223,12 @@ public:
     // the hold gives back every held URB with -ENOENT.
     void holdDiscards(bool hold);
 
+    // While held, every ioctl on the keyboard's device node waits in the
+    // emulator, unanswered, until the hold is released: its caller (a relay's
+    // worker inside libusb) hangs as on a kernel that stopped answering.
+    // Release the hold before stopping such a program.
+    void holdIoctls(bool hold);
+
     // --- Records (snapshots; counts add up over plug-ins) ------------------
     struct ControlRequest {
         std::uint8_t bmRequestType = 0;
