@@ -4,7 +4,8 @@
 //   each beside the pty's own hop (the floor), and how long the relay takes to
 //   get a returning keyboard (by hotplug and by polling) and port back (the
 //   relay in this process); then wake-ups, CPU, peak RSS and stop time of the
-//   real `pellora` program run as its own process.
+//   real `pellora` program run as its own process, and its wake-ups with
+//   systemd's watchdog on.
 //
 // Usage: pellora_bench PATH_TO_PELLORA [--quick]
 #include <dirent.h>
@@ -13,6 +14,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +28,7 @@
 #include "bench/stats.h"
 #include "relay/key_relay.h"
 #include "support/child_process.h"
+#include "support/notify_socket.h"
 #include "support/pty_pair.h"
 #include "usb/emulated_keyboard.h"
 
@@ -249,6 +252,53 @@ Summary portReturn(InProcess& p, int times) {
     return summarize(samples);
 }
 
+// Failed transfers a second while an endpoint fails every transfer: halted for
+// good (each clear halts it again) or failing with a protocol error.
+double failuresPerSecond(InProcess& p, bool halted, double seconds) {
+    constexpr std::uint8_t kBitmap = EmulatedKeyboard::kBitmapEndpoint;
+    const int before = p.kb.failedUrbs(kBitmap);
+    if (halted) {
+        p.kb.haltEndpoint(kBitmap, 1 << 30);
+    } else {
+        p.kb.failEndpoint(kBitmap, -EPROTO);
+    }
+    sleepFor(seconds * 1000);
+    p.kb.failEndpoint(kBitmap, 0);
+    const double rate = (p.kb.failedUrbs(kBitmap) - before) / seconds;
+    until([&] { return p.keyboardUp(); }, "the keyboard after the failures");
+    return rate;
+}
+
+// From the end of a fault on the boot endpoint to a key pressed then reaching
+// the wire: a halt (cleared by the relay), or a storm of protocol errors of
+// random length up to two seconds (past one, the keyboard is given up and
+// opened again). No key is held through a fault, so no repeat gets in between.
+Summary typingAgain(InProcess& p, bool halt, int times) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> storm(100.0, 2000.0);
+    std::vector<double> samples;
+    for (int i = 0; i < times; ++i) {
+        Clock::time_point ended;
+        if (halt) {
+            ended = Clock::now();
+            p.kb.haltEndpoint(kBoot);
+        } else {
+            p.kb.failEndpoint(kBoot, -EPROTO);
+            sleepFor(storm(random));
+            ended = Clock::now();
+            p.kb.failEndpoint(kBoot, 0);
+        }
+        p.kb.sendReport(kBoot, kPressA);
+        const auto [make, at] = readByte(p.host());
+        p.kb.sendReport(kBoot, kReleaseAll);
+        if (make != 0x1E || readByte(p.host()).first != 0x9E) {
+            throw std::runtime_error("unexpected byte after a fault");
+        }
+        samples.push_back(ms(at - ended));
+    }
+    return summarize(samples);
+}
+
 // --- The real program as its own process --------------------------------------
 
 // A figure summed over every thread of process pid: CPU time in milliseconds
@@ -297,10 +347,21 @@ long statusKb(pid_t pid, const char* field) {
 
 struct ProcessFigures {
     double idleCpuPercent = 0, typingCpuPercent = 0, idleWakesPerSecond = 0;
+    double watchdogWakesPerSecond = 0, watchdogPingsPerSecond = 0;
     int threads = 0;
     long peakRssKb = 0, anonRssKb = 0, fileRssKb = 0;
-    Summary stopMs;
+    Summary stopMs, stopDuringLedMs;
 };
+
+// SIGTERM until pellora has exited; every run is a clean exit or the figure is void.
+double stopTime(ChildProcess& p) {
+    const auto signalled = Clock::now();
+    p.signal(SIGTERM);
+    if (p.waitExit(std::chrono::seconds(10)) != 0) {
+        throw std::runtime_error("pellora did not stop cleanly: " + p.err());
+    }
+    return ms(Clock::now() - signalled);
+}
 
 ProcessFigures measureProgram(const std::string& program, double windowSeconds, int stopRuns) {
     ProcessFigures f;
@@ -343,15 +404,55 @@ ProcessFigures measureProgram(const std::string& program, double windowSeconds, 
                 readByte(pty.masterFd());
             }
         }
-        const auto signalled = Clock::now();
-        p.signal(SIGTERM);
-        if (p.waitExit(std::chrono::seconds(10)) != 0) {
-            throw std::runtime_error("pellora did not stop cleanly: " + p.err());
-        }
-        stops.push_back(ms(Clock::now() - signalled));
+        stops.push_back(stopTime(p));
     }
     f.stopMs = summarize(stops);
+    // A keyboard that leaves the LED report unanswered holds the worker in it.
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
+    std::vector<double> ledStops;
+    for (int run = 0; run < stopRuns; ++run) {
+        PtyPair pty{true};
+        ChildProcess p(program, {pty.portPath()}, env);
+        if (!p.waitForErrLine("Relaying")) {
+            throw std::runtime_error("pellora did not start: " + p.err());
+        }
+        const std::size_t before = kb.controlRequests().size();
+        pty.write({static_cast<std::uint8_t>(run % 2 == 0 ? 0xF7 : 0xFB)});
+        awaitLedReport(kb, before);
+        ledStops.push_back(stopTime(p));
+    }
+    f.stopDuringLedMs = summarize(ledStops);
     return f;
+}
+
+// pellora as systemd runs it with WatchdogSec=10 (the unit's): a look at its
+// worker every 5 s, which wakes the main thread and the worker once each.
+void measureWatchdog(const std::string& program, double windowSeconds, ProcessFigures& f) {
+    EmulatedKeyboard kb;
+    PtyPair pty{true};
+    NotifySocket systemd;
+    ChildProcess p(
+        program, {pty.portPath()},
+        {"LD_PRELOAD=" + umockdevChildPreload(), systemd.environment(), "WATCHDOG_USEC=10000000"});
+    if (!systemd.waitForLine("READY=1")) {
+        throw std::runtime_error("pellora did not say READY=1: " + p.err());
+    }
+    sleepFor(500);  // past the start-up
+    const std::size_t before = systemd.received().size();
+    const double wakes0 = overThreads(p.pid(), "voluntary_ctxt_switches:");
+    sleepFor(windowSeconds * 1000);
+    const double wakes1 = overThreads(p.pid(), "voluntary_ctxt_switches:");
+    while (systemd.next(std::chrono::milliseconds(0))) {
+    }
+    const auto& heard = systemd.received();
+    f.watchdogWakesPerSecond = (wakes1 - wakes0) / windowSeconds;
+    f.watchdogPingsPerSecond =
+        std::count(heard.begin() + static_cast<std::ptrdiff_t>(before), heard.end(), "WATCHDOG=1") /
+        windowSeconds;
+    p.signal(SIGTERM);
+    if (p.waitExit(std::chrono::seconds(10)) != 0) {
+        throw std::runtime_error("pellora did not stop cleanly: " + p.err());
+    }
 }
 
 void printMachine() {
@@ -406,6 +507,15 @@ int main(int argc, char** argv) {
         InProcess p(false);
         keyboardPolled = keyboardReturn(p, quick ? 2 : 6);
     }
+    double haltedRate = 0, failingRate = 0;
+    Summary afterHalt, afterStorm;
+    {
+        InProcess p;
+        haltedRate = failuresPerSecond(p, true, quick ? 1.0 : 3.0);
+        failingRate = failuresPerSecond(p, false, quick ? 1.0 : 3.0);
+        afterHalt = typingAgain(p, true, quick ? 10 : 50);
+        afterStorm = typingAgain(p, false, quick ? 3 : 10);
+    }
     printRow("one byte through the pty alone (the floor)", hop);
     printRow("key -> wire latency", latency.total);
     printRow("  of which: report -> reaped (emulated USB)", latency.untilReaped);
@@ -417,12 +527,22 @@ int main(int argc, char** argv) {
     printRow("keyboard plugged in -> open, polling", keyboardPolled);
     printRow("port linked anew -> open", portBack);
     printRow("stop() + closeKeyboard(), in process", closeTime);
+    printRow("halt -> typing again", afterHalt);
+    printRow("end of an error storm -> typing again", afterStorm);
 
-    const ProcessFigures f = measureProgram(program, window, quick ? 2 : 5);
+    ProcessFigures f = measureProgram(program, window, quick ? 2 : 5);
+    measureWatchdog(program, 2 * window, f);
     printRow("SIGTERM -> exit, pellora process", f.stopMs);
+    printRow("SIGTERM -> exit, LED report unanswered", f.stopDuringLedMs);
     std::printf("\n");
+    std::printf("%-46s %8.1f a second\n", "failed transfers, endpoint halted for good", haltedRate);
+    std::printf("%-46s %8.1f a second\n", "failed transfers, endpoint failing (EPROTO)",
+                failingRate);
     std::printf("%-46s %8.2f a second, all %d threads\n",
                 "wake-ups idle, pellora under the emulator", f.idleWakesPerSecond, f.threads);
+    std::printf("%-46s %8.2f a second (%.2f pings a second)\n",
+                "wake-ups idle, watchdog on (WatchdogSec=10)", f.watchdogWakesPerSecond,
+                f.watchdogPingsPerSecond);
     std::printf("%-46s %8.3f %% of a core\n", "CPU idle, pellora under the emulator",
                 f.idleCpuPercent);
     std::printf("%-46s %8.3f %% of a core\n", "CPU typing 30 changes/s, under the emulator",

@@ -1,6 +1,7 @@
 # Shared part of the Linux cross toolchains (aarch64-linux-gnu.cmake,
 # arm-linux-gnueabihf.cmake): Debian's cross compilers, the target's libraries
-# from Debian's multiarch packages (libusb-1.0-0-dev:ARCH), and the test
+# from Debian's multiarch packages (libusb-1.0-0-dev:ARCH, libsystemd-dev:ARCH,
+# libudev-dev:ARCH, found through their .pc files below), and the test
 # programs run under qemu-user. The including file sets PELLORA_CROSS_TRIPLE,
 # CMAKE_SYSTEM_PROCESSOR, PELLORA_CROSS_QEMU and PELLORA_DEB_ARCHITECTURE.
 set(CMAKE_SYSTEM_NAME Linux)
@@ -28,7 +29,11 @@ set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${PELLORA_CROSS_TRIPLE}/pkgconfig:/usr/share
 set(ENV{PKG_CONFIG_PATH} "")
 
 # Headers and libraries come from the target's directories, never from the host's.
-set(CMAKE_FIND_ROOT_PATH /usr/${PELLORA_CROSS_TRIPLE})
+# The second root is the multiarch packages' library directory, which their .pc
+# files name: a path inside a root is searched as it stands, so pkg-config's
+# find_library() gets /usr/lib/TRIPLE/libusb-1.0.so (libsystemd.so,
+# libudev.so) rather than falling back to a bare -l for the linker to resolve.
+set(CMAKE_FIND_ROOT_PATH /usr/${PELLORA_CROSS_TRIPLE} /usr/lib/${PELLORA_CROSS_TRIPLE})
 set(CMAKE_LIBRARY_ARCHITECTURE ${PELLORA_CROSS_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

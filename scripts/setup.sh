@@ -3,7 +3,7 @@
 # else.
 #
 #   pellora_setup GROUP...     install the missing packages of these groups:
-#     build          compiler, CMake, libusb
+#     build          compiler, CMake, libusb, libsystemd, libudev
 #     test           build, plus GoogleTest, the USB emulator, clang (fuzzers), man
 #     windows-build  mingw-w64 and what builds libusb for Windows from source
 #     windows-test   Wine, Xvfb and the fonts of the Windows tests
@@ -12,7 +12,8 @@
 #                    armhf to dpkg's architectures)
 #     packages       what makes and checks the .deb packages (dpkg-shlibdeps, lintian)
 
-PELLORA_PACKAGES_build="g++ cmake make pkg-config libusb-1.0-0-dev"
+# libsystemd-dev: sd_notify and the watchdog of the service; libudev-dev: --list.
+PELLORA_PACKAGES_build="g++ cmake make pkg-config libusb-1.0-0-dev libsystemd-dev libudev-dev"
 # clang and libclang-rt-dev (its sanitizer and libFuzzer runtimes): the fuzzers.
 # man-db and groff-base: the manual page's tests; systemd: systemd-analyze rates
 # the service unit's sandbox.
@@ -23,11 +24,13 @@ PELLORA_PACKAGES_windows_build="g++-mingw-w64-x86-64-posix cmake make pkg-config
 # Wine and fonts that render the dialog's Japanese text; Xvfb for the windows;
 # ImageMagick turns the screenshots into PNG; python3 runs the serial peer.
 PELLORA_PACKAGES_windows_test="wine wine64 fonts-wine fonts-ipafont-gothic xvfb xauth imagemagick python3"
-# libstdc++6:ARCH beside libusb's multiarch packages: qemu runs the tests with
-# the target's multiarch C and C++ libraries, and dpkg-shlibdeps reads their
-# package data for the Depends of a cross-built .deb.
+# libstdc++6:ARCH beside the multiarch packages of libusb, libsystemd and
+# libudev: qemu runs the tests with the target's multiarch C and C++
+# libraries, and dpkg-shlibdeps reads their package data for the Depends of a
+# cross-built .deb.
 PELLORA_PACKAGES_arm="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user googletest
- libusb-1.0-0-dev:arm64 libstdc++6:arm64 libusb-1.0-0-dev:armhf libstdc++6:armhf"
+ libusb-1.0-0-dev:arm64 libsystemd-dev:arm64 libudev-dev:arm64 libstdc++6:arm64
+ libusb-1.0-0-dev:armhf libsystemd-dev:armhf libudev-dev:armhf libstdc++6:armhf"
 # dpkg-dev: dpkg-shlibdeps; file: CPack finds the programs to strip and to scan.
 PELLORA_PACKAGES_packages="dpkg-dev file lintian man-db"
 

@@ -76,11 +76,12 @@ expected_files="/usr/bin/pellora
 deb_files() { dpkg-deb --fsys-tarfile "$1" | tar -t | sed -n 's|^\./|/|; /[^/]$/p' | sort; }
 deb_file() { dpkg-deb --fsys-tarfile "$1" | tar -xO ".$2"; }
 field_is() { [ "$(dpkg-deb -f "$1" "$2")" = "$3" ] || { echo "$2: $(dpkg-deb -f "$1" "$2")"; return 1; }; }
-depends_on_libusb_and_libc() {
+depends_on_its_libraries() {
     local depends
     depends=$(dpkg-deb -f "$1" Depends)
     echo "$depends"
-    [[ $depends =~ libusb-1\.0-0\ \(\>=\ [^\)]+\) ]] && [[ $depends =~ libc6\ \(\>= ]]
+    [[ $depends =~ libusb-1\.0-0\ \(\>=\ [^\)]+\) ]] && [[ $depends =~ libc6\ \(\>= ]] &&
+        [[ $depends =~ (^|\ )libsystemd0(,|\ |$) ]] && [[ $depends =~ libudev1\ \(\>= ]]
 }
 # `file` says of the program: a stripped executable for this machine.
 program_is_stripped_for() {
@@ -90,7 +91,10 @@ program_is_stripped_for() {
     [[ $kind == *"$2"* && $kind == *stripped* && $kind != *"not stripped"* ]]
 }
 unit_starts_usr_bin_pellora() {
-    deb_file "$1" /usr/lib/systemd/system/pellora@.service | grep -qx 'ExecStart=/usr/bin/pellora /dev/%I'
+    # Read to the end: grep -q would leave as soon as it matched, and tar,
+    # still writing a unit that spans two of its blocks, die of SIGPIPE.
+    deb_file "$1" /usr/lib/systemd/system/pellora@.service |
+        grep -x 'ExecStart=/usr/bin/pellora /dev/%I' >/dev/null
 }
 lintian_clean() {
     local status=0
@@ -106,7 +110,7 @@ for arch in "$native" arm64 armhf; do
     [ -f "$deb" ] || continue
     check "$arch: Version is $version" field_is "$deb" Version "$version"
     check "$arch: Architecture is $arch" field_is "$deb" Architecture "$arch"
-    check "$arch: Depends names libusb-1.0-0 and libc6" depends_on_libusb_and_libc "$deb"
+    check "$arch: Depends names libusb-1.0-0, libsystemd0, libudev1 and libc6" depends_on_its_libraries "$deb"
     check "$arch: holds exactly its files" diff <(echo "$expected_files") <(deb_files "$deb")
     case $arch in
     amd64) machine="x86-64" ;;

@@ -14,10 +14,12 @@ void writeHelp(std::ostream& out) {
     out << kUsageLine
         << "\n"
            "Relays the X68000 Z USB keyboard (33DD:0011) to an X68000 on the serial port\n"
-           "PORT until SIGINT, SIGTERM or SIGHUP.\n"
+           "PORT until SIGINT, SIGTERM or SIGHUP (one ignored at its start stays ignored).\n"
            "\n"
            "  PORT           a device path (/dev/ttyUSB0), or a name shown by --list (ttyUSB0)\n"
-           "  -l, --list     print the serial ports present, one per line, and exit\n"
+           "  -l, --list     print the serial ports present, one per line, with the\n"
+           "                 adapter's name, serial number and /dev/serial/by-id/ link,\n"
+           "                 and exit\n"
            "  -h, --help     print this help and exit\n"
            "  -V, --version  print the version and exit\n"
            "\n"
@@ -34,7 +36,11 @@ void writeHelp(std::ostream& out) {
            "  2  wrong command line, or no PORT\n"
            "\n"
            "Environment:\n"
-           "  LIBUSB_DEBUG   libusb's own diagnostic level\n";
+           "  LIBUSB_DEBUG   libusb's own diagnostic level\n"
+           "  NOTIFY_SOCKET  set by systemd (Type=notify): pellora tells it when it relays\n"
+           "                 and what it is doing, which systemctl status shows\n"
+           "  WATCHDOG_USEC  set by systemd (WatchdogSec=): pellora pings it every half\n"
+           "                 period while its relay answers\n";
 }
 
 void writeVersion(std::ostream& out) {

@@ -1,8 +1,10 @@
 // The command line of pellora:
 //     pellora [-l|--list] [-h|--help] [-V|--version] [PORT]
-// read into what to do. Options may stand before or after PORT; "--" ends the
-// options, so a PORT may begin with '-'. Help wins over version, version over
-// list, and list over PORT.
+// read into what to do, by getopt_long: long options may be abbreviated while
+// the abbreviation names one option (--lis), short options may be combined
+// (-lh), options may stand before or after PORT, and "--" ends the options, so
+// a PORT may begin with '-'. Help wins over version, version over list, and
+// list over PORT.
 #pragma once
 
 #include <string>
@@ -21,5 +23,6 @@ struct Options {
     std::string error;  // for Usage: what was wrong; empty when simply nothing was asked
 };
 
-// args: the arguments after the program's name.
+// args: the arguments after the program's name. Uses getopt_long's global
+// state: call it from one thread at a time.
 Options parseOptions(const std::vector<std::string>& args);

@@ -25,8 +25,14 @@ TEST(ParseOptions, WhatEachCommandLineAsksFor) {
         {{"ttyUSB0", "--list"}, Action::List, ""},
         {{"--", "-odd"}, Action::Run, "-odd"},
         {{"-"}, Action::Run, "-"},
-        {{"-lh"}, Action::Usage, "unknown option '-lh'"},
-        {{"--help", "--lis"}, Action::Usage, "unknown option '--lis'"},
+        {{"-lh"}, Action::Help, ""},    // combined
+        {{"--lis"}, Action::List, ""},  // abbreviated
+        {{"--vers", "ttyUSB0"}, Action::Version, ""},
+        {{"--", "-l", "ttyUSB0"}, Action::Usage, "only one PORT may be given"},
+        {{"--lists"}, Action::Usage, "unknown option '--lists'"},
+        {{"--list=x"}, Action::Usage, "option '--list' takes no value"},
+        {{"-lx"}, Action::Usage, "unknown option '-x'"},
+        {{"--help", "--bogus=1"}, Action::Usage, "unknown option '--bogus=1'"},
         {{"ttyUSB0", "ttyUSB1"}, Action::Usage, "only one PORT may be given"},
         {{""}, Action::Usage, "PORT is empty"},
     };

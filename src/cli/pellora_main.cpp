@@ -1,8 +1,9 @@
 // pellora: relays the X68000 Z keyboard to an X68000 on a serial port.
 // This file only joins the pieces: the command line, the port list, and for a
-// run the stop signals and the relay session. No lock file keeps a second
-// pellora out: the keyboard's interfaces and the port are each held
-// exclusively, so a second one finds one of them in use and says so.
+// run the stop signals, the relay session and what systemd is told of it. No
+// lock file keeps a second pellora out: the keyboard's interfaces and the port
+// are each held exclusively, so a second one finds one of them in use and
+// says so.
 #include <signal.h>
 
 #include <iostream>
@@ -15,6 +16,7 @@
 #include "cli/relay_session.h"
 #include "cli/run_events.h"
 #include "cli/serial_port_list.h"
+#include "cli/service_notifier.h"
 #include "relay/key_relay.h"
 
 namespace {
@@ -34,7 +36,12 @@ int run(const std::string& port) {
     RunEvents events;
     KeyRelay relay;
     relay.setStatusListener(events.statusListener());
-    return runRelaySession(relay, port, std::cerr, [&] { return events.wait(); });
+    // systemd, when it started us, hears of the session through its waits.
+    ServiceNotifier service(relay, port, ServiceNotifier::systemdSink(),
+                            ServiceNotifier::systemdWatchdog());
+    return runRelaySession(relay, port, std::cerr, [&] {
+        return service.wait([&](int timeoutMs) { return events.wait(timeoutMs); });
+    });
 }
 
 }  // namespace

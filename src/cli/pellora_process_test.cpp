@@ -10,8 +10,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 #include "support/child_process.h"
+#include "support/notify_socket.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 #include "usb/emulated_keyboard.h"
@@ -36,10 +38,10 @@ protected:
             << ::testing::PrintToString(kb.unexpectedIoctls());
     }
 
-    std::unique_ptr<ChildProcess> startPellora(const std::vector<std::string>& args) {
-        return std::make_unique<ChildProcess>(
-            PELLORA_PROGRAM, args,
-            std::vector<std::string>{"LD_PRELOAD=" + umockdevChildPreload()});
+    std::unique_ptr<ChildProcess> startPellora(const std::vector<std::string>& args,
+                                               std::vector<std::string> env = {}) {
+        env.push_back("LD_PRELOAD=" + umockdevChildPreload());
+        return std::make_unique<ChildProcess>(PELLORA_PROGRAM, args, env);
     }
 
     // Starts pellora on the pty and waits until it says it relays.
@@ -179,6 +181,54 @@ TEST_F(PelloraProcess, RidesThroughUnplugsOfKeyboardAndPort) {
     EXPECT_EQ(replacement.read(1), Bytes{0x1E});
     EXPECT_EQ(p->waitExit(std::chrono::milliseconds(0)), std::nullopt);  // it runs on
     p->signal(SIGTERM);
+    EXPECT_EQ(p->waitExit(), 0) << p->err();
+}
+
+TEST_F(PelloraProcess, TellsTheServiceManagerWhatItDoes) {
+    NotifySocket systemd;
+    const std::string port = pty.portPath();
+    auto p = startPellora({port}, {systemd.environment()});
+    ASSERT_TRUE(systemd.waitForLine("READY=1")) << p->err();
+    EXPECT_EQ(systemd.received().back(), "READY=1\nSTATUS=Relaying to " + port);
+    kb.unplug();
+    EXPECT_TRUE(systemd.waitForLine("STATUS=" + port + ": keyboard disconnected, waiting for it"));
+    kb.plugIn();
+    EXPECT_TRUE(systemd.waitForLine("STATUS=Relaying to " + port));
+    pty.closeMaster();
+    EXPECT_TRUE(systemd.waitForLine("STATUS=Lost " + port + ", waiting for it"));
+    p->signal(SIGTERM);
+    EXPECT_TRUE(systemd.waitForLine("STOPPING=1"));
+    EXPECT_EQ(p->waitExit(), 0) << p->err();
+    // What `systemctl status` shows as it happens, for whoever reads the log.
+    for (const std::string& message : systemd.received()) {
+        std::cout << "systemd heard: " << testing::PrintToString(message) << "\n";
+    }
+}
+
+TEST_F(PelloraProcess, WatchdogPingsOnlyWhileTheWorkerAnswers) {
+    NotifySocket systemd;
+    auto p = startPellora({pty.portPath()}, {systemd.environment(), "WATCHDOG_USEC=200000"});
+    for (int i = 0; i < 3; ++i) {  // a look every 100 ms
+        ASSERT_TRUE(systemd.waitForLine("WATCHDOG=1")) << p->err();
+    }
+    // The emulated kernel stops answering: the worker, woken to reap the
+    // report, hangs in libusb.
+    kb.holdIoctls(true);
+    kb.sendReport(kBoot, kPressA);
+    kb.sendReport(kBoot, kReleaseAll);
+    // Ten looks: at most the pings of the passes made before the hang.
+    int pings = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (const auto message = systemd.next(std::chrono::duration_cast<std::chrono::milliseconds>(
+               end - std::chrono::steady_clock::now()))) {
+        pings += *message == "WATCHDOG=1";
+    }
+    EXPECT_LE(pings, 2);
+    kb.holdIoctls(false);
+    EXPECT_EQ(pty.read(2), (Bytes{0x1E, 0x9E}));  // the worker relays on
+    EXPECT_TRUE(systemd.waitForLine("WATCHDOG=1"));
+    p->signal(SIGTERM);
+    EXPECT_TRUE(systemd.waitForLine("STOPPING=1"));
     EXPECT_EQ(p->waitExit(), 0) << p->err();
 }
 

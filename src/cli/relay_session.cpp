@@ -43,6 +43,19 @@ std::string keyboardFailureReason(const RelayStatus& s) {
     }
 }
 
+// The same, in a few words for a line of its own while relaying.
+std::string refusalReason(const RelayStatus& s) {
+    switch (s.keyboardFailure) {
+        case UsbKeyboard::Failure::NoPermission:
+            return "no permission";
+        case UsbKeyboard::Failure::Busy:
+            return "another program holds it";
+        default:
+            return "libusb says " + (s.keyboardFailureText.empty() ? std::string("it failed")
+                                                                   : s.keyboardFailureText);
+    }
+}
+
 const char* signalName(int sig) {
     switch (sig) {
         case SIGINT:
@@ -100,26 +113,38 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
 
     // What the user was last told: the keyboard as at start, the port open.
     KeyboardState shownKeyboard = hadKeyboard ? KeyboardState::Connected : KeyboardState::Absent;
+    std::string shownRefusal;
     PortState shownPort = PortState::Open;
     for (;;) {
-        const bool keyboardUp = status.keyboard == KeyboardState::Connected;
         if (!hadKeyboard && status.keyboard == KeyboardState::Refused) {
             // Plugged in at last, but not ours to open: as at start.
             err << kKeyboardFailed << "\n" << keyboardFailureReason(status) << "\n";
             return shutDown(relay, kExitFailure);
         }
-        if (keyboardUp != (shownKeyboard == KeyboardState::Connected)) {
-            err << (keyboardUp ? "Keyboard connected.\n"
-                               : "Keyboard disconnected; waiting for it.\n");
-            hadKeyboard = hadKeyboard || keyboardUp;
+        // One line per change: connected, gone, or refused (again when the
+        // reason changes); a keyboard refused then gone says nothing more.
+        if (status.keyboard == KeyboardState::Connected && shownKeyboard != status.keyboard) {
+            err << "Keyboard connected.\n";
+            hadKeyboard = true;
+        } else if (status.keyboard == KeyboardState::Absent &&
+                   shownKeyboard == KeyboardState::Connected) {
+            err << "Keyboard disconnected; waiting for it.\n";
+        } else if (status.keyboard == KeyboardState::Refused &&
+                   (shownKeyboard != status.keyboard || shownRefusal != refusalReason(status))) {
+            shownRefusal = refusalReason(status);
+            err << "Keyboard refused: " << shownRefusal << "; waiting for it.\n";
         }
         shownKeyboard = status.keyboard;
-        if (status.port == PortState::Reopening && shownPort == PortState::Open) {
-            err << "Lost " << port << "; waiting for it.\n";
-        } else if (status.port == PortState::Open && shownPort == PortState::Reopening) {
-            err << port << " is back.\n";
+        if (status.port != shownPort) {
+            if (status.port == PortState::Reopening && shownPort == PortState::Open) {
+                err << "Lost " << port << "; waiting for it.\n";
+            } else if (status.port == PortState::OtherDevice) {
+                err << port << " is another device now; waiting for the one it was.\n";
+            } else if (status.port == PortState::Open) {
+                err << port << " is back.\n";
+            }
+            shownPort = status.port;
         }
-        shownPort = status.port;
         if (const int sig = waitForEvent()) {
             err << "Stopped by " << signalName(sig) << ".\n";
             return shutDown(relay, kExitOk);

@@ -10,35 +10,11 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "support/scripted_relay.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
-
-// A relay that plays back statuses, one per status() call (the last one
-// repeating), and records what the run asked of it.
-class ScriptedRelay : public RelayControl {
-public:
-    bool keyboardOpens = true;
-    std::vector<RelayStatus> script;
-    std::vector<std::string> calls;
-
-    bool openKeyboard() override {
-        calls.push_back("openKeyboard");
-        return keyboardOpens;
-    }
-    void closeKeyboard() override { calls.push_back("closeKeyboard"); }
-    void start(const std::string& port) override { calls.push_back("start " + port); }
-    void stop() override { calls.push_back("stop"); }
-    RelayStatus status() const override { return script.at(std::min(next++, script.size() - 1)); }
-    void setStatusListener(std::function<void()>) override {}
-    void devicesChanged() override {}
-    std::uint64_t workerPasses() const override { return 0; }
-    void wakeWorker() override {}
-
-private:
-    mutable std::size_t next = 0;
-};
 
 RelayStatus with(KeyboardState keyboard, PortState port) {
     RelayStatus s;
@@ -130,6 +106,36 @@ TEST(RelaySession, TellsEachComingAndGoingAndEndsOnlyOnASignal) {
                             "Lost ttyUSB0; waiting for it.", "Keyboard connected.",
                             "ttyUSB0 is back.", "Stopped by SIGHUP."}));
     EXPECT_EQ(relay.calls, kFullRun);  // stop before closeKeyboard
+}
+
+TEST(RelaySession, ARefusalAndAnotherDeviceOnThePortAreToldOncePerChangeAndWaitedFor) {
+    RelayStatus busy = with(KeyboardState::Refused, PortState::Open);
+    busy.keyboardFailure = UsbKeyboard::Failure::Busy;
+    RelayStatus denied = busy;
+    denied.keyboardFailure = UsbKeyboard::Failure::NoPermission;
+    RelayStatus other = busy;
+    other.port = PortState::OtherDevice;
+    ScriptedRelay relay;
+    relay.script = {with(kUp, PortState::Open),
+                    with(kAway, PortState::Open),
+                    busy,
+                    busy,
+                    denied,
+                    with(kUp, PortState::Open),
+                    with(kUp, PortState::Reopening),
+                    other,
+                    other,
+                    with(kUp, PortState::Reopening),
+                    with(kUp, PortState::Open)};
+    Lines lines;
+    EXPECT_EQ(run(relay, lines, 11), kExitOk);
+    EXPECT_EQ(lines, (Lines{kRelaying, "Keyboard disconnected; waiting for it.",
+                            "Keyboard refused: another program holds it; waiting for it.",
+                            "Keyboard refused: no permission; waiting for it.",
+                            "Keyboard connected.", "Lost ttyUSB0; waiting for it.",
+                            "Keyboard refused: another program holds it; waiting for it.",
+                            "ttyUSB0 is another device now; waiting for the one it was.",
+                            "Keyboard connected.", "ttyUSB0 is back.", "Stopped by SIGHUP."}));
 }
 
 TEST(RelaySession, AnAbsentKeyboardIsWaitedForAndARefusalBeforeItsFirstUseEnds) {

@@ -24,11 +24,12 @@ bool inheritedAsIgnored(int sig) {
 
 RunEvents::RunEvents() {
     sigemptyset(&stopSet);
-    sigaddset(&stopSet, SIGINT);
     sigaddset(&stopSet, SIGTERM);
-    // Blocked, an ignored SIGHUP would no longer be discarded but wait here.
-    if (!inheritedAsIgnored(SIGHUP)) {
-        sigaddset(&stopSet, SIGHUP);
+    // Blocked, an ignored signal would no longer be discarded but wait here.
+    for (int sig : {SIGINT, SIGHUP}) {
+        if (!inheritedAsIgnored(sig)) {
+            sigaddset(&stopSet, sig);
+        }
     }
     pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
     signalFd = signalfd(-1, &stopSet, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -60,7 +61,7 @@ std::function<void()> RunEvents::statusListener() {
     };
 }
 
-int RunEvents::wait() {
+int RunEvents::wait(int timeoutMs) {
     for (;;) {
         signalfd_siginfo info{};
         if (::read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
@@ -75,7 +76,11 @@ int RunEvents::wait() {
             return 0;
         }
         pollfd fds[2] = {{signalFd, POLLIN, 0}, {pipeRead, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
+        const int ready = ::poll(fds, 2, timeoutMs);
+        if (ready == 0) {
+            return kTimedOut;
+        }
+        if (ready < 0 && errno != EINTR) {
             fail("poll");
         }
     }

@@ -7,9 +7,10 @@
 // started later (the relay's worker, libusb's own) inherit the mask, so the
 // signals stay pending until wait() takes them and no handler runs in the
 // middle of the relay's work. Create it before any other thread exists. A
-// SIGHUP that the process inherited as ignored (nohup) is left ignored and is
-// not a stop signal. The signals stay blocked after the object is gone: a
-// second Ctrl-C during shut-down must not kill the process.
+// SIGHUP or SIGINT that the process inherited as ignored (nohup, or a job a
+// script started with `&`) is left ignored and is not a stop signal. The
+// signals stay blocked after the object is gone: a second Ctrl-C during
+// shut-down must not kill the process.
 //
 // Ownership: owns the signalfd and the pipe. Threads: wait() from the one
 // thread that made it; the status listener from any thread.
@@ -29,9 +30,11 @@ public:
     // For RelayControl::setStatusListener: wakes wait().
     std::function<void()> statusListener();
 
-    // Sleeps until a stop signal (returns its number) or a status change
-    // since the last wait (returns 0).
-    int wait();
+    // Sleeps until a stop signal (returns its number), a status change since
+    // the last wait (returns 0) or, when timeoutMs is not negative, until
+    // timeoutMs have passed (returns kTimedOut).
+    static constexpr int kTimedOut = -1;
+    int wait(int timeoutMs = -1);
 
 private:
     sigset_t stopSet;

@@ -7,20 +7,23 @@
 
 namespace {
 
-// RunEvents leaves the stop signals blocked, and changes SIGHUP's handling in
-// one case; every test puts back what it found.
+// RunEvents leaves the stop signals blocked, and the tests ignore SIGHUP and
+// SIGINT in one case; every test puts back what it found.
 class RunEventsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         pthread_sigmask(SIG_SETMASK, nullptr, &savedMask);
         sigaction(SIGHUP, nullptr, &savedHup);
+        sigaction(SIGINT, nullptr, &savedInt);
     }
     void TearDown() override {
         sigaction(SIGHUP, &savedHup, nullptr);
+        sigaction(SIGINT, &savedInt, nullptr);
         pthread_sigmask(SIG_SETMASK, &savedMask, nullptr);
     }
     sigset_t savedMask;
     struct sigaction savedHup {};
+    struct sigaction savedInt {};
 };
 
 TEST_F(RunEventsTest, StopSignalsAndStatusChangesWakeTheWaitOthersDoNot) {
@@ -43,21 +46,25 @@ TEST_F(RunEventsTest, StopSignalsAndStatusChangesWakeTheWaitOthersDoNot) {
     worker.join();
     EXPECT_EQ(events.wait(), 0);
     ASSERT_EQ(raise(SIGUSR1), 0);
+    EXPECT_EQ(events.wait(0), RunEvents::kTimedOut);  // not woken for SIGUSR1, nor by old changes
     ASSERT_EQ(raise(SIGTERM), 0);
-    EXPECT_EQ(events.wait(), SIGTERM);  // not woken for SIGUSR1, nor by the old changes
+    EXPECT_EQ(events.wait(0), SIGTERM);
     int taken = 0;
     EXPECT_EQ(sigwait(&usr1, &taken), 0);  // still pending for whoever wants it
 }
 
-TEST_F(RunEventsTest, AHangUpIgnoredFromTheStartStaysIgnored) {
+TEST_F(RunEventsTest, AHangUpOrInterruptIgnoredFromTheStartStaysIgnored) {
     signal(SIGHUP, SIG_IGN);  // as under nohup
+    signal(SIGINT, SIG_IGN);  // as for a job a script started with &
     RunEvents events;
-    ASSERT_EQ(raise(SIGHUP), 0);  // discarded, so it is not waiting below
+    ASSERT_EQ(raise(SIGHUP), 0);  // discarded, so they are not waiting below
     ASSERT_EQ(raise(SIGINT), 0);
-    EXPECT_EQ(events.wait(), SIGINT);
+    ASSERT_EQ(raise(SIGTERM), 0);
+    EXPECT_EQ(events.wait(), SIGTERM);
     sigset_t pending;
     sigpending(&pending);
     EXPECT_FALSE(sigismember(&pending, SIGHUP));
+    EXPECT_FALSE(sigismember(&pending, SIGINT));
 }
 
 }  // namespace

@@ -1,131 +1,140 @@
 #include "cli/serial_port_list.h"
 
-#include <fstream>
-#include <optional>
-#include <string>
-#include <system_error>
+#include <libudev.h>
 
-namespace fs = std::filesystem;
+#include <memory>
+#include <string>
 
 namespace {
 
-// The first line of a sysfs attribute without its trailing blanks and newline;
-// empty when the attribute is missing or unreadable.
-std::string readAttribute(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    if (!in || !std::getline(in, line)) {
-        return {};
-    }
-    const auto end = line.find_last_not_of(" \t\r\n");
-    return end == std::string::npos ? std::string() : line.substr(0, end + 1);
-}
-
-// Where a sysfs link leads, fully resolved; nothing when it does not exist.
-std::optional<fs::path> follow(const fs::path& link) {
-    std::error_code ec;
-    fs::path target = fs::canonical(link, ec);
-    if (ec) {
-        return std::nullopt;
-    }
-    return target;
-}
-
-// The last component of where a link leads (the subsystem or driver name), or
-// empty when there is no such link.
-std::string linkName(const fs::path& link) {
-    const auto target = follow(link);
-    return target ? target->filename().string() : std::string();
-}
-
-// What the kernel tells of one tty: its hardware device and serial-core type.
-struct TtyFacts {
-    std::string name;
-    fs::path device;        // the hardware: the resolved `device` link, past serial-base
-    std::string subsystem;  // the device's bus: usb-serial, usb, pnp, platform, amba...
-    std::string driver;     // the driver bound to the device, if any
-    std::string type;       // serial-core port type; empty where the tty has none
+struct UdevUnref {
+    void operator()(udev* u) const { udev_unref(u); }
+    void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
+    void operator()(udev_device* d) const { udev_device_unref(d); }
 };
+template <typename T>
+using UdevPtr = std::unique_ptr<T, UdevUnref>;
 
-bool hasUart(const TtyFacts& tty) {
-    if (tty.type == "0") {
+// libudev's answers, with nothing as "".
+std::string text(const char* value) {
+    return value != nullptr ? value : "";
+}
+std::string attribute(udev_device* device, const char* name) {
+    return device != nullptr ? text(udev_device_get_sysattr_value(device, name)) : "";
+}
+std::string property(udev_device* device, const char* name) {
+    return text(udev_device_get_property_value(device, name));
+}
+
+// The hardware behind a tty: its parent, past serial-base devices (since
+// Linux 6.5 a serial-core tty hangs off a serial-base port below a
+// serial-base controller). Owned by tty; nothing for a virtual tty.
+udev_device* hardwareOf(udev_device* tty) {
+    udev_device* device = udev_device_get_parent(tty);
+    for (int depth = 0;
+         device != nullptr && depth < 4 && text(udev_device_get_subsystem(device)) == "serial-base";
+         ++depth) {
+        device = udev_device_get_parent(device);
+    }
+    return device;
+}
+
+bool hasUart(udev_device* tty, udev_device* hardware) {
+    const std::string type = attribute(tty, "type");
+    if (type == "0") {
         return false;  // PORT_UNKNOWN: a placeholder line with no UART found behind it
     }
     // The 8250 driver's placeholder ports sit on the platform bus; one that does
     // not even say its type is treated as such a placeholder.
-    const bool platformTtyS = tty.subsystem == "platform" && tty.name.rfind("ttyS", 0) == 0;
-    return !(platformTtyS && tty.type.empty());
+    const bool platformTtyS = text(udev_device_get_subsystem(hardware)) == "platform" &&
+                              text(udev_device_get_sysname(tty)).rfind("ttyS", 0) == 0;
+    return !(platformTtyS && type.empty());
 }
 
-// A USB port's product string, with the interface string where it differs
-// (dual-port chips name each interface); empty when neither exists or the port
-// is not on USB.
-std::string usbDescription(const TtyFacts& tty) {
-    fs::path interfaceDir;
-    if (tty.subsystem == "usb-serial") {
-        interfaceDir =
-            tty.device.parent_path();  // ttyUSB: the port device sits below its interface
-    } else if (tty.subsystem == "usb") {
-        interfaceDir = tty.device;  // ttyACM: the interface itself
-    } else {
-        return {};
+// What the device calls itself: the USB product string, else the hardware
+// database's names; with the interface's string where it differs (dual-port
+// chips name each interface).
+std::string deviceName(udev_device* tty) {
+    udev_device* interface =
+        udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_interface");
+    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_device");
+    std::string name = attribute(usb, "product");
+    if (name.empty()) {
+        const std::string vendor = property(tty, "ID_VENDOR_FROM_DATABASE");
+        const std::string model = property(tty, "ID_MODEL_FROM_DATABASE");
+        name = vendor.empty() || model.empty() ? vendor + model : vendor + " " + model;
     }
-    const std::string product = readAttribute(interfaceDir.parent_path() / "product");
-    const std::string interface = readAttribute(interfaceDir / "interface");
-    if (product.empty()) {
-        return interface;
+    const std::string interfaceName = attribute(interface, "interface");
+    if (name.empty()) {
+        return interfaceName;
     }
-    if (interface.empty() || interface == product) {
-        return product;
+    if (interfaceName.empty() || interfaceName == name) {
+        return name;
     }
-    return product + " (" + interface + ")";
+    return name + " (" + interfaceName + ")";
 }
 
-std::string describe(const TtyFacts& tty) {
-    std::string text = usbDescription(tty);
-    if (text.empty()) {
-        text = tty.driver;
-    }
-    if (text.empty()) {
-        text = tty.subsystem;
-    }
-    return text;
+std::string serialNumber(udev_device* tty) {
+    const std::string serial = property(tty, "ID_SERIAL_SHORT");
+    return serial.empty()
+               ? attribute(udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_device"),
+                           "serial")
+               : serial;
 }
 
-std::optional<TtyFacts> readTty(const fs::path& classEntry) {
-    TtyFacts tty;
-    tty.name = classEntry.filename().string();
-    const auto device = follow(classEntry / "device");
-    if (!device) {
-        return std::nullopt;
+// udev's /dev/serial/by-id/ link for the tty, if it made one: DEVLINKS holds
+// the tty's links, separated by spaces.
+std::string byIdLink(udev_device* tty) {
+    const std::string links = property(tty, "DEVLINKS");
+    const std::string prefix = "/dev/serial/by-id/";
+    for (std::size_t at = links.find(prefix); at != std::string::npos;
+         at = links.find(prefix, at + 1)) {
+        if (at == 0 || links[at - 1] == ' ') {
+            return links.substr(at, links.find(' ', at) - at);
+        }
     }
-    tty.device = *device;
-    tty.subsystem = linkName(tty.device / "subsystem");
-    // Since Linux 6.5 the `device` of a serial-core port is a serial-base port
-    // device below a serial-base controller; the hardware is further up.
-    for (int depth = 0; tty.subsystem == "serial-base" && depth < 4; ++depth) {
-        tty.device = tty.device.parent_path();
-        tty.subsystem = linkName(tty.device / "subsystem");
+    return {};
+}
+
+std::string describe(udev_device* tty, udev_device* hardware) {
+    std::string description = deviceName(tty);
+    if (description.empty()) {
+        description = text(udev_device_get_driver(hardware));
     }
-    tty.driver = linkName(tty.device / "driver");
-    tty.type = readAttribute(classEntry / "type");
-    return tty;
+    if (description.empty()) {
+        description = text(udev_device_get_subsystem(hardware));
+    }
+    if (const std::string serial = serialNumber(tty); !serial.empty()) {
+        description += ", serial " + serial;
+    }
+    if (const std::string link = byIdLink(tty); !link.empty()) {
+        description += ", " + link;
+    }
+    return description;
 }
 
 }  // namespace
 
-std::vector<PortEntry> listSerialPorts(const fs::path& sysfsRoot) {
+std::vector<PortEntry> listSerialPorts() {
     std::vector<PortEntry> ports;
-    std::error_code ec;
-    fs::directory_iterator it(sysfsRoot / "class" / "tty", ec);
-    if (ec) {
+    UdevPtr<udev> context(udev_new());
+    if (!context) {
         return ports;
     }
-    // Increments that fail (the tree changing underneath) end the walk rather than throw.
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const auto tty = readTty(it->path());
-        if (tty && hasUart(*tty)) {
-            ports.push_back({tty->name, describe(*tty)});
+    UdevPtr<udev_enumerate> ttys(udev_enumerate_new(context.get()));
+    if (!ttys || udev_enumerate_add_match_subsystem(ttys.get(), "tty") < 0 ||
+        udev_enumerate_scan_devices(ttys.get()) < 0) {
+        return ports;
+    }
+    for (udev_list_entry* entry = udev_enumerate_get_list_entry(ttys.get()); entry != nullptr;
+         entry = udev_list_entry_get_next(entry)) {
+        // A tty gone since the scan (unplugged meanwhile) is simply not listed.
+        UdevPtr<udev_device> tty(
+            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+        udev_device* hardware = tty ? hardwareOf(tty.get()) : nullptr;
+        if (hardware != nullptr && hasUart(tty.get(), hardware)) {
+            ports.push_back(
+                {text(udev_device_get_sysname(tty.get())), describe(tty.get(), hardware)});
         }
     }
     sortPortList(ports);

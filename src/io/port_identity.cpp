@@ -1,5 +1,4 @@
-// The parts of PortIdentity every platform shares; identifyPort() lives in
-// port_identity_posix.cpp and port_identity_win32.cpp.
+// The parts of PortIdentity every platform shares.
 #include "io/port_identity.h"
 
 std::string identityText(const PortIdentity& identity) {

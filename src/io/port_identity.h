@@ -18,16 +18,18 @@
 #include <string>
 
 struct PortIdentity {
-    // As the system writes them: four lower-case hex digits each ("0403").
+    // Four lower-case hex digits each ("0403").
     std::string vendorId;
     std::string productId;
-    std::string serial;     // the adapter's serial number; empty when it has none
-    std::string interface;  // the USB interface the port is on ("0"), for multi-port chips
+    std::string serial;  // the adapter's serial number; empty when it has none
+    // The USB interface the port is on, two hex digits ("00"): which port of a
+    // multi-port chip. Empty where the system does not tell it.
+    std::string interface;
 
     bool operator==(const PortIdentity&) const = default;
 };
 
-// "0403:6001 serial A1B2C3 interface 0", for messages and logs.
+// "0403:6001 serial A1B2C3 interface 00", for messages and logs.
 std::string identityText(const PortIdentity& identity);
 
 // The USB adapter behind the port name (as SerialPort::open takes it: a bare

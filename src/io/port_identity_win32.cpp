@@ -71,19 +71,19 @@ std::optional<DEVINST> parentOf(DEVINST node) {
     return parent;
 }
 
-// Four lower-case hex digits, as the system writes USB IDs elsewhere.
-std::string hex4(std::uint16_t value) {
-    char text[5];
-    std::snprintf(text, sizeof(text), "%04x", value);
+// Lower-case hex digits, as Linux's sysfs writes USB IDs and interface numbers.
+std::string hex(unsigned value, int digits) {
+    char text[9];
+    std::snprintf(text, sizeof(text), "%0*x", digits, value);
     return text;
 }
 
 // The identity of the USB device or interface at node.
 PortIdentity identityOf(const UsbInstanceId& usb, DEVINST node) {
-    PortIdentity identity{hex4(usb.vendorId), hex4(usb.productId), {}, {}};
+    PortIdentity identity{hex(usb.vendorId, 4), hex(usb.productId, 4), {}, {}};
     std::optional<UsbInstanceId> device = usb;
     if (usb.interfaceNumber) {
-        identity.interface = std::to_string(*usb.interfaceNumber);
+        identity.interface = hex(*usb.interfaceNumber, 2);
         // An interface's own instance is always made up: the serial number
         // is the composite device's, one level up.
         device.reset();

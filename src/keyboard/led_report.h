@@ -14,7 +14,10 @@ struct LedControlTransfer {
     static constexpr std::uint8_t kRequest = 0x09;
     static constexpr std::uint16_t kValue = 0x030A;  // feature report, ID 0x0A
     static constexpr std::uint16_t kIndex = 1;       // interface 1
-    static constexpr unsigned kTimeoutMs = 1000;
+    // A keyboard that does not answer holds the relay's worker this long: short
+    // enough that a stop still ends within a second, with the line drained and
+    // the keyboard released after it.
+    static constexpr unsigned kTimeoutMs = 250;
 };
 
 // Brightness 0 (brightest) to 3 (dimmest); any other value lights at full.

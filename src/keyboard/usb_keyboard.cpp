@@ -16,8 +16,9 @@ constexpr int kLengths[2] = {kBootReportLength, kBitmapReportLength};
 
 // How long releasing waits for the cancelled transfers to end. The kernel ends
 // them at once; one that has not ended by then is left to libusb (leaked, never
-// freed while the kernel may still write into it).
-constexpr auto kReleaseWait = std::chrono::seconds(1);
+// freed while the kernel may still write into it). Short enough that a stop
+// that meets it still ends within a second.
+constexpr auto kReleaseWait = std::chrono::milliseconds(500);
 
 int initContext(libusb_context** context) {
 #if defined(LIBUSB_API_VERSION) && LIBUSB_API_VERSION >= 0x0100010A
@@ -85,16 +86,18 @@ struct UsbKeyboardCallbacks {
             self->arrived = true;
         } else if (self->deviceHandle != nullptr &&
                    libusb_get_device(self->deviceHandle) == device) {
-            // Ours went: its transfers will say so too, but maybe later.
-            self->lost = true;
-            self->usbActive = false;
+            self->markLost();  // ours went: its transfers will say so too, but maybe later
         }
         return 0;  // stay registered
     }
 };
 
-UsbKeyboard::UsbKeyboard(ByteQueue& queue, bool watchHotplug, std::function<void()> keysQueuedHook)
-    : keyQueue(queue), hotplugWanted(watchHotplug), keysQueued(std::move(keysQueuedHook)) {}
+UsbKeyboard::UsbKeyboard(ByteQueue& queue, bool watchHotplug, std::function<void()> keysQueuedHook,
+                         TickSource tickSource)
+    : keyQueue(queue),
+      hotplugWanted(watchHotplug),
+      keysQueued(std::move(keysQueuedHook)),
+      ticks(std::move(tickSource)) {}
 
 UsbKeyboard::~UsbKeyboard() {
     close();
@@ -128,16 +131,13 @@ bool UsbKeyboard::open() {
         deviceHandle = nullptr;
         return fail(failureOf(opened), opened);
     }
-    // The kernel's HID driver owns both interfaces; libusb detaches it for the
-    // claim and attaches it again on release, so the keyboard types into the
-    // local console again after we let go. Platforms without drivers to detach
-    // report "not supported", which changes nothing.
-    libusb_set_auto_detach_kernel_driver(deviceHandle, 1);
+    if (!claimInterfaces()) {
+        return false;
+    }
+    recovery = {};
+    haltToClear = {};
+    resubmitLater = {};
     for (int i = 0; i < 2; ++i) {
-        if (const int r = libusb_claim_interface(deviceHandle, i); r != LIBUSB_SUCCESS) {
-            return fail(failureOf(r), r);
-        }
-        claimed[i] = true;
         transfers[i] = libusb_alloc_transfer(0);
         if (transfers[i] == nullptr) {
             return fail(Failure::Other, LIBUSB_ERROR_NO_MEM);
@@ -151,6 +151,27 @@ bool UsbKeyboard::open() {
         inFlight[i] = true;
     }
     usbActive = true;
+    return true;
+}
+
+bool UsbKeyboard::claimInterfaces() {
+    // The kernel's HID driver owns both interfaces; libusb detaches it for the
+    // claim and attaches it again on release, so the keyboard types into the
+    // local console again after we let go. Platforms without drivers to detach
+    // report "not supported", which changes nothing.
+    libusb_set_auto_detach_kernel_driver(deviceHandle, 1);
+    // An interface without a kernel driver (0 here; usbfs, which another
+    // program claims through, counts as none) goes first: its claim detaches
+    // nothing, and when another program holds it the claim fails before the
+    // kernel's driver has been taken from the other interface.
+    const bool secondFirst = libusb_kernel_driver_active(deviceHandle, 0) == 1 &&
+                             libusb_kernel_driver_active(deviceHandle, 1) == 0;
+    for (const int i : secondFirst ? std::array{1, 0} : std::array{0, 1}) {
+        if (const int r = libusb_claim_interface(deviceHandle, i); r != LIBUSB_SUCCESS) {
+            return fail(failureOf(r), r);
+        }
+        claimed[i] = true;
+    }
     return true;
 }
 
@@ -195,41 +216,99 @@ bool UsbKeyboard::submitTransfer(int index) {
     return inFlight[index];
 }
 
+void UsbKeyboard::markLost() {
+    // Counted once per connection: only the first sign finds it still active.
+    if (usbActive.exchange(false)) {
+        ++losses;
+    }
+    lost = true;
+}
+
 void UsbKeyboard::transferEnded(libusb_transfer* transfer) {
     const int index = transfer->endpoint == kBootEndpoint ? 0 : 1;
     inFlight[index] = false;
+    // Once releasing has begun nothing is decoded (the connection is going,
+    // and a failed open() never had one) nor resubmitted: releasing frees the
+    // transfer as soon as it has ended, and must never free one in flight.
+    if (releasing) {
+        return;
+    }
     switch (transfer->status) {
         case LIBUSB_TRANSFER_COMPLETED:
+            recovery[index].succeeded();
             decodeReport(transfer->endpoint, static_cast<std::size_t>(transfer->actual_length),
                          reportBuffers[index], keyQueue);
             if (keysQueued) {
                 keysQueued();  // the keys first: resubmitting can wait a moment
             }
             break;
-        case LIBUSB_TRANSFER_CANCELLED:
-            if (!releasing) {
-                lost = true;  // nobody here cancelled it
-                usbActive = false;
+        case LIBUSB_TRANSFER_CANCELLED:  // nobody here cancelled it
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            markLost();
+            return;
+        case LIBUSB_TRANSFER_STALL:
+            // Submitting into a halted endpoint fails at once, for ever: the
+            // halt is cleared first, once the event handling has returned.
+            if (recovery[index].halted(ticks()) == EndpointRecovery::Next::GiveUp) {
+                markLost();
+            } else {
+                haltToClear[index] = true;
             }
             return;
-        case LIBUSB_TRANSFER_NO_DEVICE:
-            lost = true;
-            usbActive = false;
+        default:  // errors, time-outs, overflows: again after a pause
+            if (recovery[index].failed(ticks()) == EndpointRecovery::Next::GiveUp) {
+                markLost();
+            } else {
+                resubmitLater[index] = true;
+            }
             return;
-        default:  // errors, time-outs, stalls, overflows: try again
-            break;
-    }
-    // Once releasing has begun nothing is resubmitted: releasing frees the
-    // transfer as soon as it has ended, and must never free one in flight.
-    if (releasing) {
-        return;
     }
     // An endpoint that can no longer be read is a keyboard that no longer
     // works: give it up as lost rather than leave the other half running.
     if (!submitTransfer(index)) {
-        lost = true;
-        usbActive = false;
+        markLost();
     }
+}
+
+// After event handling: the halts its callbacks found are cleared and the
+// transfers submitted again, and so are failed transfers whose pause is over.
+void UsbKeyboard::recover() {
+    const std::uint32_t now = ticks();
+    for (int i = 0; i < 2 && active(); ++i) {
+        bool submit = false;
+        if (haltToClear[i]) {
+            haltToClear[i] = false;
+            // A clear that fails for another reason than the device's loss is
+            // tried on: the next stall counts towards giving up.
+            if (libusb_clear_halt(deviceHandle, kEndpoints[i]) == LIBUSB_ERROR_NO_DEVICE) {
+                markLost();
+                return;
+            }
+            submit = true;
+        } else if (resubmitLater[i] &&
+                   static_cast<std::int32_t>(recovery[i].submitDue() - now) <= 0) {
+            resubmitLater[i] = false;
+            submit = true;
+        }
+        if (submit && !submitTransfer(i)) {
+            markLost();
+        }
+    }
+}
+
+int UsbKeyboard::msUntilResubmit(std::uint32_t now) const {
+    int wait = -1;
+    for (int i = 0; i < 2; ++i) {
+        if (haltToClear[i]) {
+            return 0;
+        }
+        if (resubmitLater[i]) {
+            const auto left = static_cast<std::int32_t>(recovery[i].submitDue() - now);
+            const int ms = left > 0 ? left : 0;
+            wait = wait < 0 || ms < wait ? ms : wait;
+        }
+    }
+    return active() ? wait : -1;
 }
 
 const std::vector<UsbKeyboard::PollDescriptor>& UsbKeyboard::pollDescriptors() {
@@ -264,6 +343,7 @@ void UsbKeyboard::handleEvents(int timeoutMs) {
         timeval tv = toTimeval(timeoutMs);
         libusb_handle_events_timeout_completed(context, &tv, nullptr);
     }
+    recover();
     releaseIfLost();
 }
 
@@ -316,6 +396,8 @@ void UsbKeyboard::releaseDevice() {
     transfers = {};
     claimed = {};
     inFlight = {};
+    haltToClear = {};
+    resubmitLater = {};
     releasing = false;
     lost = false;
 }
@@ -330,10 +412,11 @@ UsbKeyboard::LedResult UsbKeyboard::sendLeds(std::int32_t brightness, std::int32
         LedControlTransfer::kValue, LedControlTransfer::kIndex, report.data(),
         static_cast<std::uint16_t>(report.size()), LedControlTransfer::kTimeoutMs);
     if (result == LIBUSB_ERROR_NO_DEVICE) {
-        lost = true;
+        markLost();
     }
     // The wait ran the input transfers' callbacks too, which may have found
-    // the keyboard gone.
+    // a halt or the keyboard gone.
+    recover();
     const bool gone = lost;
     releaseIfLost();
     if (gone) {

@@ -7,12 +7,23 @@
 // of its endpoint into scan codes in the key queue given at construction. The
 // LED feature report goes out through a synchronous SET_REPORT.
 //
-// A keyboard that goes away (a transfer ends with the device gone, a transfer
-// cannot be submitted again, the LED report finds no device) is released at
-// once, at the end of the event handling or LED report that found out, and
-// active() falls. The libusb context stays until close(), so open() can be
-// tried again; where libusb can watch for devices coming and going, the
-// context also watches for the keyboard's return (takeArrival()).
+// An endpoint that fails is recovered without spinning (EndpointRecovery): a
+// halt is cleared, after the event handling that saw it (a synchronous call
+// cannot run inside a transfer callback), other failures are submitted again
+// after a growing pause. A keyboard that goes away (a transfer ends with the
+// device gone or cannot be submitted again, an endpoint stays halted or keeps
+// failing, the LED report finds no device) is released at once, at the end of
+// the event handling or LED report that found out, and active() falls; each
+// such loss is counted once (takeLosses()), wherever it was found. Nothing is
+// decoded while a connection is being released. The libusb context stays
+// until close(), so open() can be tried again; where libusb can watch for
+// devices coming and going, the context also watches for the keyboard's
+// return (takeArrival()).
+//
+// Opening claims first an interface that no kernel driver holds (a claim there
+// detaches nothing, and fails at once when another program holds it), so that
+// a keyboard refused because another program holds one interface does not take
+// the kernel's driver from the other, and the local console keeps it.
 //
 // Ownership: a UsbKeyboard owns its own libusb context (from the first open()
 // to close()), the device handle, both transfers and their buffers (the
@@ -30,9 +41,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io/byte_queue.h"
+#include "io/ticks.h"
+#include "keyboard/endpoint_recovery.h"
 #include "keyboard/report_decoder.h"
 
 struct libusb_context;
@@ -61,9 +75,10 @@ public:
     // keysQueued, if given, is called inside the event handling each time a
     // report has put scan codes in the key queue, before its transfer is
     // submitted again: the caller can send them on at once, ahead of the
-    // rest of the event handling.
+    // rest of the event handling. ticks: the clock of the pauses between
+    // submissions to a failing endpoint.
     explicit UsbKeyboard(ByteQueue& keyQueue, bool watchHotplug = true,
-                         std::function<void()> keysQueued = {});
+                         std::function<void()> keysQueued = {}, TickSource ticks = systemTickMs);
     // Closes whatever is still open.
     ~UsbKeyboard();
     UsbKeyboard(const UsbKeyboard&) = delete;
@@ -79,8 +94,13 @@ public:
     // most a second) and ends the libusb context. Safe when nothing is open.
     void close();
 
-    // True while the keyboard is open and both transfers run.
+    // True while the keyboard is open and both endpoints are read (a failing
+    // one may be waiting for its next submission).
     bool active() const { return usbActive.load(); }
+    // How many connections were lost since the last call: each keyboard that
+    // was active and went away counts once, whether the event handling, an LED
+    // report or a release found out. The keys it reported may be held.
+    int takeLosses() { return std::exchange(losses, 0); }
 
     // Whether libusb tells of a 33DD:0011 device plugged in (takeArrival()),
     // so that nobody needs to try open() on a timer. Known after open().
@@ -100,10 +120,15 @@ public:
     // Milliseconds until libusb must handle a time-out of its own, -1 for
     // none: the longest a poll() over pollDescriptors() may sleep.
     int nextTimeoutMs();
+    // Milliseconds from tick now until a failing endpoint is due to be
+    // submitted again (0: due), -1 for none: handleEvents() then submits it,
+    // so the caller's wait must end by then.
+    int msUntilResubmit(std::uint32_t now) const;
 
     // Runs the callbacks of whatever has completed, waiting at most timeoutMs
     // (-1: no limit) for something to complete or for interruptEventHandling().
-    // Releases a keyboard found gone. Does nothing before the first open().
+    // Then clears halts and submits again what is due, and releases a keyboard
+    // found gone. Does nothing before the first open().
     void handleEvents(int timeoutMs);
     // Makes a handleEvents() that waits now, or the next one, return at once.
     void interruptEventHandling();
@@ -113,9 +138,9 @@ public:
 
     enum class LedResult { Sent, Failed, NoDevice };
     // Sends the LED feature report for the host's brightness and mask and waits
-    // for it (at most a second). NoDevice means the keyboard was found gone and
-    // released; a stall or a time-out loses this one update. Nothing is sent
-    // while inactive.
+    // for it (at most a quarter of a second). NoDevice means the keyboard was found gone
+    // and released; a stall or a time-out loses this one update. Nothing is
+    // sent while inactive.
     LedResult sendLeds(std::int32_t brightness, std::int32_t mask);
 
 private:
@@ -123,8 +148,11 @@ private:
 
     bool fail(Failure why, int libusbError);
     bool makeContext();
+    bool claimInterfaces();
     void transferEnded(libusb_transfer* transfer);
     bool submitTransfer(int index);
+    void recover();
+    void markLost();
     void releaseDevice();
     void releaseIfLost();
 
@@ -137,18 +165,26 @@ private:
 
     // Which interfaces are claimed, which transfers are still in flight
     // (cleared by their callback when they end), whether releasing has begun
-    // (callbacks then stop resubmitting) and whether a callback found the
-    // keyboard gone (released once the event handling returns).
+    // (callbacks then neither decode nor resubmit) and whether a callback found
+    // the keyboard gone (released once the event handling returns).
     std::array<bool, 2> claimed{};
     std::array<bool, 2> inFlight{};
     bool releasing = false;
     bool lost = false;
+    int losses = 0;  // connections lost since takeLosses()
+
+    // Per endpoint: its trouble so far, and what a callback left for after the
+    // event handling: a halt to clear, or a submission due at a later tick.
+    std::array<EndpointRecovery, 2> recovery{};
+    std::array<bool, 2> haltToClear{};
+    std::array<bool, 2> resubmitLater{};
 
     Failure lastFailure = Failure::None;
     std::string lastFailureText;
 
     const bool hotplugWanted;
     const std::function<void()> keysQueued;
+    const TickSource ticks;
     int hotplugHandle = -1;            // libusb's handle of our hotplug callback
     std::atomic<bool> arrived{false};  // set by the hotplug callback
 

@@ -76,9 +76,8 @@ void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKe
 void releaseHeldKeys(SerialPort& port, RepeatState& repeat, HeldKeys& held) {
     stopRepeat(repeat);
     for (std::size_t code = 0; code < held.size(); ++code) {
-        if (held.test(code)) {
-            port.writeByte(breakOf(static_cast<std::uint8_t>(code)));
+        if (held.test(code) && port.writeByte(breakOf(static_cast<std::uint8_t>(code)))) {
+            held.reset(code);
         }
     }
-    held.reset();
 }

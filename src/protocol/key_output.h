@@ -53,6 +53,8 @@ std::int32_t msUntilRepeat(const RepeatState& repeat, std::uint32_t now);
 void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKeys& held,
               std::uint32_t now);
 
-// Writes the break of every key in held, lowest code first, forgets them and
-// stops the repeat.
+// Stops the repeat and writes the break of every key in held, lowest code
+// first. Only the keys whose break was written are forgotten: with the line
+// away (or full) the others stay held, so their breaks go first once it is
+// back.
 void releaseHeldKeys(SerialPort& port, RepeatState& repeat, HeldKeys& held);

@@ -1,5 +1,6 @@
 #include "relay/key_relay.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -24,7 +25,9 @@ int sooner(int a, int b) {
 }  // namespace
 
 KeyRelay::KeyRelay(TickSource tickSource, bool watchHotplug)
-    : keyboard(keyQueue, watchHotplug, [this] { keysArrived(); }), ticks(std::move(tickSource)) {}
+    : keyboard(
+          keyQueue, watchHotplug, [this] { keysArrived(); }, tickSource),
+      ticks(std::move(tickSource)) {}
 
 void KeyRelay::keysArrived() {
     // Inside the keyboard's event handling: on the worker, the keys go out
@@ -67,6 +70,7 @@ bool KeyRelay::openKeyboard() {
     resetRepeat(repeat);
     leds = {};
     keyboardWanted = true;
+    keyboard.takeLosses();  // of a connection before this one, whose worker has ended
     keyboard.open();
     noteKeyboard();
     return keyboard.active();
@@ -144,7 +148,12 @@ void KeyRelay::notePort(PortState state, const SerialPort::OpenError& error) {
 
 void KeyRelay::workerLoop() {
     workerId = std::this_thread::get_id();
+    // Which adapter the name means now, before the open raises DTR on it.
+    portIdentity = identifyPort(portName);
     portUp = port.open(portName);
+    if (!portUp) {
+        portIdentity.reset();
+    }
     keyQueue.clear();
     hostQueue.clear();
     // A key whose release was dropped with the old queue must not keep repeating
@@ -155,6 +164,7 @@ void KeyRelay::workerLoop() {
     // A keyboard missing now is looked for at once.
     keyboardRetry = keyboardWanted && !keyboard.active();
     keyboardRetryDue = ticks();
+    refusedPauseMs = kKeyboardRetryMs;
     // Told only now, so a front-end that sees Open knows the queues are fresh.
     if (portUp) {
         notePort(PortState::Open);
@@ -162,7 +172,6 @@ void KeyRelay::workerLoop() {
         notePort(PortState::Failed, port.lastOpenError());
     }
 
-    bool keyboardWasActive = keyboard.active();
     while (running.load()) {
         passes.fetch_add(1);
         const std::uint32_t now = ticks();
@@ -182,14 +191,7 @@ void KeyRelay::workerLoop() {
         // The last wait handled the keyboard's events: its reports are in the
         // key queue, the last ones perhaps from just before it went away.
         pumpKeys(keyQueue, port, repeat, held, now);
-
-        const bool keyboardActive = keyboard.active();
-        if (keyboardWasActive && !keyboardActive) {
-            keyboardLost(now);
-        } else if (!keyboardWasActive && keyboardActive) {
-            noteKeyboard();
-        }
-        keyboardWasActive = keyboardActive;
+        checkKeyboard(now);
         if (portUp && !port.isOpen()) {
             portLost(now);
         }
@@ -204,19 +206,40 @@ void KeyRelay::workerLoop() {
 void KeyRelay::tryKeyboard(std::uint32_t now) {
     if (keyboard.open()) {
         keyboardRetry = false;
+        refusedPauseMs = kKeyboardRetryMs;
+        noteKeyboard();
         // Back from an unplug, the keyboard shows its own LEDs again; the host
-        // expects its own. Nothing to send if the host never changed them.
+        // expects its own. Nothing to send if the host never changed them. (A
+        // keyboard lost again meanwhile is a loss like any other.)
         if (leds.ledBrightness != 0 || leds.ledMask != 0) {
             keyboard.sendLeds(leds.ledBrightness, leds.ledMask);
         }
         return;
     }
     noteKeyboard();  // absent, or refused and why
-    // libusb tells when a keyboard is plugged in, but not when one that is
-    // present stops being refused.
-    keyboardRetry =
-        !keyboard.watchesHotplug() || keyboard.failure() != UsbKeyboard::Failure::Absent;
-    keyboardRetryDue = now + kKeyboardRetryMs;
+    keyboardRetry = true;
+    if (keyboard.failure() == UsbKeyboard::Failure::Absent) {
+        // libusb tells when a keyboard is plugged in; without that, look again soon.
+        keyboardRetry = !keyboard.watchesHotplug();
+        keyboardRetryDue = now + kKeyboardRetryMs;
+        refusedPauseMs = kKeyboardRetryMs;
+        return;
+    }
+    // Nothing tells when a present keyboard stops being refused, and each try
+    // disturbs it: the pause grows.
+    keyboardRetryDue = now + refusedPauseMs;
+    refusedPauseMs = std::min(refusedPauseMs * 2, kKeyboardRefusedMaxMs);
+}
+
+// After everything of a pass that may have called into the keyboard: each
+// loss it counted is handled, wherever it happened, and a keyboard that is
+// there is told.
+void KeyRelay::checkKeyboard(std::uint32_t now) {
+    if (keyboard.takeLosses() > 0) {
+        keyboardLost(now);
+    } else {
+        noteKeyboard();  // publishes nothing unless it changed
+    }
 }
 
 void KeyRelay::keyboardLost(std::uint32_t now) {
@@ -226,9 +249,19 @@ void KeyRelay::keyboardLost(std::uint32_t now) {
     // transfer error is still plugged in, and will not arrive again.
     keyboardRetry = true;
     keyboardRetryDue = now + kKeyboardRetryMs;
+    refusedPauseMs = kKeyboardRetryMs;
 }
 
 void KeyRelay::tryPort(std::uint32_t now) {
+    // A name that now means another USB adapter is not opened: opening raises
+    // DTR, which resets many a board, and the keys are not meant for it.
+    if (portIdentity) {
+        if (const auto seen = identifyPort(portName); seen && *seen != *portIdentity) {
+            notePort(PortState::OtherDevice);
+            portRetryDue = now + kPortRetryMs;
+            return;
+        }
+    }
     portUp = port.open(portName);
     if (!portUp) {
         notePort(PortState::Reopening, port.lastOpenError());
@@ -255,6 +288,7 @@ int KeyRelay::nextWaitMs(std::uint32_t now) const {
     if (keyboardRetry) {
         wait = sooner(wait, msUntil(keyboardRetryDue, now));
     }
+    wait = sooner(wait, keyboard.msUntilResubmit(now));
     if (portRetry) {
         wait = sooner(wait, msUntil(portRetryDue, now));
     }

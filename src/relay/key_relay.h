@@ -6,13 +6,17 @@
 // stop() when none is; at the end stop(), then closeKeyboard().
 //
 // What the worker does beside relaying: a keyboard that goes away (or that was
-// absent or refused when the worker started) is opened again as soon as libusb
-// tells of its return, or by a try every second where libusb cannot tell; the
-// host's repeat times are kept and its last LED state is sent to the keyboard
-// again. A port that goes away is opened again by its name every second; keys
+// absent when the worker started) is opened again as soon as libusb tells of
+// its return, or by a try every 0.9 s where libusb cannot tell; one that is
+// present but refused (no permission, another program holds it) is tried
+// after a pause that doubles from 0.9 s up to 10 s. The host's repeat times
+// are kept and its last LED state is sent to the keyboard again. A port that
+// goes away is opened again by its name every second, but only while the name
+// is the same USB adapter as at the first open, or none (PortIdentity); keys
 // typed meanwhile are dropped. Either way the keys the host was told are down
-// get their breaks first (on the port, if it is still there), and the same
-// happens when the worker moves to another port or stops.
+// get their breaks: a key stays held until its break was written to an open
+// line, so a break that could not go out goes first when the line is back.
+// The same happens when the worker moves to another port or stops.
 //
 // Ownership: a KeyRelay owns its worker thread, the serial port, both byte
 // queues, the typematic and LED state and the UsbKeyboard that decodes the
@@ -32,10 +36,12 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "io/byte_queue.h"
+#include "io/port_identity.h"
 #include "io/serial_port.h"
 #include "io/ticks.h"
 #include "keyboard/usb_keyboard.h"
@@ -52,6 +58,9 @@ public:
     // opening it included.
     static constexpr std::uint32_t kPortRetryMs = 1000;
     static constexpr std::uint32_t kKeyboardRetryMs = 900;
+    // A refused keyboard's pause doubles up to this: every try takes the
+    // keyboard from the kernel's driver, if only for a moment.
+    static constexpr std::uint32_t kKeyboardRefusedMaxMs = 10000;
 
     // watchHotplug false: find a returning keyboard by trying every kKeyboardRetryMs
     // even where libusb could tell of it at once.
@@ -96,6 +105,7 @@ private:
     void keysArrived();
     void pollHost();
     void tryKeyboard(std::uint32_t now);
+    void checkKeyboard(std::uint32_t now);
     void keyboardLost(std::uint32_t now);
     void tryPort(std::uint32_t now);
     void portLost(std::uint32_t now);
@@ -129,7 +139,11 @@ private:
     // while the flag beside it is set.
     bool keyboardRetry = false;
     std::uint32_t keyboardRetryDue = 0;
+    std::uint32_t refusedPauseMs = kKeyboardRetryMs;  // before the next try of a refused keyboard
     bool portUp = false;  // the worker's port is open, as the worker last saw
+    // The USB adapter the port's name meant at the worker's first open; none
+    // for a port without one (a built-in UART, a pseudo-terminal).
+    std::optional<PortIdentity> portIdentity;
     bool portRetry = false;
     std::uint32_t portRetryDue = 0;
 

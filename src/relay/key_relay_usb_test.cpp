@@ -1,6 +1,8 @@
 // The relay end to end: emulated keyboard -> real libusb -> worker -> real pty,
 // and host commands back from the pty to the keyboard's LEDs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "usb/relay_fixture.h"
 
@@ -29,6 +31,34 @@ Bytes ledReport(std::initializer_list<std::pair<int, std::uint8_t>> lit) {
 
 EmulatedKeyboard::ControlRequest setReport(Bytes data) {
     return {0x21, 0x09, 0x030A, 1, 65, std::move(data)};
+}
+
+const Bytes kShiftDown = {0x02, 0, 0, 0, 0, 0, 0, 0};
+
+// Where adapterRecord() puts a USB adapter in the testbed's sysfs.
+std::string adapterPath(const std::string& usbPort) {
+    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + usbPort;
+}
+
+// An FT232R USB-serial adapter with this serial number, plugged into usbPort
+// ("1-3"), whose tty is the pty behind line: the relay finds the adapter by
+// the tty's device number, as it finds a real one behind /dev/ttyUSB0.
+std::string adapterRecord(const std::string& usbPort, const std::string& serial,
+                          const PtyPair& line) {
+    struct stat st {};
+    EXPECT_EQ(::stat(line.portPath().c_str(), &st), 0);
+    const std::string device = adapterPath(usbPort).substr(4);
+    // Names of its own: umockdev links every one into /sys/class and /sys/bus.
+    const std::string name = "ttyUSB" + usbPort.substr(usbPort.find('-') + 1);
+    const std::string tty = device + "/" + usbPort + ":1.0/" + name + "/tty/" + name;
+    const std::string node = "pellora-test/" + usbPort;  // the testbed's own, never opened
+    return "P: " + device + "\nE: SUBSYSTEM=usb\nA: idVendor=0403\\n\nA: idProduct=6001\\n\n" +
+           "A: serial=" + serial + "\\n\n\n" + "P: " + device + "/" + usbPort +
+           ":1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n" + "A: bInterfaceNumber=00\\n\n\n" +
+           "P: " + device + "/" + usbPort + ":1.0/" + name + "\nE: SUBSYSTEM=usb-serial\n\n" +
+           "P: " + tty + "\nN: " + node + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + node + "\n" +
+           "A: dev=" + std::to_string(::major(st.st_rdev)) + ":" +
+           std::to_string(::minor(st.st_rdev)) + "\\n\n";
 }
 
 class Relay : public RelayOnEmulatedKeyboard {
@@ -105,8 +135,11 @@ TEST_F(Relay, AnEndpointThatCannotBeReadAgainIsALostKeyboardThenTriedAgain) {
     kb.sendReport(kBoot, bootWith(A));  // A held, its repeat armed
     EXPECT_EQ(pty.read(1), Bytes{0x1E});
     kb.failNextSubmit(kBitmap);
-    ASSERT_TRUE(kb.failTransfer(kBitmap));  // an error, then no resubmission
-    EXPECT_EQ(pty.read(1), Bytes{0x9E});    // the host lets go of A
+    ASSERT_TRUE(kb.failTransfer(kBitmap));  // an error, then, after a pause, no resubmission
+    ASSERT_TRUE(kb.waitFor([&] { return !kb.inFlight(kBitmap); }));
+    advanceClockTo(clock.get());  // a pass after the error's: its pause runs from now
+    advanceClockTo(clock.get() + EndpointRecovery::kFirstPauseMs);
+    EXPECT_EQ(pty.read(1), Bytes{0x9E});  // the host lets go of A
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
     EXPECT_EQ(KeyRelayTestPeer::repeat(relay).repeatCode, 0);
     // Still plugged in, so nothing announces it: one try a second later finds it.
@@ -149,6 +182,134 @@ TEST_F(Relay, ALostPortIsOpenedAgainByNameAndKeysTypedMeanwhileAreDropped) {
     EXPECT_EQ(replacement.read(1), Bytes{0x9E});
     kb.sendReport(kBoot, kBootEmpty);
     EXPECT_EQ(replacement.read(1), Bytes{0xAE});  // B's break: its make was dropped
+}
+
+TEST_F(Relay, AKeyHeldThroughTheLossOfPortAndKeyboardIsLetGoFirstOnTheReturningLine) {
+    kb.sendReport(kBoot, kShiftDown);
+    EXPECT_EQ(pty.read(1), Bytes{0x70});
+    PtyPair replacement{true};
+    pty.closeMaster();
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Reopening; }));
+    kb.unplug();  // one hub took both: Shift's break has no line to go to
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    replacement.linkAs(pty.portPath());
+    advanceClockTo(clock.get() + KeyRelay::kPortRetryMs);
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    EXPECT_EQ(replacement.read(1), Bytes{0xF0});
+    relay.stop();
+    EXPECT_EQ(replacement.restOfLine(), Bytes{});  // once
+}
+
+TEST_F(Relay, AKeyboardLostAgainDuringTheReopensLedReportIsLetGoAndTriedAgain) {
+    pty.write({0xF7});
+    ASSERT_TRUE(kb.waitForControlRequests(1));
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::Gone);
+    pty.write({0xF3});  // the next LED change finds it gone
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    // Held while it was away: reported as soon as it is open again, and taken
+    // in by the LED report's own wait before that report finds it gone again.
+    kb.sendReport(kBoot, kShiftDown);
+    advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
+    EXPECT_EQ(pty.read(2), (Bytes{0x70, 0xF0}));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    EXPECT_EQ(KeyRelayTestPeer::repeat(relay).repeatCode, 0);
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::Ack);
+    advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);  // still plugged in: tried again
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    EXPECT_EQ(kb.controlRequests().back().data, ledReport({{9, 0xFF}, {10, 0xFF}}));
+}
+
+TEST_F(Relay, APortNameThatReturnsOnAnotherAdapterIsNotOpenedUntilItsOwnIsBack) {
+    kb.addDevice(adapterRecord("1-3", "A1B2C3", pty));
+    relay.stop();
+    startRelay();  // the first open learns which adapter the name is
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    PtyPair printer{true}, same{true};
+    pty.closeMaster();
+    kb.removeDevice(adapterPath("1-3"));
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Reopening; }));
+
+    kb.addDevice(adapterRecord("1-4", "PRN0001", printer));  // the next board gets the name
+    printer.linkAs(pty.portPath());
+    advanceClockTo(clock.get() + KeyRelay::kPortRetryMs);
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::OtherDevice; }));
+    advanceClockTo(clock.get() + KeyRelay::kPortRetryMs);  // and so it stays
+    EXPECT_EQ(relay.status().port, PortState::OtherDevice);
+    EXPECT_EQ(printer.restOfLine(), Bytes{});
+
+    kb.removeDevice(adapterPath("1-4"));
+    kb.addDevice(adapterRecord("1-5", "A1B2C3", same));  // ours again, in another USB port
+    same.linkAs(pty.portPath());
+    advanceClockTo(clock.get() + KeyRelay::kPortRetryMs);
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    EXPECT_EQ(same.read(1), Bytes{0x9E});
+}
+
+TEST_F(Relay, AStopDuringAnUnansweredLedReportStillLetsGoOfTheKeys) {
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
+    pty.write({0xF7});
+    ASSERT_TRUE(kb.waitForControlRequests(1));
+    relay.stop();  // waits out the report's quarter of a second (the benchmark times it)
+    EXPECT_EQ(pty.restOfLine(), Bytes{0x9E});
+    EXPECT_FALSE(kb.inFlight(EmulatedKeyboard::kControlEndpoint));
+}
+
+TEST_F(Relay, AHaltedEndpointIsClearedAndTypesAgain) {
+    kb.haltEndpoint(kBoot);
+    ASSERT_TRUE(kb.waitFor([&] { return kb.clearHalts(kBoot) == 1; }));
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    EXPECT_EQ(kb.failedUrbs(kBoot), 1);  // one stall, cleared, then submitted once more
+    EXPECT_EQ(relay.status().keyboard, KeyboardState::Connected);
+}
+
+TEST_F(Relay, AnEndpointThatHaltsAgainAtOnceIsALostKeyboardTriedAgainLater) {
+    kb.sendReport(kBoot, kShiftDown);
+    EXPECT_EQ(pty.read(1), Bytes{0x70});
+    kb.haltEndpoint(kBitmap, 1000);  // a clear does not help
+    EXPECT_EQ(pty.read(1), Bytes{0xF0});
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    EXPECT_EQ(kb.clearHalts(kBitmap), EndpointRecovery::kHaltsBeforeGivingUp - 1);
+    kb.failEndpoint(kBitmap, 0);  // the device recovered
+    advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+}
+
+// A bad cable or a noisy hub: every transfer on the bitmap endpoint fails. It
+// is submitted again after 13, 26, 52, then 104 ms, while the other endpoint
+// types on, until a second of nothing but failures loses the keyboard.
+TEST_F(Relay, AFailingEndpointPausesLongerEachTimeAndASecondOfItIsALostKeyboard) {
+    const std::uint32_t began = clock.get();
+    const int submitted = kb.submits(kBitmap);
+    int failures = 0;
+    // Until the worker has reaped the next failure and its callback has read
+    // the clock to schedule the next submission.
+    const auto takeFailure = [&] {
+        ++failures;
+        ASSERT_TRUE(kb.waitFor(
+            [&] { return kb.failedUrbs(kBitmap) == failures && !kb.inFlight(kBitmap); }));
+        advanceClockTo(clock.get());
+    };
+    kb.failEndpoint(kBitmap, -EPROTO);
+    takeFailure();
+    kb.sendReport(kBoot, bootWith(A));
+    kb.sendReport(kBoot, kBootEmpty);
+    EXPECT_EQ(pty.read(2), (Bytes{0x1E, 0x9E}));
+    for (std::uint32_t due = began; due - began < EndpointRecovery::kTroubleWindowMs;) {
+        due += std::min(EndpointRecovery::kFirstPauseMs << std::min(failures - 1, 3),
+                        EndpointRecovery::kLongestPauseMs);
+        advanceClockTo(due - 1);
+        EXPECT_EQ(kb.submits(kBitmap), submitted + failures - 1) << "before " << due;
+        advanceClockTo(due);
+        takeFailure();
+    }
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    EXPECT_EQ(failures, 13);  // the one in flight, and a dozen more in that second
 }
 
 TEST_F(Relay, KeysAndCommandsWakeAWorkerWithNothingScheduled) {
@@ -267,6 +428,35 @@ TEST_F(Relay, UnusedCommandBytesAreIgnored) {
     advanceClockTo(pressedAt + 610);
     kb.sendReport(kBoot, kBootEmpty);
     EXPECT_EQ(pty.readUntil(0x9E), (Bytes{0x1E, 0x1E}));
+}
+
+// Another program holds interface 1 of a keyboard that is plugged in.
+class RelayWithAKeyboardHeldElsewhere : public Relay {
+protected:
+    RelayWithAKeyboardHeldElsewhere() : Relay(true, {.failClaimInterface = 1}) {}
+    void SetUp() override {
+        ASSERT_FALSE(relay.openKeyboard());
+        startRelay();
+    }
+};
+
+TEST_F(RelayWithAKeyboardHeldElsewhere, IsTriedAfterGrowingPausesWithoutTakingTheKernelsDriver) {
+    ASSERT_TRUE(kb.waitFor([&] { return kb.opens() == 2; }));  // at start, and the worker's look
+    EXPECT_EQ(relay.status().keyboard, KeyboardState::Refused);
+    EXPECT_EQ(relay.status().keyboardFailure, UsbKeyboard::Failure::Busy);
+    std::uint32_t due = clock.get();
+    int tries = kb.opens();
+    for (const std::uint32_t pause : {900u, 1800u, 3600u, 7200u, 10000u, 10000u}) {
+        due += pause;
+        advanceClockTo(due - 1);
+        EXPECT_EQ(kb.opens(), tries) << "before " << due;
+        advanceClockTo(due);
+        ++tries;
+        ASSERT_TRUE(kb.waitFor([&] { return kb.opens() == tries; })) << "at " << due;
+    }
+    // Interface 1 was asked first each time: the console kept interface 0.
+    EXPECT_EQ(kb.claims(0), 0);
+    EXPECT_EQ(kb.detaches(0), 0);
 }
 
 // Where libusb cannot tell of a keyboard plugged in, the relay looks once a second.

@@ -232,7 +232,15 @@ struct EmulatedKeyboard::State {
     ControlOutcome controlOutcome = ControlOutcome::Ack;
     std::chrono::milliseconds controlDelay{0};
     bool discardsHeld = false;
+    bool ioctlsHeld = false;
     std::map<std::uint8_t, int> submitFailures;  // endpoint: errno for its next SUBMITURB
+    // A halted or failing endpoint: the status its URBs end with at once, and
+    // for a halt (-EPIPE) the clears still needed.
+    struct EndpointFault {
+        int status = 0;
+        int clearsNeeded = 0;
+    };
+    std::map<std::uint8_t, EndpointFault> faults;
 
     // The emulator's end of the plugged-in keyboard's device node, a FIFO
     // (-1 while unplugged), and whether the byte that keeps it from being
@@ -246,7 +254,7 @@ struct EmulatedKeyboard::State {
     // Records.
     std::vector<ControlRequest> controls;
     std::array<int, kInterfaces> claimCount{}, releaseCount{}, detachCount{}, reattachCount{};
-    std::map<std::uint8_t, int> submitCount, discardCount;
+    std::map<std::uint8_t, int> submitCount, discardCount, clearHaltCount, failedCount;
     int openCount = 0, closeCount = 0;
     std::vector<std::string> unexpected;
     std::vector<Delivery> delivered;
@@ -338,9 +346,19 @@ struct EmulatedKeyboard::State {
         finish(u, overflow ? -EOVERFLOW : 0, length);
     }
 
-    // Completes the oldest interrupt URB in flight on endpoint with the oldest
-    // report queued there, while there are both.
+    // Completes the interrupt URBs in flight on endpoint: all of them at once
+    // with the endpoint's fault while it has one, else the oldest with the
+    // oldest report queued there, while there are both.
     void completeQueued(std::uint8_t endpoint) {
+        if (auto fault = faults.find(endpoint); fault != faults.end()) {
+            for (Urb& u : urbs) {
+                if (u.endpoint == endpoint && u.phase == Phase::InFlight && !clientGone(u.client)) {
+                    finish(u, fault->second.status, 0);
+                    ++failedCount[endpoint];
+                }
+            }
+            return;
+        }
         auto queue = reports.find(endpoint);
         if (queue == reports.end()) {
             return;
@@ -449,7 +467,8 @@ struct EmulatedKeyboard::State {
     }
 
     void handleIoctl(UMockdevIoctlClient* client) {
-        std::lock_guard lock(mutex);
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return !ioctlsHeld || stopping; });
         sweepClosedClients();
         const unsigned long request = umockdev_ioctl_client_get_request(client);
         UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -488,6 +507,9 @@ struct EmulatedKeyboard::State {
                 case USBDEVFS_DISCARDURB:
                     error = discard(client, arg);
                     break;
+                case USBDEVFS_CLEAR_HALT:
+                    error = clearHalt(client, arg);
+                    break;
                 default:
                     unexpected.push_back(ioctlName(request));
                     error = ENOTTY;
@@ -518,14 +540,22 @@ struct EmulatedKeyboard::State {
         return 0;
     }
 
-    static int readInterfaceNumber(UMockdevIoctlData* arg, int& iface) {
+    // The unsigned int an ioctl's argument points to (an interface, an endpoint).
+    static int readUnsigned(UMockdevIoctlData* arg, unsigned int& value) {
         UMockdevIoctlData* data = resolveArg(arg, sizeof(unsigned int));
         if (data == nullptr) {
             return EFAULT;
         }
-        unsigned int value = 0;
         std::memcpy(&value, data->data, sizeof value);
         g_object_unref(data);
+        return 0;
+    }
+
+    static int readInterfaceNumber(UMockdevIoctlData* arg, int& iface) {
+        unsigned int value = 0;
+        if (int failure = readUnsigned(arg, value)) {
+            return failure;
+        }
         iface = value < kInterfaces ? static_cast<int>(value) : -1;
         return 0;
     }
@@ -535,7 +565,7 @@ struct EmulatedKeyboard::State {
         if (owners[iface] == client) {
             return 0;
         }
-        if (iface == options.failClaimInterface || drivers[iface] != Driver::None) {
+        if (drivers[iface] != Driver::None) {
             return EBUSY;
         }
         owners[iface] = client;
@@ -569,7 +599,7 @@ struct EmulatedKeyboard::State {
         if (owners[iface] == client) {
             return 0;
         }
-        if (drivers[iface] == Driver::Usbhid && iface != options.failClaimInterface) {
+        if (drivers[iface] == Driver::Usbhid) {
             const bool named = std::strcmp(dc.driver, "usbhid") == 0;
             const bool unbind = (dc.flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER)       ? named
                                 : (dc.flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) ? !named
@@ -790,6 +820,9 @@ struct EmulatedKeyboard::State {
                 break;
             case ControlOutcome::NoDevice:
                 return ENODEV;
+            case ControlOutcome::Gone:
+                finish(u, -ESHUTDOWN, 0);
+                break;
             case ControlOutcome::Slow:
                 u.actualLength = out ? request.wLength : 0;
                 u.dueAt = std::chrono::steady_clock::now() + controlDelay;
@@ -814,6 +847,35 @@ struct EmulatedKeyboard::State {
             }
         }
         return EINVAL;  // not in flight: finished and waiting to be reaped, or unknown
+    }
+
+    // The kernel's proc_clearhalt: the endpoint's interface must be the
+    // caller's; the halt ends once it has been cleared as often as it needs.
+    int clearHalt(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+        unsigned int value = 0;
+        if (int failure = readUnsigned(arg, value)) {
+            return failure;
+        }
+        const auto endpoint = static_cast<std::uint8_t>(value);
+        const int iface = interfaceOf(endpoint);
+        if (iface < 0) {
+            unexpected.push_back("USBDEVFS_CLEAR_HALT on endpoint " + endpointName(endpoint) +
+                                 ", which the keyboard does not have");
+            touch();
+            return ENOENT;
+        }
+        if (int error = checkInterface(client, iface, "USBDEVFS_CLEAR_HALT")) {
+            return error;
+        }
+        ++clearHaltCount[endpoint];
+        auto fault = faults.find(endpoint);
+        if (fault != faults.end() && fault->second.status == -EPIPE &&
+            --fault->second.clearsNeeded <= 0) {
+            faults.erase(fault);
+            completeQueued(endpoint);
+        }
+        touch();
+        return 0;
     }
 
     // Picks the URB this reap hands back: the first one finished.
@@ -1003,6 +1065,10 @@ void EmulatedKeyboard::addDevice(const std::string& record) {
     addFromString(state->testbed, record);
 }
 
+void EmulatedKeyboard::removeDevice(const std::string& sysPath) {
+    umockdev_testbed_remove_device(state->testbed, sysPath.c_str());
+}
+
 void EmulatedKeyboard::plugIn() {
     State& s = *state;
     std::string node;
@@ -1036,6 +1102,9 @@ void EmulatedKeyboard::plugIn() {
         s.devnode = node;
         s.nodeFd = fd;  // touch() below fills it: nothing to reap yet
         s.drivers.fill(State::Driver::Usbhid);
+        if (s.options.failClaimInterface >= 0 && s.options.failClaimInterface < kInterfaces) {
+            s.drivers[s.options.failClaimInterface] = State::Driver::Usbfs;  // another program's
+        }
         s.owners.fill(nullptr);
         s.touch();
     }
@@ -1065,6 +1134,7 @@ void EmulatedKeyboard::unplug() {
         }
         s.reports.clear();
         s.submitFailures.clear();
+        s.faults.clear();
         s.owners.fill(nullptr);
         s.releaseNode();
         s.touch();
@@ -1139,6 +1209,34 @@ void EmulatedKeyboard::failNextSubmit(std::uint8_t endpoint, int errnoValue) {
     state->submitFailures[endpoint] = errnoValue;
 }
 
+void EmulatedKeyboard::haltEndpoint(std::uint8_t endpoint, int clearsNeeded) {
+    if (interfaceOf(endpoint) < 0) {
+        throw std::invalid_argument("haltEndpoint is for 0x81 and 0x82, not " +
+                                    endpointName(endpoint));
+    }
+    std::lock_guard lock(state->mutex);
+    state->sweepClosedClients();
+    state->faults[endpoint] = {-EPIPE, std::max(clearsNeeded, 1)};
+    state->completeQueued(endpoint);
+    state->touch();
+}
+
+void EmulatedKeyboard::failEndpoint(std::uint8_t endpoint, int status) {
+    if (interfaceOf(endpoint) < 0) {
+        throw std::invalid_argument("failEndpoint is for 0x81 and 0x82, not " +
+                                    endpointName(endpoint));
+    }
+    std::lock_guard lock(state->mutex);
+    state->sweepClosedClients();
+    if (status == 0) {
+        state->faults.erase(endpoint);
+    } else {
+        state->faults[endpoint] = {status, 0};
+    }
+    state->completeQueued(endpoint);
+    state->touch();
+}
+
 void EmulatedKeyboard::holdDiscards(bool hold) {
     std::lock_guard lock(state->mutex);
     state->discardsHeld = hold;
@@ -1149,6 +1247,12 @@ void EmulatedKeyboard::holdDiscards(bool hold) {
             }
         }
     }
+    state->touch();
+}
+
+void EmulatedKeyboard::holdIoctls(bool hold) {
+    std::lock_guard lock(state->mutex);
+    state->ioctlsHeld = hold;
     state->touch();
 }
 
@@ -1196,6 +1300,16 @@ bool EmulatedKeyboard::claimed(int iface) const {
 int EmulatedKeyboard::submits(std::uint8_t endpoint) const {
     std::lock_guard lock(state->mutex);
     return countFor(state->submitCount, endpoint);
+}
+
+int EmulatedKeyboard::clearHalts(std::uint8_t endpoint) const {
+    std::lock_guard lock(state->mutex);
+    return countFor(state->clearHaltCount, endpoint);
+}
+
+int EmulatedKeyboard::failedUrbs(std::uint8_t endpoint) const {
+    std::lock_guard lock(state->mutex);
+    return countFor(state->failedCount, endpoint);
 }
 
 int EmulatedKeyboard::discards(std::uint8_t endpoint) const {

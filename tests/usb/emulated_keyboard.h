@@ -41,6 +41,9 @@
 // - Every control URB is recorded, then ends as setControlOutcome() says.
 // - failTransfer() ends an URB in flight with an error status, and
 //   failNextSubmit() fails one SUBMITURB, while the device stays plugged in.
+//   haltEndpoint() and failEndpoint() make an endpoint end every URB at once
+//   with -EPIPE (until CLEAR_HALT) or another error (until told to stop), as
+//   a halted endpoint and a bad cable do.
 // - DISCARDURB on an URB in flight gives it back with status -ENOENT (the
 //   kernel's usb_kill_urb); libusb then reports LIBUSB_TRANSFER_CANCELLED. On an
 //   URB not in flight it fails with EINVAL. holdDiscards(true) keeps discarded
@@ -115,8 +118,9 @@ public:
     struct Options {
         // false: the testbed holds the root hub only; plugIn() adds the keyboard.
         bool present = true;
-        // Claiming this interface (CLAIMINTERFACE or DISCONNECT_CLAIM) fails
-        // with EBUSY, as when another program holds it; -1: none.
+        // Another program holds this interface through usbfs: GETDRIVER names
+        // "usbfs", and claiming it (CLAIMINTERFACE or DISCONNECT_CLAIM) fails
+        // with EBUSY without unbinding anything; -1: none.
         int failClaimInterface = -1;
         // SUBMITURB for this endpoint fails with failSubmitErrno; 0: none.
         std::uint8_t failSubmitEndpoint = 0;
@@ -156,6 +160,8 @@ public:
     // tests of code that walks sysfs, such as a serial port lister. Throws
     // std::runtime_error when umockdev rejects the record.
     void addDevice(const std::string& record);
+    // Removes a device added so, with everything below it ("/sys/devices/...").
+    void removeDevice(const std::string& sysPath);
 
     // --- Keyboard to host -------------------------------------------------
     // Queues a report on 0x81 or 0x82 (else throws std::invalid_argument). It
@@ -173,7 +179,11 @@ public:
         Stall,          // completes with -EPIPE: LIBUSB_ERROR_PIPE / LIBUSB_TRANSFER_STALL
         NeverComplete,  // stays in flight until discarded: LIBUSB_ERROR_TIMEOUT
         NoDevice,       // SUBMITURB fails with ENODEV: LIBUSB_ERROR_NO_DEVICE
-        Slow,           // as Ack, once setControlDelay() has passed since the submit
+        // Completes at once with -ESHUTDOWN, as when the keyboard goes in the
+        // middle of the request: LIBUSB_ERROR_NO_DEVICE, after libusb has
+        // reaped whatever finished before it. The keyboard stays plugged in.
+        Gone,
+        Slow,  // as Ack, once setControlDelay() has passed since the submit
     };
     // For control URBs submitted from now on (default Ack).
     void setControlOutcome(ControlOutcome outcome);
@@ -195,10 +205,29 @@ public:
     // (For control transfers see ControlOutcome::NoDevice.)
     void failNextSubmit(std::uint8_t endpoint, int errnoValue = ENODEV);
 
+    // Halts endpoint (0x81 or 0x82, else throws std::invalid_argument), as a
+    // device that answers STALL: the URB in flight there and every URB
+    // submitted on it complete at once with -EPIPE (LIBUSB_TRANSFER_STALL)
+    // until the host clears the halt (USBDEVFS_CLEAR_HALT, libusb_clear_halt).
+    // clearsNeeded > 1: it halts again after each clear until that many clears
+    // were made, as a device that stalls again at once.
+    void haltEndpoint(std::uint8_t endpoint, int clearsNeeded = 1);
+    // Fails endpoint (0x81 or 0x82): the URB in flight there and every URB
+    // submitted on it complete at once with status, a negative errno (-EPROTO
+    // or -EILSEQ: a bad cable, a noisy hub; LIBUSB_TRANSFER_ERROR), until
+    // failEndpoint(endpoint, 0) makes it work again.
+    void failEndpoint(std::uint8_t endpoint, int status);
+
     // While held, a discarded URB is not given back: the DISCARDURB ioctl
     // succeeds but the transfer's cancellation does not complete. Releasing
     // the hold gives back every held URB with -ENOENT.
     void holdDiscards(bool hold);
+
+    // While held, every ioctl on the keyboard's device node waits in the
+    // emulator, unanswered, until the hold is released: its caller (a relay's
+    // worker inside libusb) hangs as on a kernel that stopped answering.
+    // Release the hold before stopping such a program.
+    void holdIoctls(bool hold);
 
     // --- Records (snapshots; counts add up over plug-ins) ------------------
     struct ControlRequest {
@@ -218,11 +247,13 @@ public:
     int detaches(int iface) const;    // kernel driver unbound (by DISCONNECT_CLAIM or DISCONNECT)
     int reattaches(int iface) const;  // kernel driver bound again (CONNECT)
     bool claimed(int iface) const;    // held by an open node now
-    int submits(std::uint8_t endpoint) const;    // SUBMITURB calls that succeeded
-    int discards(std::uint8_t endpoint) const;   // DISCARDURB calls that found an URB in flight
-    bool inFlight(std::uint8_t endpoint) const;  // an URB submitted and not yet reaped
-    int opens() const;                           // times the device node was opened
-    int closes() const;                          // times an opened device node was closed
+    int submits(std::uint8_t endpoint) const;     // SUBMITURB calls that succeeded
+    int clearHalts(std::uint8_t endpoint) const;  // USBDEVFS_CLEAR_HALT calls on it
+    int failedUrbs(std::uint8_t endpoint) const;  // URBs a halt or failEndpoint() ended
+    int discards(std::uint8_t endpoint) const;    // DISCARDURB calls that found an URB in flight
+    bool inFlight(std::uint8_t endpoint) const;   // an URB submitted and not yet reaped
+    int opens() const;                            // times the device node was opened
+    int closes() const;                           // times an opened device node was closed
     // Every ioctl, endpoint or state this emulator did not expect, described
     // in words. Tests assert it is empty.
     std::vector<std::string> unexpectedIoctls() const;

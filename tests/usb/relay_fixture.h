@@ -21,8 +21,10 @@ protected:
 
     // watchHotplug false: the relay finds a returning keyboard by trying every
     // second of the hand-set clock, as where libusb cannot tell of arrivals.
-    explicit RelayOnEmulatedKeyboard(bool watchHotplug = true)
-        : relay(clock.source(), watchHotplug) {}
+    // options: the emulated keyboard's, for tests of a keyboard that refuses.
+    explicit RelayOnEmulatedKeyboard(bool watchHotplug = true,
+                                     EmulatedKeyboard::Options options = {})
+        : kb(options), relay(clock.source(), watchHotplug) {}
 
     void SetUp() override {
         ASSERT_TRUE(relay.openKeyboard());

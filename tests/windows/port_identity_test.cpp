@@ -25,8 +25,8 @@ TEST(PortIdentity, UsbPortsAreKnownByTheirIdsAndOthersAreNot) {
     // Windows made the instance up: no serial number. Names in any case.
     EXPECT_EQ(identifyPort("com8"), (PortIdentity{"1a86", "7523", "", ""}));
     const auto second = identifyPort("COM9");
-    EXPECT_EQ(second, (PortIdentity{"0403", "6010", "", "1"}));
-    EXPECT_EQ(identityText(second.value_or(PortIdentity{})), "0403:6010 interface 1");
+    EXPECT_EQ(second, (PortIdentity{"0403", "6010", "", "01"}));
+    EXPECT_EQ(identityText(second.value_or(PortIdentity{})), "0403:6010 interface 01");
 
     EXPECT_FALSE(identifyPort("COM10"));
     EXPECT_FALSE(identifyPort("COM11"));

@@ -1,0 +1,148 @@
+#include "cli/service_notifier.h"
+
+#include <string.h>
+#include <systemd/sd-daemon.h>
+
+#include <cstdlib>
+
+namespace {
+
+// Why the keyboard was refused, in a few words.
+std::string refusal(const RelayStatus& s) {
+    switch (s.keyboardFailure) {
+        case UsbKeyboard::Failure::NoPermission:
+            return "no permission";
+        case UsbKeyboard::Failure::Busy:
+            return "another program holds it";
+        default:
+            return "libusb says " + (s.keyboardFailureText.empty() ? std::string("it failed")
+                                                                   : s.keyboardFailureText);
+    }
+}
+
+std::string signalText(int sig) {
+    const char* name = sigabbrev_np(sig);
+    return name != nullptr ? std::string("SIG") + name : "signal " + std::to_string(sig);
+}
+
+}  // namespace
+
+std::string statusSentence(const RelayStatus& s, const std::string& port) {
+    std::string keyboard;  // empty while it is connected
+    if (s.keyboard == KeyboardState::Absent) {
+        keyboard = "keyboard disconnected, waiting for it";
+    } else if (s.keyboard == KeyboardState::Refused) {
+        keyboard = "keyboard refused (" + refusal(s) + "), waiting for it";
+    }
+    const std::string andKeyboard = keyboard.empty() ? "" : "; " + keyboard;
+    switch (s.port) {
+        case PortState::Idle:
+        case PortState::Opening:
+            return "Opening " + port + andKeyboard;
+        case PortState::Open:
+            return keyboard.empty() ? "Relaying to " + port : port + ": " + keyboard;
+        case PortState::Reopening:
+            return "Lost " + port + ", waiting for it" + andKeyboard;
+        case PortState::OtherDevice:
+            return port + " is another device now, waiting for the one it was" + andKeyboard;
+        case PortState::Failed:
+            break;
+    }
+    return "Cannot open " + port + ": " +
+           (s.portError.message.empty() ? std::string("unknown error") : s.portError.message);
+}
+
+ServiceNotifier::ServiceNotifier(RelayControl& r, const std::string& port, Sink s,
+                                 std::chrono::microseconds watchdog, TickSource t)
+    : relay(r),
+      portName(port.rfind("/dev/", 0) == 0 ? port.substr(5) : port),
+      sink(std::move(s)),
+      // Without a listener a ping goes nowhere, so there is nothing to look for.
+      lookEveryMs(
+          sink && watchdog.count() > 0
+              ? static_cast<std::uint32_t>(std::max<std::int64_t>(
+                    1, std::chrono::duration_cast<std::chrono::milliseconds>(watchdog).count() / 2))
+              : 0),
+      ticks(std::move(t)) {
+    if (lookEveryMs > 0) {
+        passesSeen = relay.workerPasses();
+        nextLook = ticks() + lookEveryMs;
+    }
+}
+
+int ServiceNotifier::wait(const TimedWait& inner) {
+    if (!sink) {
+        return inner(-1);
+    }
+    for (;;) {
+        tell(relay.status());
+        int timeoutMs = -1;
+        if (lookEveryMs > 0) {
+            const auto left = static_cast<std::int32_t>(nextLook - ticks());
+            timeoutMs = left > 0 ? left : 0;
+        }
+        const int event = inner(timeoutMs);
+        if (event > 0) {
+            sink("STOPPING=1\nSTATUS=Stopping on " + signalText(event));
+            return event;
+        }
+        // Looked at after a status change too, so that a stream of changes
+        // cannot put the look off.
+        if (lookEveryMs > 0) {
+            const std::uint32_t now = ticks();
+            if (static_cast<std::int32_t>(nextLook - now) <= 0) {
+                lookAtWorker(now);
+            }
+        }
+        if (event == 0) {
+            return 0;
+        }
+    }
+}
+
+void ServiceNotifier::tell(const RelayStatus& status) {
+    std::string message;
+    // Begun: the worker has opened the port (it may have lost it again since).
+    if (!ready && status.port != PortState::Idle && status.port != PortState::Opening &&
+        status.port != PortState::Failed) {
+        ready = true;
+        message = "READY=1\n";
+    }
+    const std::string sentence = statusSentence(status, portName);
+    if (sentence != told) {
+        told = sentence;
+        message += "STATUS=" + sentence;
+    }
+    if (!message.empty()) {
+        sink(message);
+    }
+}
+
+void ServiceNotifier::lookAtWorker(std::uint32_t now) {
+    const std::uint64_t passes = relay.workerPasses();
+    if (passes != passesSeen) {
+        passesSeen = passes;
+        sink("WATCHDOG=1");
+    }
+    relay.wakeWorker();
+    nextLook = now + lookEveryMs;
+}
+
+ServiceNotifier::Sink ServiceNotifier::systemdSink() {
+    const char* socket = std::getenv("NOTIFY_SOCKET");
+    if (socket == nullptr || *socket == '\0') {
+        return {};
+    }
+    // A failed send changes nothing for the relay: the service manager, if
+    // it is still there, sees the watchdog starve.
+    return [](const std::string& message) { sd_notify(0, message.c_str()); };
+}
+
+std::chrono::microseconds ServiceNotifier::systemdWatchdog() {
+    std::uint64_t usec = 0;
+    // Checks WATCHDOG_PID too: a period meant for another process is not ours.
+    if (sd_watchdog_enabled(0, &usec) <= 0) {
+        return std::chrono::microseconds(0);
+    }
+    return std::chrono::microseconds(usec);
+}

@@ -1,0 +1,96 @@
+#include "cli/service_notifier.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/manual_clock.h"
+#include "support/scripted_relay.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Messages = std::vector<std::string>;
+constexpr auto kUp = KeyboardState::Connected;
+constexpr auto kAway = KeyboardState::Absent;
+constexpr auto kRefused = KeyboardState::Refused;
+
+RelayStatus of(KeyboardState keyboard, PortState port) {
+    RelayStatus s;
+    s.keyboard = keyboard;
+    s.port = port;
+    return s;
+}
+
+RelayStatus refusedFor(UsbKeyboard::Failure failure, PortState port = PortState::Open) {
+    RelayStatus s = of(kRefused, port);
+    s.keyboardFailure = failure;
+    s.keyboardFailureText = "LIBUSB_ERROR_IO";
+    return s;
+}
+
+TEST(StatusSentence, NamesThePortAndWhatKeepsTheKeyboardFromIt) {
+    RelayStatus failed = of(kUp, PortState::Failed);
+    failed.portError = {EACCES, "Permission denied"};
+    const std::pair<RelayStatus, std::string> cases[] = {
+        {of(kUp, PortState::Open), "Relaying to ttyUSB0"},
+        {of(kAway, PortState::Open), "ttyUSB0: keyboard disconnected, waiting for it"},
+        {refusedFor(UsbKeyboard::Failure::NoPermission),
+         "ttyUSB0: keyboard refused (no permission), waiting for it"},
+        {refusedFor(UsbKeyboard::Failure::Busy),
+         "ttyUSB0: keyboard refused (another program holds it), waiting for it"},
+        {refusedFor(UsbKeyboard::Failure::Other, PortState::Reopening),
+         "Lost ttyUSB0, waiting for it; keyboard refused (libusb says LIBUSB_ERROR_IO), "
+         "waiting for it"},
+        {of(kUp, PortState::Reopening), "Lost ttyUSB0, waiting for it"},
+        {of(kUp, PortState::OtherDevice),
+         "ttyUSB0 is another device now, waiting for the one it was"},
+        {of(kAway, PortState::OtherDevice),
+         "ttyUSB0 is another device now, waiting for the one it was; keyboard disconnected, "
+         "waiting for it"},
+        {of(kUp, PortState::Opening), "Opening ttyUSB0"},
+        {of(kAway, PortState::Idle), "Opening ttyUSB0; keyboard disconnected, waiting for it"},
+        {failed, "Cannot open ttyUSB0: Permission denied"},
+    };
+    for (const auto& [status, sentence] : cases) {
+        EXPECT_EQ(statusSentence(status, "ttyUSB0"), sentence);
+    }
+}
+
+TEST(ServiceNotifier, PingsEveryHalfPeriodOnlyWhenTheWorkerMovedSinceTheLastLook) {
+    ScriptedRelay relay;
+    relay.script = {of(kUp, PortState::Open)};
+    ManualClock clock;
+    Messages told;
+    ServiceNotifier service(
+        relay, "ttyUSB0", [&](const std::string& m) { told.push_back(m); }, 200ms, clock.source());
+    // A status change 30 ms in: the next wait sleeps only the 70 ms left.
+    std::vector<int> timeouts;
+    const int changed = service.wait([&](int timeoutMs) {
+        timeouts.push_back(timeoutMs);
+        clock.set(clock.get() + 30);
+        return 0;
+    });
+    EXPECT_EQ(changed, 0);
+    // Then at each look the worker's count: moved, moved, stuck, stuck, moved.
+    const std::vector<std::uint64_t> passesAtLooks = {1, 2, 2, 2, 3};
+    std::size_t look = 0;
+    const int stopped = service.wait([&](int timeoutMs) {
+        timeouts.push_back(timeoutMs);
+        if (look == passesAtLooks.size()) {
+            return SIGINT;
+        }
+        relay.passes = passesAtLooks[look++];
+        clock.set(clock.get() + static_cast<std::uint32_t>(timeoutMs));
+        return -1;
+    });
+    EXPECT_EQ(stopped, SIGINT);
+    EXPECT_EQ(timeouts, (std::vector<int>{100, 70, 100, 100, 100, 100, 100}));
+    EXPECT_EQ(std::count(told.begin(), told.end(), "WATCHDOG=1"), 3);
+    EXPECT_EQ(relay.wakes, 5);  // after every look, so an idle worker makes a pass
+}
+
+}  // namespace
