@@ -312,12 +312,13 @@ void OpenLine::letLastBytesOut() {
         return;  // nothing goes out on a device that has gone
     }
     const Clock::time_point latest = Clock::now() + kMaxCloseWait;
+    Clock::time_point clear = wireFreeAt;  // when the last byte is out, at the earliest
     for (;;) {
         const Clock::time_point now = Clock::now();
         DWORD errors = 0;
         COMSTAT state{};
-        Clock::time_point clear = wireFreeAt;
-        if (ClearCommError(port, &errors, &state) != FALSE) {
+        if (ClearCommError(port, &errors, &state) != FALSE && state.cbOutQue > 0) {
+            // Bytes the driver still holds go out one after the other.
             clear = std::max(clear, now + kByteOnWire * state.cbOutQue);
         }
         const Clock::time_point until = std::min(clear + kChipMargin, latest);
