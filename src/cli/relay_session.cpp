@@ -36,23 +36,7 @@ std::string keyboardFailureReason(const RelayStatus& s) {
         case UsbKeyboard::Failure::Busy:
             return "Another program holds it, perhaps another pellora.";
         default:
-            return "libusb says " +
-                   (s.keyboardFailureText.empty() ? std::string("it failed")
-                                                  : s.keyboardFailureText) +
-                   ".";
-    }
-}
-
-// The same, in a few words for a line of its own while relaying.
-std::string refusalReason(const RelayStatus& s) {
-    switch (s.keyboardFailure) {
-        case UsbKeyboard::Failure::NoPermission:
-            return "no permission";
-        case UsbKeyboard::Failure::Busy:
-            return "another program holds it";
-        default:
-            return "libusb says " + (s.keyboardFailureText.empty() ? std::string("it failed")
-                                                                   : s.keyboardFailureText);
+            return refusalReason(s) + ".";
     }
 }
 

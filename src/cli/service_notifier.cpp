@@ -7,19 +7,6 @@
 
 namespace {
 
-// Why the keyboard was refused, in a few words.
-std::string refusal(const RelayStatus& s) {
-    switch (s.keyboardFailure) {
-        case UsbKeyboard::Failure::NoPermission:
-            return "no permission";
-        case UsbKeyboard::Failure::Busy:
-            return "another program holds it";
-        default:
-            return "libusb says " + (s.keyboardFailureText.empty() ? std::string("it failed")
-                                                                   : s.keyboardFailureText);
-    }
-}
-
 std::string signalText(int sig) {
     const char* name = sigabbrev_np(sig);
     return name != nullptr ? std::string("SIG") + name : "signal " + std::to_string(sig);
@@ -32,7 +19,7 @@ std::string statusSentence(const RelayStatus& s, const std::string& port) {
     if (s.keyboard == KeyboardState::Absent) {
         keyboard = "keyboard disconnected, waiting for it";
     } else if (s.keyboard == KeyboardState::Refused) {
-        keyboard = "keyboard refused (" + refusal(s) + "), waiting for it";
+        keyboard = "keyboard refused (" + refusalReason(s) + "), waiting for it";
     }
     const std::string andKeyboard = keyboard.empty() ? "" : "; " + keyboard;
     switch (s.port) {

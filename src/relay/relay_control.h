@@ -49,6 +49,10 @@ struct RelayStatus {
     std::uint64_t changes = 0;
 };
 
+// Why the keyboard is Refused, in a few words for a status line or a tooltip:
+// "no permission", "another program holds it", "libusb says LIBUSB_ERROR_IO".
+std::string refusalReason(const RelayStatus& status);
+
 class RelayControl {
 public:
     virtual ~RelayControl() = default;
