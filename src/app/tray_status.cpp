@@ -28,19 +28,6 @@ std::string withoutFullStop(std::string text) {
     return text;
 }
 
-std::string keyboardReason(const RelayStatus& status) {
-    switch (status.keyboardFailure) {
-        case UsbKeyboard::Failure::NoPermission:
-            return "access denied";
-        case UsbKeyboard::Failure::Busy:
-            return "another program holds it";
-        default:
-            return "libusb says " + (status.keyboardFailureText.empty()
-                                         ? std::string("it failed")
-                                         : status.keyboardFailureText);
-    }
-}
-
 std::string portReason(const SerialPort::OpenError& error) {
     if (!error.message.empty()) {
         return error.message;
@@ -61,7 +48,7 @@ TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port, bo
     }
     if (status.keyboard == KeyboardState::Refused) {
         return {"Keyboard not usable",
-                "The X68000 Z keyboard could not be opened: " + keyboardReason(status) +
+                "The X68000 Z keyboard could not be opened: " + refusalReason(status) +
                     ". Keys reach " + destination(port) + " again once it can be.",
                 true};
     }
@@ -131,7 +118,7 @@ std::string keyboardFailureAdvice(const RelayStatus& status) {
         case UsbKeyboard::Failure::Busy:
             return "Another program holds it: close that program, then start Pellora again.";
         default:
-            return keyboardReason(status) + ": " + driver;
+            return refusalReason(status) + ": " + driver;
     }
 }
 
