@@ -23,18 +23,6 @@ BOOL Dialog::ShowWindow(int command) {
     return ::ShowWindow(window, command);
 }
 
-void Dialog::showOnStatusRequest(bool show) {
-    // The default window procedure grants such a request to owned windows
-    // only; a main dialog has none. And DialogBoxParamW shows its dialog once
-    // more when its queue first runs empty, which comes after a request posted
-    // during initialisation: so a hide holds until the dialog's own code shows
-    // the window again.
-    holdHidden = !show;
-    if ((IsWindowVisible(window) != FALSE) != show) {
-        ::ShowWindow(window, show ? SW_SHOWNOACTIVATE : SW_HIDE);
-    }
-}
-
 void Dialog::EndDialog(INT_PTR result) {
     ::EndDialog(window, result);
 }
@@ -57,13 +45,11 @@ INT_PTR CALLBACK Dialog::dialogProc(HWND window, UINT message, WPARAM wParam, LP
     if (message == WM_NCDESTROY) {
         self->window = nullptr;
     }
-    if (!handled && message == WM_SHOWWINDOW && lParam != 0) {
-        // A status request (lParam non-zero), not ShowWindow's own notice.
-        self->showOnStatusRequest(wParam != FALSE);
-        return TRUE;
-    }
     if (message == WM_WINDOWPOSCHANGING && self->holdHidden) {
-        reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+        // DialogBoxParamW shows its dialog when its queue first runs empty.
+        auto* position = reinterpret_cast<WINDOWPOS*>(lParam);
+        position->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+        position->flags |= SWP_NOACTIVATE;
     }
     if (!handled) {
         return FALSE;

@@ -5,11 +5,11 @@
 // after WM_INITDIALOG and passes each one it handles to one handler; what it
 // does not handle gets the dialog manager's default processing. WM_INITDIALOG
 // goes to OnInitDialog, whose base version binds the controls (DoDataExchange).
-// An unhandled WM_SHOWWINDOW that carries a status in lParam (as posted by a
-// window to itself, say with SW_OTHERUNZOOM) shows or hides the dialog as its
-// wParam says, even though the dialog has no owner window; a dialog hidden so
-// stays hidden, whatever the dialog manager does, until its own code shows it
-// with ShowWindow. That is how a modal dialog starts in the tray.
+// The template leaves WS_VISIBLE out: a dialog that calls startHidden() during
+// its initialisation is never shown, not even for a moment, whatever the
+// dialog manager does (it shows a modal dialog when its queue first runs
+// empty), until its own code shows it with ShowWindow. That is how a modal
+// dialog starts in the tray.
 //
 // Lifetime: the object outlives its window. DoModal creates the window, runs the
 // modal loop until EndDialog, destroys the window (WM_DESTROY reaches Route
@@ -47,14 +47,15 @@ protected:
     // Ends the modal loop; DoModal then returns result.
     void EndDialog(INT_PTR result);
     // Shows or hides the window (SW_SHOW, SW_HIDE, ...); any showing command
-    // lifts a hide that a status request made.
+    // ends startHidden().
     BOOL ShowWindow(int command);
+    // Keeps the window hidden and inactive until ShowWindow shows it.
+    void startHidden() { holdHidden = true; }
 
 private:
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void showOnStatusRequest(bool show);
 
     const int templateId;
     HWND window = nullptr;
-    bool holdHidden = false;  // a status request hid the window: refuse to show it
+    bool holdHidden = false;  // refuse to show the window, or to activate it
 };

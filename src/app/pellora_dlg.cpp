@@ -1,17 +1,50 @@
 #include "app/pellora_dlg.h"
 
-// After windows.h (through the header), whose types it uses.
+// After windows.h (through the header), whose types they use.
+#include <commctrl.h>
 #include <dbt.h>
+
+#include <system_error>
 
 #include "app/message_box.h"
 #include "app/resource.h"
 #include "app/win_app.h"
 #include "io/text_win32.h"
 
+namespace {
+
+// WM_TIMER ids.
+constexpr UINT_PTR kTrayRetryTimer = 1;
+constexpr UINT_PTR kExitTimer = 2;
+// How often a tray icon the taskbar refused is offered again: at sign-in
+// Explorer may be starting, and its TaskbarCreated may already have gone by.
+constexpr UINT kTrayRetryMs = 2000;
+// How long Exit waits for the keyboard's opening before the process ends
+// without it (a hub that does not answer holds libusb for good).
+constexpr UINT kExitWaitMs = 1000;
+
+// The icon at the shell's size for it (SM_CXSMICON or SM_CXICON at the
+// system's DPI), scaled down from the nearest larger image when it has none
+// of that size; nullptr only when the resource is missing.
+HICON loadAppIcon(int size) {
+    HICON icon = nullptr;
+    LoadIconMetric(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), size, &icon);
+    return icon;
+}
+
+}  // namespace
+
 CPelloraDlg::CPelloraDlg(RelayControl& engine)
     : Dialog(IDD_PELLORA_DIALOG),
-      appIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      largeIcon(loadAppIcon(LIM_LARGE)),
+      smallIcon(loadAppIcon(LIM_SMALL)),
       relay(engine) {}
+
+CPelloraDlg::~CPelloraDlg() {
+    // The window, which showed them, is gone by now.
+    DestroyIcon(largeIcon);
+    DestroyIcon(smallIcon);
+}
 
 void CPelloraDlg::DoDataExchange() {
     portList.attach(GetDlgItem(hwnd(), IDC_PORT_LIST));
@@ -20,7 +53,7 @@ void CPelloraDlg::DoDataExchange() {
 bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     // Registered at run time, so not a case label.
     if (message == TrayIcon::taskbarCreatedMessage() && message != 0) {
-        tray.restore();
+        keepTrayIcon(tray.restore());
         return true;
     }
     switch (message) {
@@ -35,6 +68,12 @@ bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
             return true;
         case WM_RELAYSTATUS:
             OnRelayStatus();
+            return true;
+        case WM_KEYBOARDOPENED:
+            OnKeyboardOpened();
+            return true;
+        case WM_TIMER:
+            OnTimer(wParam);
             return true;
         case WM_DEVICECHANGE:
             OnDeviceChange(wParam);
@@ -61,12 +100,15 @@ bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
 BOOL CPelloraDlg::OnInitDialog() {
     Dialog::OnInitDialog();
 
-    SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
-    SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
+    SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon));
+    SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
     // A tool window stays out of the task bar's window switching; the
     // template's WS_EX_APPWINDOW stays set beside it.
     SetWindowLongPtrW(hwnd(), GWL_EXSTYLE,
                       GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+    // Run elevated, the window would not get Explorer's TaskbarCreated, which
+    // comes from a process of lower integrity (UIPI), without this.
+    ChangeWindowMessageFilterEx(hwnd(), TrayIcon::taskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
 
     // The listener runs on the worker, which this thread may be waiting for
     // in stop(): it only posts. One message at a time is enough, as its
@@ -77,20 +119,16 @@ BOOL CPelloraDlg::OnInitDialog() {
             PostMessageW(window, WM_RELAYSTATUS, 0, 0);
         }
     });
-    tray.add(window, WM_TRAYNOTIFY, appIcon, widen(trayTip(relay.status(), currentPort)));
+    keepTrayIcon(
+        tray.add(window, WM_TRAYNOTIFY, smallIcon, widen(trayTip(relay.status(), currentPort))));
+    startOpeningKeyboard();
 
-    // Both failures end the program; the close request is posted only after
-    // the user has dismissed the message, so OnClose removes the tray icon.
-    if (!relay.openKeyboard()) {
-        showMessageBox(L"Failed to initialize the X68000 Z keyboard.");
-        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
-        return FALSE;
-    }
-    // Notices tell of changes from the keyboard found now.
-    troubles.assume(relay.status());
     listPorts();
     currentPort.clear();
     if (portList.count() < 2) {
+        // Ends the program; the close request is posted only after the user
+        // has dismissed the message, so the tray icon goes with the window.
+        ending = true;
         showMessageBox(L"COM port not found.");
         PostMessageW(hwnd(), WM_CLOSE, 0, 0);
         return FALSE;
@@ -98,22 +136,85 @@ BOOL CPelloraDlg::OnInitDialog() {
 
     const std::string wanted = portFromCommandLine(narrow(WinApp::current()->commandLine()));
     if (wanted.empty()) {
-        return TRUE;  // shown, "(None)" selected, relay idle
+        ShowWindow(SW_SHOW);  // "(None)" selected, relay idle
+        return TRUE;
     }
+    // A port was asked for, listed or not: start in the tray. The relay starts
+    // on a listed one once the keyboard's opening has returned.
     for (int i = 0; i < portList.count(); ++i) {
         const PortEntry* entry = entryAt(i);
         if (entry != nullptr && entry->name == wanted) {
             portList.setCurrentSelection(i);
             currentPort = wanted;
-            relay.start(currentPort);
             break;
         }
     }
-    // A port was asked for, listed or not: start in the tray. The hide is
-    // posted so that it happens after the dialog manager has shown the window
-    // at the end of initialisation.
-    PostMessageW(hwnd(), WM_SHOWWINDOW, FALSE, SW_OTHERUNZOOM);
+    startHidden();
+    tray.setTip(widen(trayTip(relay.status(), currentPort)));
     return TRUE;
+}
+
+void CPelloraDlg::startOpeningKeyboard() {
+    const HWND window = hwnd();
+    try {
+        keyboardOpener = std::thread([this, window] {
+            relay.openKeyboard();
+            PostMessageW(window, WM_KEYBOARDOPENED, 0, 0);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: open it here, late as that answers.
+        relay.openKeyboard();
+        PostMessageW(window, WM_KEYBOARDOPENED, 0, 0);
+    }
+}
+
+void CPelloraDlg::OnKeyboardOpened() {
+    if (keyboardOpener.joinable()) {
+        keyboardOpener.join();
+    }
+    keyboardSettled = true;
+    if (closeWanted) {
+        finishClose();
+        return;
+    }
+    if (ending) {
+        return;  // a message that ends the program is up
+    }
+    const RelayStatus status = relay.status();
+    if (status.keyboard == KeyboardState::Refused) {
+        // There, but not to be had: waiting would not help without the user.
+        ending = true;
+        showMessageBox(L"Failed to initialize the X68000 Z keyboard.\n" +
+                       widen(keyboardFailureAdvice(status)));
+        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+        return;
+    }
+    // Notices tell of changes from the keyboard found now; an absent one is
+    // waited for, as the tooltip says.
+    troubles.assume(status);
+    if (!currentPort.empty()) {
+        relay.start(currentPort);  // chosen on the command line or with OK meanwhile
+    }
+    tray.setTip(widen(trayTip(relay.status(), currentPort)));
+}
+
+void CPelloraDlg::keepTrayIcon(bool added) {
+    if (added) {
+        KillTimer(hwnd(), kTrayRetryTimer);
+    } else {
+        SetTimer(hwnd(), kTrayRetryTimer, kTrayRetryMs, nullptr);
+    }
+}
+
+void CPelloraDlg::OnTimer(WPARAM timer) {
+    if (timer == kTrayRetryTimer) {
+        keepTrayIcon(tray.restore());
+    } else if (timer == kExitTimer) {
+        // The keyboard's opening has not returned within a second of Exit: a
+        // device that does not answer holds libusb. The system closes the
+        // port and the keyboard with the process.
+        ExitProcess(0);
+    }
 }
 
 void CPelloraDlg::OnBnClickedOk() {
@@ -126,6 +227,13 @@ void CPelloraDlg::OnBnClickedOk() {
     }
     const OkDecision decision = decideOk(port, currentPort);
     currentPort = decision.currentPort;
+    if (!keyboardSettled) {
+        // The relay is not to be touched yet; the end of the keyboard's
+        // opening starts it on currentPort.
+        tray.setTip(widen(trayTip(relay.status(), currentPort)));
+        ShowWindow(SW_HIDE);
+        return;
+    }
     switch (decision.action) {
         case OkAction::Start:
             relay.start(currentPort);  // stops the running worker first
@@ -150,8 +258,25 @@ void CPelloraDlg::OnBnClickedCancel() {
 }
 
 void CPelloraDlg::OnClose() {
+    if (!keyboardSettled) {
+        // The keyboard is still being opened, and the relay may not be
+        // stopped before that ends: go from sight now, end when it does.
+        closeWanted = true;
+        ending = true;
+        KillTimer(hwnd(), kTrayRetryTimer);
+        tray.remove();
+        ShowWindow(SW_HIDE);
+        SetTimer(hwnd(), kExitTimer, kExitWaitMs, nullptr);
+        return;
+    }
+    finishClose();
+}
+
+void CPelloraDlg::finishClose() {
     // The one way out of the dialog: the worker is joined and the port closed
     // before the icon goes, and the keyboard is closed later, in OnDestroy.
+    KillTimer(hwnd(), kExitTimer);
+    KillTimer(hwnd(), kTrayRetryTimer);
     relay.stop();
     // No worker runs now; the window's end must not be told.
     relay.setStatusListener({});
@@ -171,12 +296,20 @@ void CPelloraDlg::OnRelayStatus() {
     statusPosted.exchange(false);
     const RelayStatus status = relay.status();
     tray.setTip(widen(trayTip(status, currentPort)));
+    if (!keyboardSettled) {
+        return;  // the keyboard as first found is no news
+    }
     if (const auto notice = troubles.update(status, currentPort)) {
         tray.notify(widen(notice->title), widen(notice->text), notice->trouble);
     }
 }
 
 void CPelloraDlg::OnDeviceChange(WPARAM event) {
+    // Every top-level window gets this one: some device came or went, perhaps
+    // the keyboard, which the relay then looks for at once.
+    if (event == DBT_DEVNODES_CHANGED) {
+        relay.devicesChanged();
+    }
     // A port came or went (or some device did); a hidden window reads the
     // ports when it is shown.
     if ((event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE ||

@@ -20,6 +20,10 @@ LRESULT CPelloraDlg::OnTrayNotify(WPARAM, LPARAM lParam) {
     // elsewhere.
     SetForegroundWindow(hwnd());
     const BOOL choice = TrackPopupMenu(menu, TPM_RETURNCMD, cursor.x, cursor.y, 0, hwnd(), nullptr);
+    // A benign message forces the task switch that TrackPopupMenu's
+    // documentation asks for: without it, the next menu from the tray may
+    // close as soon as it opens.
+    PostMessageW(hwnd(), WM_NULL, 0, 0);
     if (choice == ID_TRAY_SELECT_PORT) {
         // An adapter plugged in since the list was last read shows up now.
         refreshPorts();

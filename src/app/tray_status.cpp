@@ -28,19 +28,6 @@ std::string withoutFullStop(std::string text) {
     return text;
 }
 
-std::string keyboardReason(const RelayStatus& status) {
-    switch (status.keyboardFailure) {
-        case UsbKeyboard::Failure::NoPermission:
-            return "access denied";
-        case UsbKeyboard::Failure::Busy:
-            return "another program holds it";
-        default:
-            return "libusb says " + (status.keyboardFailureText.empty()
-                                         ? std::string("it failed")
-                                         : status.keyboardFailureText);
-    }
-}
-
 std::string portReason(const SerialPort::OpenError& error) {
     if (!error.message.empty()) {
         return error.message;
@@ -48,15 +35,20 @@ std::string portReason(const SerialPort::OpenError& error) {
     return error.code != 0 ? "error " + std::to_string(error.code) : std::string();
 }
 
-TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port) {
+TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port, bool seenBefore) {
     if (keyboardWorks(status)) {
+        if (!seenBefore) {
+            return {"Keyboard connected",
+                    "The X68000 Z keyboard is connected: keys go to " + destination(port) + ".",
+                    false};
+        }
         return {"Keyboard connected",
                 "The X68000 Z keyboard is back: keys go to " + destination(port) + " again.",
                 false};
     }
     if (status.keyboard == KeyboardState::Refused) {
         return {"Keyboard not usable",
-                "The X68000 Z keyboard could not be opened: " + keyboardReason(status) +
+                "The X68000 Z keyboard could not be opened: " + refusalReason(status) +
                     ". Keys reach " + destination(port) + " again once it can be.",
                 true};
     }
@@ -82,6 +74,13 @@ TrayNotice portNotice(const RelayStatus& status, const std::string& port) {
                         sentence(reason.empty() ? "the system gave no reason" : reason) +
                         " Choose it again with \"Select COM Port\" to retry, or choose another.",
                     true};
+        case PortState::OtherDevice:
+            return {port + " is another device now",
+                    port +
+                        " is now the name of another USB device than the one Pellora "
+                        "opened, so it is left alone. Keys reach the X68000 again when that "
+                        "adapter is back.",
+                    true};
         default:
             return {port + " is back", port + " is open again: keys reach the X68000.", false};
     }
@@ -90,19 +89,37 @@ TrayNotice portNotice(const RelayStatus& status, const std::string& port) {
 }  // namespace
 
 std::string trayTip(const RelayStatus& status, const std::string& port) {
-    if (status.port == PortState::Idle || port.empty()) {
-        return "Pellora - no port selected";
+    const bool keyboardAbsent = status.keyboard == KeyboardState::Absent;
+    if (port.empty()) {
+        return keyboardAbsent ? "Pellora - waiting for the keyboard" : "Pellora - no port selected";
     }
     std::string tip = "Pellora - " + port;
     if (status.port == PortState::Reopening) {
         tip += " lost, waiting";
     } else if (status.port == PortState::Failed) {
         tip += " could not be opened";
+    } else if (status.port == PortState::OtherDevice) {
+        tip += " is another device now, waiting";
     }
-    if (!keyboardWorks(status)) {
-        tip += " - keyboard disconnected";
+    if (keyboardAbsent) {
+        tip += " - waiting for the keyboard";
+    } else if (status.keyboard == KeyboardState::Refused) {
+        tip += " - keyboard not usable";
     }
     return tip;
+}
+
+std::string keyboardFailureAdvice(const RelayStatus& status) {
+    const std::string driver =
+        "give both of its interfaces the WinUSB driver, as README-Windows.txt tells.";
+    switch (status.keyboardFailure) {
+        case UsbKeyboard::Failure::NoPermission:
+            return "Windows refused access to it: " + driver;
+        case UsbKeyboard::Failure::Busy:
+            return "Another program holds it: close that program, then start Pellora again.";
+        default:
+            return refusalReason(status) + ": " + driver;
+    }
 }
 
 void TroubleWatch::assume(const RelayStatus& status) {
@@ -123,17 +140,23 @@ std::optional<TrayNotice> TroubleWatch::update(const RelayStatus& status, const 
     const bool keyboardNowDown = !keyboardWorks(status);
     if (keyboardNowDown != keyboardDown) {
         keyboardDown = keyboardNowDown;
-        tell(keyboardNotice(status, port));
+        tell(keyboardNotice(status, port, keyboardSeen));
     }
+    keyboardSeen = keyboardSeen || !keyboardNowDown;
 
     if (status.port == PortState::Idle || status.port == PortState::Opening) {
-        portDown = false;  // the user chose: nothing was lost or has returned
+        portTrouble = PortTrouble::None;  // the user chose: nothing was lost or has returned
     } else {
-        const bool portNowDown = status.port != PortState::Open;
-        if (portNowDown != portDown) {
-            portDown = portNowDown;
+        const PortTrouble now = status.port == PortState::Open          ? PortTrouble::None
+                                : status.port == PortState::OtherDevice ? PortTrouble::OtherDevice
+                                                                        : PortTrouble::Down;
+        // The other device going away again leaves the port as lost as it was.
+        const bool otherDeviceLeft =
+            portTrouble == PortTrouble::OtherDevice && now == PortTrouble::Down;
+        if (now != portTrouble && !otherDeviceLeft) {
             tell(portNotice(status, port));
         }
+        portTrouble = now;
     }
     return notice;
 }

@@ -11,12 +11,17 @@
 
 #include "relay/relay_control.h"
 
-// "Pellora - COM3", "Pellora - COM3 - keyboard disconnected",
-// "Pellora - COM3 lost, waiting", "Pellora - COM3 could not be opened" or
-// "Pellora - no port selected". A port still opening shows as the port alone.
-// A keyboard that is absent or refused while a port is chosen adds
-// " - keyboard disconnected" to whatever the port says.
+// "Pellora - COM3", "Pellora - COM3 lost, waiting", "Pellora - COM3 could not
+// be opened", "Pellora - COM3 is another device now, waiting" or "Pellora - no
+// port selected". A port still opening (or not yet started) shows as the port
+// alone. A keyboard that is absent adds " - waiting for the keyboard" to
+// whatever the port says, one that is refused " - keyboard not usable"; with
+// no port chosen, an absent keyboard reads "Pellora - waiting for the keyboard".
 std::string trayTip(const RelayStatus& status, const std::string& port);
+
+// The second line of the message that ends the program when the keyboard is
+// there but cannot be opened (status.keyboard Refused): why, and what to do.
+std::string keyboardFailureAdvice(const RelayStatus& status);
 
 struct TrayNotice {
     std::string title;  // at most 63 characters
@@ -25,11 +30,13 @@ struct TrayNotice {
 };
 
 // Decides the notices: it remembers whether the keyboard and the port are in
-// trouble (keyboard absent or refused; port lost or not opened), and tells each
-// change between working and not once, however many status changes come in
-// between (a lost port's reason changes with every try to reopen it). A port
-// that goes idle or starts opening again was the user's choice: it resets the
-// port's trouble without a notice. Used on one thread.
+// trouble (keyboard absent or refused; port lost, not opened, or another
+// device now), and tells each change between working and not once, however
+// many status changes come in between (a lost port's reason changes with
+// every try to reopen it). A port that turns out to be another device is told
+// too, even when it was lost before; the other device going away again is
+// not. A port that goes idle or starts opening again was the user's choice:
+// it resets the port's trouble without a notice. Used on one thread.
 class TroubleWatch {
 public:
     // Takes status as known, without a notice: for the status at start-up.
@@ -40,6 +47,9 @@ public:
     std::optional<TrayNotice> update(const RelayStatus& status, const std::string& port);
 
 private:
+    enum class PortTrouble { None, Down, OtherDevice };
+
     bool keyboardDown = false;
-    bool portDown = false;
+    bool keyboardSeen = false;  // connected at some time: its return is a return
+    PortTrouble portTrouble = PortTrouble::None;
 };

@@ -67,8 +67,11 @@ public:
     // nothing waits or the port is closed. Closes the port when the device is gone.
     std::size_t readAvailable(std::uint8_t* buffer, std::size_t maxBytes);
 
-    // Never waits for output still queued (the Windows back-end discards it and
-    // ends its reader thread), so it returns even when the far end reads nothing.
+    // Gives the last bytes written (the breaks of held keys) their time to
+    // reach the wire, at most about 100 ms, then discards what is still
+    // queued, so it returns even when the far end reads nothing. The Windows
+    // back-end then ends its reader's pending read within about 100 ms more,
+    // even where the driver ignores the cancel.
     void close();
 
     // Never blocks, from any thread.

@@ -15,12 +15,24 @@
 // not a stall. The write time-out constant asks drivers that honour it to end
 // the write themselves at about the same time.
 //
-// A removed USB adapter fails reads and writes with one of a few errors (see
-// meansPortGone); the reader thread marks the port lost and wakes the worker,
-// whose next readAvailable() or writeByte() closes it.
+// A removed USB adapter fails reads and writes with one of many errors, each
+// driver its own (see meansPortGone); a ClearCommError that fails, or the same
+// other error three times in a row, counts too. The reader thread then marks
+// the port lost and wakes the worker, whose next readAvailable() or
+// writeByte() closes it.
+//
+// I/O this program gives up on (the reader's read at close, a write the line
+// does not take) is cancelled, then purged (some CH340 and Prolific drivers
+// ignore CancelIoEx on a pending read), then ended by closing the handle, each
+// step waited for briefly: closing takes at most about 100 ms plus the time
+// the last bytes need on the wire. A request that a driver ends by none of
+// them keeps its OVERLAPPED and buffer for ever, as the driver may still
+// write into them.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -32,6 +44,10 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
 // How long a write may keep the worker waiting before it is cancelled; a
 // byte takes about 4 ms at 2400 baud.
 constexpr DWORD kWriteWaitMs = 50;
@@ -41,10 +57,18 @@ constexpr DWORD kReadIdleMs = 60 * 1000;
 // The reader's pause after a read error that does not mean the port is gone,
 // so that an error that persists cannot keep it spinning.
 constexpr DWORD kReadErrorPauseMs = 100;
-
-HANDLE handleOf(SerialPort::NativeHandle h) {
-    return reinterpret_cast<HANDLE>(h);
-}
+// The same error, not one of the known removal codes, this many times in a
+// row: the device is gone all the same (a driver with a code of its own).
+constexpr int kRepeatsMeaningGone = 3;
+// Each step of ending a request this program gave up on (cancel, purge, close
+// the handle) is given this long before the next: three steps, about 100 ms.
+constexpr DWORD kEndStepMs = 33;
+// One byte on the wire at 2400 baud 8N1 (10 bits: 4.17 ms), and how long the
+// last one written may still take to leave a USB adapter's chip.
+constexpr microseconds kByteOnWire{4200};
+constexpr milliseconds kChipMargin{20};
+// The longest closing waits for the last bytes to go out.
+constexpr milliseconds kMaxCloseWait{100};
 
 struct HandleCloser {
     void operator()(HANDLE h) const { CloseHandle(h); }
@@ -61,9 +85,13 @@ Event makeEvent() {
     return Event(e);
 }
 
+// ERROR_NO_SUCH_DEVICE, which mingw-w64's winerror.h lacks.
+constexpr DWORD kErrorNoSuchDevice = 433;
+
 // What reads and writes fail with once the USB adapter behind the port has
-// been removed. An abort counts only when this program did not cancel the I/O
-// itself.
+// been removed: each driver has its own (FTDI, CH340, Prolific, usbser), and
+// Wine gives ERROR_NOT_READY for a write to a pty whose far end has gone. An
+// abort counts only when this program did not cancel the I/O itself.
 bool meansPortGone(DWORD err, bool cancelledHere) {
     switch (err) {
         case ERROR_ACCESS_DENIED:
@@ -71,12 +99,74 @@ bool meansPortGone(DWORD err, bool cancelledHere) {
         case ERROR_BAD_COMMAND:
         case ERROR_GEN_FAILURE:
         case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_FILE_NOT_FOUND:  // STATUS_NO_SUCH_DEVICE
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEV_NOT_EXIST:
+        case kErrorNoSuchDevice:
+        case ERROR_NOT_READY:
             return true;
         case ERROR_OPERATION_ABORTED:
             return !cancelledHere;
         default:
             return false;
     }
+}
+
+// Tells a failed read or write that means the device is gone from a passing
+// line error (framing, overrun, break), which it clears. One per direction,
+// used by one thread at a time.
+class FailureJudge {
+public:
+    bool gone(HANDLE port, DWORD err) {
+        if (meansPortGone(err, false)) {
+            return true;
+        }
+        // Clearing the line error also asks the driver about the device: a
+        // handle whose device has gone fails it.
+        DWORD lineErrors = 0;
+        if (ClearCommError(port, &lineErrors, nullptr) == FALSE) {
+            return true;
+        }
+        repeats = err == lastError ? repeats + 1 : 1;
+        lastError = err;
+        return repeats >= kRepeatsMeaningGone;
+    }
+    void succeeded() { repeats = 0; }
+
+private:
+    DWORD lastError = 0;
+    int repeats = 0;
+};
+
+// One overlapped request's OVERLAPPED, buffer and event. They stay where they
+// are until the driver has ended the request, even one given up on.
+struct IoSlot {
+    OVERLAPPED ov{};
+    std::uint8_t byte = 0;
+    Event done = makeEvent();
+    bool pending = false;  // started, and its end not yet seen
+
+    // Prepares the next request; done is reset by ReadFile and WriteFile.
+    OVERLAPPED* next() {
+        ov = OVERLAPPED{};
+        ov.hEvent = done.get();
+        return &ov;
+    }
+    bool ended(DWORD waitMs) const {
+        return WaitForSingleObject(done.get(), waitMs) == WAIT_OBJECT_0;
+    }
+};
+
+// Ends a request this program gives up on: CancelIoEx, then the purge that
+// aborts the requests of its direction. False when the driver ended it by
+// neither: only closing the handle is left.
+bool giveUp(HANDLE port, IoSlot& slot, DWORD purgeFlag) {
+    CancelIoEx(port, &slot.ov);
+    if (slot.ended(kEndStepMs)) {
+        return true;
+    }
+    PurgeComm(port, purgeFlag);
+    return slot.ended(kEndStepMs);
 }
 
 // The system's own text for an error code, without the line break it ends with.
@@ -120,22 +210,23 @@ void applyLineSettings(DCB& dcb) {
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
 }
 
-// Owned by the port from a successful open() to closeLocked(); destroying it
-// stops and joins the reader thread. The port handle itself stays the port's.
-// Threads: the reader thread runs readLoop(); input and lost are shared with
-// the worker (the queue has its own lock, lost is atomic); writeDone belongs
-// to the thread in writeByte(), which holds the port's lock.
+// Owned by the port from a successful open() to closeLocked(), and owner of
+// the port's handle from then on: destroying it stops and joins the reader
+// thread, then closes the handle. Threads: the reader thread runs readLoop()
+// with readSlot; input and lost are shared with the worker (the queue has its
+// own lock, lost is atomic); writeSlot, writes and wireFreeAt belong to the
+// thread in writeByte() or closeLocked(), which holds the port's lock.
 struct OpenLine {
     OpenLine(HANDLE h, const std::function<void()>& wakeCallback)
         : port(h), wakeWorker(wakeCallback), reader([this] { readLoop(); }) {}
-    ~OpenLine() {
-        SetEvent(stopReading.get());
-        reader.join();
-    }
+    ~OpenLine();
     OpenLine(const OpenLine&) = delete;
     OpenLine& operator=(const OpenLine&) = delete;
 
     void readLoop();
+    // Waits until the bytes written last have had their time on the wire, at
+    // most kMaxCloseWait; then drops what a far end that stopped left queued.
+    void letLastBytesOut();
     void tellWorker() const {
         if (wakeWorker) {
             wakeWorker();
@@ -145,76 +236,101 @@ struct OpenLine {
     const HANDLE port;
     const std::function<void()>& wakeWorker;  // the port's, set before the first open
     Event stopReading = makeEvent();          // set once, by the destructor
-    Event readDone = makeEvent();             // the reader's OVERLAPPED event
-    Event writeDone = makeEvent();            // writeByte()'s OVERLAPPED event
-    ByteQueue input;                          // what the reader took off the line
-    std::atomic<bool> lost{false};            // a read failed the way a removed port fails
-    std::thread reader;                       // last: started once all of the above exists
+    std::unique_ptr<IoSlot> readSlot = std::make_unique<IoSlot>();
+    std::unique_ptr<IoSlot> writeSlot = std::make_unique<IoSlot>();
+    FailureJudge writes;
+    Clock::time_point wireFreeAt{};  // when the last byte written is out, at the earliest
+    ByteQueue input;                 // what the reader took off the line
+    std::atomic<bool> lost{false};   // a read failed the way a removed port fails
+    std::thread reader;              // last: started once all of the above exists
 };
 
+OpenLine::~OpenLine() {
+    SetEvent(stopReading.get());
+    reader.join();
+    // Ends a request that neither its cancel nor the purge ended.
+    CloseHandle(port);
+    for (std::unique_ptr<IoSlot>* slot : {&readSlot, &writeSlot}) {
+        if ((*slot)->pending && !(*slot)->ended(kEndStepMs)) {
+            // The driver may still write into it: never freed.
+            static_cast<void>(slot->release());
+        }
+    }
+}
+
 void OpenLine::readLoop() {
-    const HANDLE waits[] = {readDone.get(), stopReading.get()};
+    IoSlot& slot = *readSlot;
+    const HANDLE waits[] = {slot.done.get(), stopReading.get()};
+    FailureJudge reads;
     for (;;) {
         // One byte per read: Wine ends a read with these time-outs only once
         // the whole count has arrived (Windows returns whatever is there), and
         // the line carries at most 240 bytes a second.
-        std::uint8_t byte = 0;
-        OVERLAPPED ov{};
-        ov.hEvent = readDone.get();
         DWORD got = 0;
         DWORD err = 0;
-        bool stopping = false;
-        if (ReadFile(port, &byte, 1, nullptr, &ov) == FALSE && GetLastError() != ERROR_IO_PENDING) {
+        if (ReadFile(port, &slot.byte, 1, nullptr, slot.next()) == FALSE &&
+            GetLastError() != ERROR_IO_PENDING) {
             err = GetLastError();
         } else {
+            slot.pending = true;
             if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                CancelIoEx(port, &ov);
-                stopping = true;
+                // Closing: the read is ended here or, at the latest, with
+                // the handle.
+                slot.pending = !giveUp(port, slot, PURGE_RXABORT);
+                return;
             }
-            // Also waits for a cancelled read to end: ov must outlive it.
-            if (GetOverlappedResult(port, &ov, &got, TRUE) == FALSE) {
+            slot.pending = false;
+            if (GetOverlappedResult(port, &slot.ov, &got, FALSE) == FALSE) {
                 err = GetLastError();
             }
         }
-        if (stopping) {
-            return;
-        }
         if (err == 0) {
+            reads.succeeded();
             if (got == 1) {  // 0: the idle time-out passed with nothing on the line
-                input.push(byte);
+                input.push(slot.byte);
                 tellWorker();
             }
             continue;
         }
-        if (meansPortGone(err, false)) {
+        if (reads.gone(port, err)) {
             lost = true;
             tellWorker();
             return;
         }
-        // A line error (framing, overrun, break): clear it and read on.
-        DWORD lineErrors = 0;
-        ClearCommError(port, &lineErrors, nullptr);
         if (WaitForSingleObject(stopReading.get(), kReadErrorPauseMs) == WAIT_OBJECT_0) {
             return;
         }
     }
 }
 
-// Lets the driver's output queue empty for a bounded time: a dozen bytes take
-// 50 ms at 2400 baud, and a far end that has stopped the line must not hold
-// closing longer.
-void drainBriefly(HANDLE h) {
-    constexpr DWORD kMaxWaitMs = 100;
-    const ULONGLONG giveUp = GetTickCount64() + kMaxWaitMs;
+void OpenLine::letLastBytesOut() {
+    // A USB adapter's driver ends a write when the byte reaches the chip, which
+    // sends it 4.2 ms later, and counts in cbOutQue only what it still holds
+    // itself: an empty queue does not mean the byte has left, and a purge
+    // would drop it (the break of a held key).
+    if (lost) {
+        return;  // nothing goes out on a device that has gone
+    }
+    const Clock::time_point latest = Clock::now() + kMaxCloseWait;
+    Clock::time_point clear = wireFreeAt;  // when the last byte is out, at the earliest
     for (;;) {
+        const Clock::time_point now = Clock::now();
         DWORD errors = 0;
         COMSTAT state{};
-        if (!ClearCommError(h, &errors, &state) || state.cbOutQue == 0 ||
-            GetTickCount64() >= giveUp) {
-            return;
+        if (ClearCommError(port, &errors, &state) != FALSE && state.cbOutQue > 0) {
+            // Bytes the driver still holds go out one after the other.
+            clear = std::max(clear, now + kByteOnWire * state.cbOutQue);
         }
-        Sleep(2);
+        const Clock::time_point until = std::min(clear + kChipMargin, latest);
+        if (now >= until) {
+            break;
+        }
+        const auto left = std::chrono::duration_cast<milliseconds>(until - now).count();
+        Sleep(static_cast<DWORD>(std::clamp<long long>(left, 1, 5)));
     }
+    // Output a far end never takes would otherwise keep a driver's close
+    // waiting for it to drain.
+    PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
 }  // namespace
@@ -284,30 +400,41 @@ bool SerialPort::writeByte(std::uint8_t b) {
     if (handle == kInvalidHandle) {
         return false;
     }
-    if (platform->line->lost) {
+    OpenLine& line = *platform->line;
+    if (line.lost) {
         closeLocked();
         return false;
     }
-    const HANDLE h = handleOf(handle);
-    const HANDLE done = platform->line->writeDone.get();
-    OVERLAPPED ov{};
-    ov.hEvent = done;
+    IoSlot& slot = *line.writeSlot;
+    slot.byte = b;
     DWORD written = 0;
     DWORD err = 0;
     bool cancelled = false;
-    if (WriteFile(h, &b, 1, nullptr, &ov) == FALSE && GetLastError() != ERROR_IO_PENDING) {
+    if (WriteFile(line.port, &slot.byte, 1, nullptr, slot.next()) == FALSE &&
+        GetLastError() != ERROR_IO_PENDING) {
         err = GetLastError();
     } else {
-        if (WaitForSingleObject(done, kWriteWaitMs) != WAIT_OBJECT_0) {
-            CancelIoEx(h, &ov);
+        slot.pending = true;
+        if (!slot.ended(kWriteWaitMs)) {
             cancelled = true;
+            if (!giveUp(line.port, slot, PURGE_TXABORT)) {
+                // A driver that ends a write by neither is of no use: closing
+                // the handle ends the write, and the port counts as gone.
+                closeLocked();
+                return false;
+            }
         }
-        // Also waits for a cancelled write to end: ov and b must outlive it.
-        if (GetOverlappedResult(h, &ov, &written, TRUE) == FALSE) {
+        slot.pending = false;
+        if (GetOverlappedResult(line.port, &slot.ov, &written, FALSE) == FALSE) {
             err = GetLastError();
         }
     }
-    if (err != 0 && meansPortGone(err, cancelled)) {
+    if (err == 0) {
+        line.writes.succeeded();
+        if (written == 1) {
+            line.wireFreeAt = std::max(line.wireFreeAt, Clock::now()) + kByteOnWire;
+        }
+    } else if (!(cancelled && err == ERROR_OPERATION_ABORTED) && line.writes.gone(line.port, err)) {
         closeLocked();
     }
     // A write time-out ends the write "successfully" with nothing written.
@@ -331,13 +458,9 @@ void SerialPort::closeLocked() {
     if (handle == kInvalidHandle) {
         return;
     }
-    const HANDLE h = handleOf(handle);
     handle = kInvalidHandle;
-    // The last bytes (the breaks of held keys) get a moment to go out; output
-    // a far end never takes would otherwise keep a driver's close waiting for
-    // it to drain, so the rest is dropped.
-    drainBriefly(h);
-    PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
-    platform->line.reset();  // cancels the reader's read and joins the thread
-    CloseHandle(h);
+    // The last bytes (the breaks of held keys) go out first; then the reader
+    // is stopped and the handle closed, in at most about 100 ms each.
+    platform->line->letLastBytesOut();
+    platform->line.reset();
 }

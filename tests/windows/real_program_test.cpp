@@ -1,24 +1,33 @@
-// The real Pellora.exe under Wine, where libusb finds no keyboard: it says so
-// and ends, taking its tray icon with it.
+// The real Pellora.exe under Wine, where libusb finds no keyboard: it does not
+// end but waits for one, with its window open to choose a port.
 #include <gtest/gtest.h>
 
 #include "desktop.h"
+#include "fake_ports.h"
 #include "test_paths.h"
 #include "tray_program.h"
 
 namespace {
 
-TEST(RealProgram, WithoutKeyboardItReportsAndEndsLeavingNoTrayIcon) {
-    TrayProgram program(L" COM3", {}, TrayProgram::realExe());
-    HWND box = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(L"Pellora")) != nullptr; }));
-    EXPECT_EQ(TrayProgram::messageText(box), L"Failed to initialize the X68000 Z keyboard.");
-    // The icon was added before the keyboard was tried: Wine's tray shows it.
-    ASSERT_TRUE(waitUntil([] { return trayWindow() != nullptr && IsWindowVisible(trayWindow()); }));
+TEST(RealProgram, WithoutKeyboardTheWindowOpensAndTheTrayWaitsForIt) {
+    ASSERT_TRUE(setFakePorts({L"USB Serial Device (COM3)"}));
+    TrayProgram program(L"", {}, TrayProgram::realExe());
+    HWND window = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        window = findWindow(program.process().id(), kDialogClass, kDialogCaption);
+        return window != nullptr && IsWindowVisible(window);
+    }));
+    // Answered by the window's thread once its initialisation is over.
+    EXPECT_EQ(comboSelectionText(GetDlgItem(window, 1000)), L"(None)");
     ASSERT_TRUE(
         saveScreenshot(windowsPath(std::string(PELLORA_SCREENSHOT_DIR) + "/no-keyboard.bmp")));
+    // Cancel hides the window, which covers the tray at the screen's corner.
+    SendMessageW(GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
+    const std::wstring kWaiting = L"Pellora - waiting for the keyboard";
+    EXPECT_EQ(trayTipText(false, kWaiting), kWaiting);
+    EXPECT_EQ(program.findMessageBox(L"Pellora"), nullptr);
 
-    SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    PostMessageW(window, WM_CLOSE, 0, 0);
     ASSERT_TRUE(program.process().waitExit(10000));
     // Wine's tray hides itself once it holds no icon.
     EXPECT_TRUE(

@@ -102,8 +102,8 @@ TEST_F(Resources, DialogTemplateIsJapaneseWithItsFontTextsAndLayout) {
     EXPECT_EQ(r.dword(), 0u);     // helpID
     EXPECT_EQ(r.dword(), static_cast<DWORD>(WS_EX_APPWINDOW));
     const DWORD style = r.dword();
-    EXPECT_EQ(style,
-              static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT));
+    // Not WS_VISIBLE: a start in the tray must not flash the window.
+    EXPECT_EQ(style, static_cast<DWORD>(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT));
     EXPECT_EQ(style & WS_SYSMENU, 0u) << "a system menu would add a close box";
     const WORD count = r.word();
     ASSERT_EQ(count, 3);
@@ -179,44 +179,45 @@ struct IconGroupEntry {
 };
 #pragma pack(pop)
 
-TEST_F(Resources, IconIsOne128PixelImageAt24Bits) {
+TEST_F(Resources, IconHoldsEveryShellSizeAt32BitsAndEachLoads) {
     const std::string group = resource(RT_GROUP_ICON, MAKEINTRESOURCEW(128), kJapanese);
-    ASSERT_GE(group.size(), 6 + sizeof(IconGroupEntry)) << "no icon group 128";
+    ASSERT_GE(group.size(), 6u) << "no icon group 128";
     WORD header[3];
     std::memcpy(header, group.data(), sizeof(header));
     EXPECT_EQ(header[1], 1);  // an icon
-    ASSERT_EQ(header[2], 1);  // one image
-    IconGroupEntry entry{};
-    std::memcpy(&entry, group.data() + 6, sizeof(entry));
-    EXPECT_EQ(entry.width, 128);
-    EXPECT_EQ(entry.height, 128);
-    EXPECT_EQ(entry.bitCount, 24);
-
-    const std::string image = resource(RT_ICON, MAKEINTRESOURCEW(entry.id), kJapanese);
-    ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER));
-    BITMAPINFOHEADER bitmap{};
-    std::memcpy(&bitmap, image.data(), sizeof(bitmap));
-    EXPECT_EQ(bitmap.biWidth, 128);
-    EXPECT_EQ(bitmap.biHeight, 256);  // the colour image and its mask
-    EXPECT_EQ(bitmap.biBitCount, 24);
-    const std::size_t colourBytes = 128 * 128 * 3;
-    const std::size_t maskBytes = 128 * 128 / 8;
-    EXPECT_EQ(image.size(), sizeof(bitmap) + colourBytes + maskBytes);
-
-    // Windows can make an icon of it, at the size it was drawn.
-    HICON icon = CreateIconFromResourceEx(reinterpret_cast<BYTE*>(const_cast<char*>(image.data())),
-                                          static_cast<DWORD>(image.size()), TRUE, 0x00030000, 128,
-                                          128, LR_DEFAULTCOLOR);
-    ASSERT_NE(icon, nullptr);
-    ICONINFO info{};
-    ASSERT_TRUE(GetIconInfo(icon, &info));
-    BITMAP colour{};
-    GetObjectW(info.hbmColor, sizeof(colour), &colour);
-    EXPECT_EQ(colour.bmWidth, 128);
-    EXPECT_EQ(colour.bmHeight, 128);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    DestroyIcon(icon);
+    ASSERT_EQ(group.size(), 6 + header[2] * sizeof(IconGroupEntry));
+    std::vector<int> sizes;
+    for (WORD i = 0; i < header[2]; ++i) {
+        IconGroupEntry entry{};
+        std::memcpy(&entry, group.data() + 6 + i * sizeof(entry), sizeof(entry));
+        const int size = entry.width == 0 ? 256 : entry.width;  // 256 is written as 0
+        SCOPED_TRACE(testing::Message() << size << " pixels");
+        sizes.push_back(size);
+        EXPECT_EQ(entry.height, entry.width);
+        EXPECT_EQ(entry.bitCount, 32);
+        std::string image = resource(RT_ICON, MAKEINTRESOURCEW(entry.id), kJapanese);
+        ASSERT_EQ(image.size(), entry.bytes);
+        if (size < 256) {  // the 256-pixel image is a PNG
+            BITMAPINFOHEADER bitmap{};
+            std::memcpy(&bitmap, image.data(), sizeof(bitmap));
+            EXPECT_EQ(bitmap.biBitCount, 32);
+            EXPECT_EQ(bitmap.biHeight, 2 * size);  // the colour image and its mask
+        }
+        // Windows makes an icon of it, at the size it was drawn.
+        HICON icon = CreateIconFromResourceEx(reinterpret_cast<BYTE*>(image.data()),
+                                              static_cast<DWORD>(image.size()), TRUE, 0x00030000,
+                                              size, size, LR_DEFAULTCOLOR);
+        ASSERT_NE(icon, nullptr);
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAP colour{};
+        GetObjectW(info.hbmColor, sizeof(colour), &colour);
+        EXPECT_EQ(colour.bmWidth, size);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 48, 256}));
 }
 
 std::wstring versionString(const std::vector<BYTE>& block, const std::wstring& name) {
@@ -277,14 +278,18 @@ TEST_F(Resources, VersionBlockIsJapaneseUtf16WithTheProjectsVersion) {
     EXPECT_EQ(versionString(block, L"OriginalFilename"), L"Pellora.exe");
 }
 
-TEST_F(Resources, ManifestAsksForInvokerLevelAndDpiAwareness) {
+TEST_F(Resources, ManifestAsksForInvokerLevelPerMonitorDpiAndCommonControls6) {
     HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
     ASSERT_NE(found, nullptr) << "no manifest 1";
     const auto* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
     const std::string manifest(data, SizeofResource(module, found));
     EXPECT_NE(manifest.find(R"(level="asInvoker")"), std::string::npos);
     EXPECT_NE(manifest.find(R"(uiAccess="false")"), std::string::npos);
-    EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos);
+    EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+    EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
+    // LoadIconMetric, which the program imports, is in version 6 only.
+    EXPECT_NE(manifest.find(R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 """The Linux end of the serial line for the Windows serial tests.
 
 Makes a pty, links LINK (a $WINEPREFIX/dosdevices/comN entry) to its slave so
-Wine opens it as that COM port, and serves the test program over TCP on the
+Wine opens it as that COM port (and, when asked, takes it away and makes a new
+one, as a USB adapter pulled out and plugged in again), and serves the test program over TCP on the
 loopback (protocol in support/peer_link.h). Writes the TCP port to PORT_FILE
 once it is ready. Runs until killed.
 
@@ -73,15 +74,54 @@ def openers(slave_path):
     return count
 
 
-def serve(conn, master, slave, slave_path):
-    # Each test starts with a line that carries bytes again.
-    termios.tcflow(slave, termios.TCOON)
+class Line:
+    """The pty and the COM port's link to its slave; it can go away and come
+    back as a new pty under the same link, as a USB adapter does."""
+
+    def __init__(self, link):
+        self.link = link
+        self.master = self.slave = None
+        self.come_back()
+
+    def come_back(self):
+        if self.master is not None:
+            return
+        self.master, self.slave = pty.openpty()
+        # The slave stays open here too, so the line never hangs up between
+        # the test program's opens and closes.
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        os.symlink(os.ttyname(self.slave), self.link)
+
+    def vanish(self):
+        # The far end of the COM port's handle hangs up, and the name is gone.
+        if self.master is None:
+            return
+        os.unlink(self.link)
+        os.close(self.master)
+        os.close(self.slave)
+        self.master = self.slave = None
+
+
+def serve(conn, line):
+    # Each test starts with a line that is there and carries bytes again.
+    line.come_back()
+    termios.tcflow(line.slave, termios.TCOON)
     reader = conn.makefile('r')
-    for line in reader:
-        words = line.split()
+    for request in reader:
+        words = request.split()
         if not words:
             continue
-        if words[0] == 'SETTINGS':
+        master, slave = line.master, line.slave
+        if words[0] == 'VANISH':
+            line.vanish()
+            reply = 'OK'
+        elif words[0] == 'RETURN':
+            line.come_back()
+            reply = 'OK'
+        elif master is None:
+            reply = 'ERROR the line has vanished'
+        elif words[0] == 'SETTINGS':
             reply = settings(master)
         elif words[0] == 'WRITE':
             os.write(master, bytes.fromhex(words[1] if len(words) > 1 else ''))
@@ -89,7 +129,7 @@ def serve(conn, master, slave, slave_path):
         elif words[0] == 'READ':
             reply = read_bytes(master, int(words[1]), int(words[2])).hex()
         elif words[0] == 'OPENERS':
-            reply = str(openers(slave_path))
+            reply = str(openers(os.ttyname(slave)))
         elif words[0] == 'DRAIN':
             drain(master)
             reply = 'OK'
@@ -105,12 +145,7 @@ def serve(conn, master, slave, slave_path):
 
 def main():
     link, port_file = sys.argv[1], sys.argv[2]
-    master, slave = pty.openpty()
-    # The slave stays open here too, so the line never hangs up between the
-    # test program's opens and closes.
-    if os.path.lexists(link):
-        os.unlink(link)
-    os.symlink(os.ttyname(slave), link)
+    line = Line(link)
 
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -123,7 +158,7 @@ def main():
         conn, _ = server.accept()
         with conn:
             try:
-                serve(conn, master, slave, os.ttyname(slave))
+                serve(conn, line)
             except (ConnectionError, OSError):
                 pass
 

@@ -10,6 +10,7 @@
 #include <numeric>
 
 #include "io/serial_port.h"
+#include "support/import_patch.h"
 #include "support/peer_link.h"
 
 namespace {
@@ -162,6 +163,34 @@ TEST(SerialPortWin32, AFarEndThatTakesNothingCostsTheByteNotTheWriter) {
     port.close();
     EXPECT_FALSE(port.isOpen());
     EXPECT_EQ(peer.openers(), 0);
+}
+
+// Some CH340 and Prolific drivers ignore CancelIoEx on a pending read.
+BOOL WINAPI cancelIgnored(HANDLE, LPOVERLAPPED) {
+    return TRUE;
+}
+
+TEST(SerialPortWin32, ClosingEndsAReadThatTheDriverWillNotCancel) {
+    PeerLink peer;
+    SerialPort port;
+    ASSERT_TRUE(port.open(PeerLink::comPort()));
+    drainLine(port, peer);
+    void* cancel =
+        replaceImport("KERNEL32.dll", "CancelIoEx", reinterpret_cast<void*>(&cancelIgnored));
+    ASSERT_NE(cancel, nullptr);
+    // The reader's read waits 60 s for a byte that never comes; a close that
+    // waited for it would never let this future become ready in time.
+    auto closing = std::async(std::launch::async, [&] { port.close(); });
+    const bool closed = closing.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    replaceImport("KERNEL32.dll", "CancelIoEx", cancel);
+    ASSERT_TRUE(closed) << "close waited for the read";
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(peer.openers(), 0);
+
+    // The line serves the next open as before.
+    ASSERT_TRUE(port.open(PeerLink::comPort()));
+    peer.write({0x61});
+    EXPECT_EQ(readFromPort(port, 1), Bytes{0x61});
 }
 
 }  // namespace

@@ -22,11 +22,13 @@ const std::wstring kCom3 = L"COM3 - USB Serial Device";
 const std::wstring kCom10 = L"COM10 - Modem";
 const std::string kMenu = "menu 1:Select COM Port|-|2:Exit tray=1";
 
-// The relay calls among the events, in order (menus and pings left out).
+// The relay calls among the events, in order (what the window probe saw left out).
 Events relayCalls(const Events& all) {
     Events calls;
     for (const auto& e : all) {
-        if (e.rfind("menu ", 0) != 0 && e.rfind("ping ", 0) != 0) {
+        const bool probed = e.rfind("menu ", 0) == 0 || e.rfind("ping ", 0) == 0 ||
+                            e.rfind("shown ", 0) == 0 || e.rfind("keyboard opened ", 0) == 0;
+        if (!probed) {
             calls.push_back(e);
         }
     }
@@ -102,6 +104,7 @@ TEST_F(TrayProgramTest, PortOnCommandLineStartsHiddenAndExitStopsBeforeRemovingT
     TrayProgram program(L"  com3 ");
     ASSERT_TRUE(program.waitReady());
     EXPECT_FALSE(program.visible());
+    EXPECT_FALSE(program.recorded("shown ")) << "the window flashed";
     EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
     // The icon is in the tray before the keyboard is opened.
     EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM3 tray=1"}));
@@ -135,6 +138,7 @@ TEST_F(TrayProgramTest, WithoutPortTheWindowIsShownWithNoneSelected) {
         TrayProgram program(tail);
         ASSERT_TRUE(program.waitReady());
         EXPECT_TRUE(program.visible());
+        EXPECT_TRUE(program.recorded("shown "));
         EXPECT_EQ(comboSelectionText(program.portList()), L"(None)");
         closeAndWait(program);
         EXPECT_EQ(relayCalls(program.events()),
@@ -235,23 +239,60 @@ TEST_F(TrayProgramTest, NoComPortIsReportedAndEndsTheProgram) {
               (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
 }
 
-TEST_F(TrayProgramTest, MissingKeyboardIsReportedUnderTheExecutablesName) {
+TEST_F(TrayProgramTest, RefusedKeyboardIsReportedWithWhatToDoUnderTheExecutablesName) {
     // A renamed copy: the caption follows the executable's name.
     const std::wstring renamed = tempFile(L"renamed") + L".exe";
     ASSERT_TRUE(CopyFileW(TrayProgram::variantExe().c_str(), renamed.c_str(), FALSE));
     const auto slash = renamed.find_last_of(L'\\');
     const std::wstring title = renamed.substr(slash + 1, renamed.size() - slash - 1 - 4);
     {
-        TrayProgram program(L" COM3", {{L"PELLORA_TEST_KEYBOARD", L"absent"}}, renamed);
+        TrayProgram program(L" COM3", {{L"PELLORA_TEST_KEYBOARD", L"refused"}}, renamed);
         HWND box = nullptr;
         ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(title)) != nullptr; }));
-        EXPECT_EQ(TrayProgram::messageText(box), L"Failed to initialize the X68000 Z keyboard.");
+        EXPECT_EQ(TrayProgram::messageText(box),
+                  L"Failed to initialize the X68000 Z keyboard.\nWindows refused access to it: "
+                  L"give both of its interfaces the WinUSB driver, as README-Windows.txt tells.");
         SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
         ASSERT_TRUE(program.process().waitExit(10000));
         EXPECT_EQ(relayCalls(program.events()),
                   (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
     }
     DeleteFileW(renamed.c_str());
+}
+
+TEST_F(TrayProgramTest, AbsentKeyboardIsWaitedForInTheTray) {
+    const std::wstring kWaiting = L"Pellora - COM3 - waiting for the keyboard";
+    TrayProgram program(L" COM3", {{L"PELLORA_TEST_KEYBOARD", L"absent"}});
+    ASSERT_TRUE(program.waitReady());
+    EXPECT_FALSE(program.visible());
+    EXPECT_EQ(program.findMessageBox(L"Pellora"), nullptr);
+    EXPECT_EQ(trayTipText(false, kWaiting), kWaiting);
+    ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("tooltip-waiting.bmp"))));
+    // The relay takes it when it is plugged in.
+    reportAndSee(program, KeyboardState::Connected, PortState::Open, L"Pellora - COM3",
+                 L"The X68000 Z keyboard is connected: keys go to COM3.");
+    exitThroughTray(program);
+    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM3 tray=1",
+                                                    "stop tray=1", "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, ExitEndsTheProgramWhileTheKeyboardsOpeningHangs) {
+    TrayProgram program(L" COM3", {{L"PELLORA_TEST_KEYBOARD", L"hang"}});
+    ASSERT_TRUE(program.waitEvent("openKeyboard tray=1"));
+    // The window answers meanwhile, but the relay is not started on a
+    // keyboard connection still being made.
+    exitThroughTray(program);
+    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1"}));
+}
+
+TEST_F(TrayProgramTest, IconRefusedByAStartingTaskbarIsAddedLater) {
+    TrayProgram program(L" COM3", {{L"PELLORA_TEST_REFUSE_TRAY_ADDS", L"2"}});
+    ASSERT_TRUE(program.waitReady());
+    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=0", "start COM3 tray=0"}));
+    // Offered again every 2 s: there after the third offer.
+    ASSERT_TRUE(waitUntil([] { return firstTrayIconCentre().x >= 0; })) << "no icon came";
+    EXPECT_EQ(trayTipText(false, L"Pellora - COM3"), L"Pellora - COM3");
+    exitThroughTray(program);
 }
 
 TEST_F(TrayProgramTest, TooltipAndBalloonsTellWhatTheRelayIsDoing) {
@@ -261,7 +302,7 @@ TEST_F(TrayProgramTest, TooltipAndBalloonsTellWhatTheRelayIsDoing) {
     EXPECT_EQ(trayTipText(false, kTip), kTip);
 
     reportAndSee(program, KeyboardState::Absent, PortState::Open,
-                 L"Pellora - COM3 - keyboard disconnected",
+                 L"Pellora - COM3 - waiting for the keyboard",
                  L"The X68000 Z keyboard was unplugged. Keys reach COM3 again as soon as it is "
                  L"back.");
     ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("balloon.bmp"))));
@@ -278,6 +319,16 @@ TEST_F(TrayProgramTest, TooltipAndBalloonsTellWhatTheRelayIsDoing) {
     ASSERT_TRUE(
         program.reportStatus(KeyboardState::Connected, PortState::Reopening, ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(IsWindow(lostBalloon) && windowText(lostBalloon) == lost);
+    reportAndSee(program, KeyboardState::Connected, PortState::Open, kTip,
+                 L"COM3 is open again: keys reach the X68000.");
+
+    // Lost, then its name comes back on another adapter: told too.
+    reportAndSee(program, KeyboardState::Connected, PortState::Reopening,
+                 L"Pellora - COM3 lost, waiting", lost);
+    reportAndSee(program, KeyboardState::Connected, PortState::OtherDevice,
+                 L"Pellora - COM3 is another device now, waiting",
+                 L"COM3 is now the name of another USB device than the one Pellora opened, so it "
+                 L"is left alone. Keys reach the X68000 again when that adapter is back.");
     reportAndSee(program, KeyboardState::Connected, PortState::Open, kTip,
                  L"COM3 is open again: keys reach the X68000.");
 
@@ -348,8 +399,11 @@ TEST_F(TrayProgramTest, PortsAreReadAgainWhenShownAndOnDeviceChanges) {
 
     pressAndSeeHidden(program, IDCANCEL);
     closeAndWait(program);
-    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM3 tray=1",
-                                                    "stop tray=1", "closeKeyboard tray=0"}));
+    // Each DBT_DEVNODES_CHANGED also has the relay look for a missing keyboard.
+    EXPECT_EQ(relayCalls(program.events()),
+              (Events{"openKeyboard tray=1", "start COM3 tray=1", "devicesChanged tray=1",
+                      "devicesChanged tray=1", "devicesChanged tray=1", "stop tray=1",
+                      "closeKeyboard tray=0"}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The relay's worker wait on Windows, with no keyboard: what ends a wait that
-// has no time-out, the timer resolution held for a repeating key, and a stop()
-// on a line that takes nothing. The line is the serial peer's COM port.
+// has no time-out, the timer resolution held for a repeating key, a stop() on
+// a line that takes nothing or that is closed with keys held, and a line that
+// vanishes and comes back. The line is the serial peer's COM port.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -142,6 +143,37 @@ TEST(WorkerWaitWin32, StopLetsKeysGoOnALineThatTakesNothingAndReturns) {
     relay.stop();
     EXPECT_EQ(relay.status().port, PortState::Idle);
     EXPECT_EQ(peer.openers(), 0);
+}
+
+TEST(WorkerWaitWin32, BreaksOfKeysHeldAtStopReachTheLineBeforeItCloses) {
+    PeerLink peer;
+    KeyRelay relay([] { return std::uint32_t{0}; });  // a clock that stands still: no repeats
+    relay.start(PeerLink::comPort());
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    peer.drain();
+    Peer::pushKey(relay, 0x70);  // SHIFT
+    ASSERT_EQ(peer.read(1), Bytes{0x70});
+    // Its break is the last byte before the close, which must not purge it.
+    relay.stop();
+    EXPECT_EQ(peer.read(1), Bytes{0xF0});
+}
+
+TEST(WorkerWaitWin32, APortThatVanishesIsOpenedAgainByItsName) {
+    PeerLink peer;
+    KeyRelay relay;
+    relay.start(PeerLink::comPort());
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    // The pty goes: Wine fails the pending read with ERROR_BROKEN_PIPE, an
+    // error no driver gives for a removal, and ClearCommError then fails.
+    peer.vanish();
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Reopening; }));
+    peer.comeBack();
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    peer.drain();
+    Peer::pushKey(relay, 0x1E);
+    Peer::pushKey(relay, 0x9E);
+    EXPECT_EQ(peer.read(2), (Bytes{0x1E, 0x9E}));
+    relay.stop();
 }
 
 }  // namespace

@@ -10,6 +10,11 @@ namespace {
 constexpr const wchar_t* kCaption = L"Select X68000 Z Keyboard virtual com port";
 
 BOOL CALLBACK matchDialog(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId()) {
+        return TRUE;
+    }
     wchar_t text[64] = {};
     GetWindowTextW(window, text, static_cast<int>(std::size(text)));
     if (std::wcscmp(text, kCaption) == 0) {
@@ -35,8 +40,9 @@ bool trayIconExists() {
 }  // namespace
 
 HWND findMainDialog() {
+    // From any thread: the relay's calls come from the keyboard's opening too.
     HWND found = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), matchDialog, reinterpret_cast<LPARAM>(&found));
+    EnumWindows(matchDialog, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 

@@ -12,7 +12,7 @@
 
 #include <string>
 
-// The port-selection window of this thread, or nullptr before it exists.
+// The port-selection window of this process, or nullptr before it exists.
 HWND findMainDialog();
 
 void recordEvent(const std::string& event);

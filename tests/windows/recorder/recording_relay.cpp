@@ -2,17 +2,26 @@
 // handed a relay that records each call with its argument instead of touching
 // USB or a serial port.
 //
-// PELLORA_TEST_KEYBOARD=absent makes openKeyboard fail, as with no keyboard
-// plugged in; otherwise it succeeds. Its status follows openKeyboard, start
-// (Opening) and stop (Idle) as the engine's does, and whatever a test scripts
-// (status_script.h); each change is told to the listener.
+// PELLORA_TEST_KEYBOARD makes openKeyboard find the keyboard "absent" (not
+// plugged in), "refused" (no access to it), or never return ("hang", as
+// libusb behind a hub that does not answer); otherwise it is connected. Its
+// status follows openKeyboard, start (Opening) and stop (Idle) as the
+// engine's does, and whatever a test scripts (status_script.h); each change is
+// told to the listener.
+//
+// PELLORA_TEST_REFUSE_TRAY_ADDS=N makes the shell refuse the program's first N
+// NIM_ADD requests, as a taskbar that Explorer is still making at sign-in does.
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "app/pellora_app.h"
+#include "import_patch.h"
 #include "io/text_win32.h"
 #include "record_log.h"
 #include "relay/relay_control.h"
@@ -21,45 +30,82 @@
 
 namespace {
 
+std::wstring environment(const wchar_t* name) {
+    wchar_t value[16] = {};
+    GetEnvironmentVariableW(name, value, 16);
+    return value;
+}
+
+decltype(&Shell_NotifyIconW) shellNotifyIcon = nullptr;
+LONG trayAddsToRefuse = 0;
+
+BOOL WINAPI notifyIconRefusingAdds(DWORD message, PNOTIFYICONDATAW data) {
+    if (message == NIM_ADD && InterlockedDecrement(&trayAddsToRefuse) >= 0) {
+        return FALSE;
+    }
+    return shellNotifyIcon(message, data);
+}
+
+void refuseFirstTrayAdds() {
+    trayAddsToRefuse = _wtoi(environment(L"PELLORA_TEST_REFUSE_TRAY_ADDS").c_str());
+    if (trayAddsToRefuse > 0) {
+        shellNotifyIcon = reinterpret_cast<decltype(&Shell_NotifyIconW)>(replaceImport(
+            "SHELL32.dll", "Shell_NotifyIconW", reinterpret_cast<void*>(&notifyIconRefusingAdds)));
+    }
+}
+
 class RecordingRelay final : public RelayControl {
 public:
     // Made with the window object, on the window thread.
     RecordingRelay() {
+        refuseFirstTrayAdds();
         installWindowProbe([this](WPARAM keyboard, LPARAM port) {
+            std::unique_lock lock(mutex);
             current.keyboard = static_cast<KeyboardState>(LOWORD(keyboard));
             current.keyboardFailure = static_cast<UsbKeyboard::Failure>(HIWORD(keyboard));
             current.port = static_cast<PortState>(LOWORD(port));
             const DWORD error = HIWORD(port);
             current.portError = {static_cast<int>(error),
                                  error != 0 ? narrow(systemMessage(error)) : ""};
-            changed();
+            changed(lock);
         });
     }
     ~RecordingRelay() override { removeWindowProbe(); }
 
     bool openKeyboard() override {
         recordEvent("openKeyboard");
-        wchar_t value[16] = {};
-        GetEnvironmentVariableW(L"PELLORA_TEST_KEYBOARD", value, 16);
-        const bool present = std::wstring_view(value) != L"absent";
-        current.keyboard = present ? KeyboardState::Connected : KeyboardState::Absent;
-        changed();
-        return present;
+        const std::wstring keyboard = environment(L"PELLORA_TEST_KEYBOARD");
+        if (keyboard == L"hang") {
+            Sleep(INFINITE);
+        }
+        std::unique_lock lock(mutex);
+        current.keyboard = keyboard == L"absent"    ? KeyboardState::Absent
+                           : keyboard == L"refused" ? KeyboardState::Refused
+                                                    : KeyboardState::Connected;
+        current.keyboardFailure = keyboard == L"refused" ? UsbKeyboard::Failure::NoPermission
+                                                         : UsbKeyboard::Failure::None;
+        changed(lock);
+        return current.keyboard == KeyboardState::Connected;
     }
     void closeKeyboard() override { recordEvent("closeKeyboard"); }
     void start(const std::string& name) override {
         recordEvent("start " + name);
+        std::unique_lock lock(mutex);
         current.port = PortState::Opening;
         current.portError = {};
-        changed();
+        changed(lock);
     }
     void stop() override {
         recordEvent("stop");
+        std::unique_lock lock(mutex);
         current.port = PortState::Idle;
         current.portError = {};
-        changed();
+        changed(lock);
     }
-    RelayStatus status() const override { return current; }
+    RelayStatus status() const override {
+        std::lock_guard lock(mutex);
+        return current;
+    }
     void setStatusListener(std::function<void()> callback) override {
         listener = std::move(callback);
     }
@@ -68,14 +114,18 @@ public:
     void wakeWorker() override {}
 
 private:
-    void changed() {
+    // Tells the listener without the lock, as the engine does.
+    void changed(std::unique_lock<std::mutex>& lock) {
         ++current.changes;
+        lock.unlock();
         if (listener) {
             listener();
         }
     }
 
-    RelayStatus current;
+    // The keyboard's opening writes the status on a thread of its own.
+    mutable std::mutex mutex;
+    RelayStatus current;  // guarded by mutex
     std::function<void()> listener;
 };
 

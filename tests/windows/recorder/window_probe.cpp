@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "app/pellora_dlg.h"
 #include "probe_ping.h"
 #include "record_log.h"
 #include "status_script.h"
@@ -52,6 +53,10 @@ LRESULT CALLBACK probe(int code, WPARAM wParam, LPARAM lParam) {
         if (message->message == WM_INITMENUPOPUP) {
             recordEvent("menu " + describeMenu(reinterpret_cast<HMENU>(message->wParam)));
         }
+        if (message->message == WM_WINDOWPOSCHANGED && message->hwnd == findMainDialog() &&
+            (reinterpret_cast<const WINDOWPOS*>(message->lParam)->flags & SWP_SHOWWINDOW) != 0) {
+            recordEvent("shown");
+        }
     }
     return CallNextHookEx(hook, code, wParam, lParam);
 }
@@ -64,6 +69,11 @@ LRESULT CALLBACK takeFromQueue(int code, WPARAM wParam, LPARAM lParam) {
         // a thread with messages waiting takes such news only when it waits.
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
         recordEvent("ping " + std::to_string(message->wParam));
+    }
+    // Taken from the queue before it is handled: a ping posted once this is
+    // recorded comes after the relay has been started, if it is to be.
+    if (code == HC_ACTION && wParam == PM_REMOVE && message->message == WM_KEYBOARDOPENED) {
+        recordEvent("keyboard opened");
     }
     if (code == HC_ACTION && wParam == PM_REMOVE && message->message == statusScriptMessage() &&
         statusHandler) {

@@ -1,8 +1,10 @@
 // Watches the window thread of the test variant from inside (hooks on that
 // thread) and records what a test cannot read from another process: the items
-// of each menu as it opens ("menu 1:Select COM Port|-|2:Exit"), and the pings
-// of probe_ping.h as the window's message loop takes them ("ping N"). Hands
-// the status scripts of status_script.h to onStatus as the loop takes them.
+// of each menu as it opens ("menu 1:Select COM Port|-|2:Exit"), each time the
+// window is put on the screen ("shown"), the end of the keyboard's opening
+// ("keyboard opened") and the pings of probe_ping.h ("ping N") as the window's
+// message loop takes them. Hands the status scripts of status_script.h to
+// onStatus as the loop takes them.
 #pragma once
 
 #include <windows.h>

@@ -49,3 +49,28 @@ bool setFakePorts(const std::vector<std::wstring>& friendlyNames) {
     SetupDiDestroyDeviceInfoList(set);
     return ok;
 }
+
+bool addFakePort(const std::wstring& instanceId, const std::wstring& portName) {
+    const HDEVINFO set = SetupDiCreateDeviceInfoList(&kPortsClass, nullptr);
+    if (set == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    bool ok = SetupDiCreateDeviceInfoW(set, instanceId.empty() ? L"PORTS" : instanceId.c_str(),
+                                       &kPortsClass, nullptr, nullptr,
+                                       instanceId.empty() ? DICD_GENERATE_ID : 0, &device) &&
+              SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr);
+    const HKEY key =
+        ok ? SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr)
+           : static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    ok = key != INVALID_HANDLE_VALUE &&
+         RegSetValueExW(
+             key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(portName.c_str()),
+             static_cast<DWORD>((portName.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    if (key != INVALID_HANDLE_VALUE) {
+        RegCloseKey(key);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return ok;
+}

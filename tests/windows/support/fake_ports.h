@@ -8,3 +8,8 @@
 
 // Returns false (and leaves a partial list) when SetupAPI refuses a step.
 bool setFakePorts(const std::vector<std::wstring>& friendlyNames);
+
+// Adds one present device of the class with this device instance ID (one the
+// system generates when empty) whose driver has named it portName, as
+// Windows' serial drivers do in the device's hardware key.
+bool addFakePort(const std::wstring& instanceId, const std::wstring& portName);

@@ -90,9 +90,7 @@ std::string PeerLink::settings() {
 }
 
 void PeerLink::write(const std::vector<std::uint8_t>& bytes) {
-    if (request("WRITE " + toHex(bytes)) != "OK") {
-        throw std::runtime_error("serial peer: write failed");
-    }
+    expectOk("WRITE " + toHex(bytes));
 }
 
 std::vector<std::uint8_t> PeerLink::read(std::size_t n, unsigned timeoutMs) {
@@ -108,7 +106,19 @@ int PeerLink::openers() {
 }
 
 void PeerLink::hold() {
-    if (request("HOLD") != "OK") {
-        throw std::runtime_error("serial peer: hold failed");
+    expectOk("HOLD");
+}
+
+void PeerLink::vanish() {
+    expectOk("VANISH");
+}
+
+void PeerLink::comeBack() {
+    expectOk("RETURN");
+}
+
+void PeerLink::expectOk(const std::string& line) {
+    if (request(line) != "OK") {
+        throw std::runtime_error("serial peer: " + line + " failed");
     }
 }

@@ -8,6 +8,10 @@
 //   OPENERS        -> how many descriptors other processes hold on the line
 //   HOLD           -> "OK" once the line takes no more bytes from the COM port,
 //                     until the next connection (each PeerLink starts unheld)
+//   VANISH         -> "OK" once the pty is closed (the COM port's handle hangs
+//                     up) and its name is gone, as when an adapter is pulled out
+//   RETURN         -> "OK" once a new pty is there under the name (each
+//                     PeerLink starts with the line there)
 #pragma once
 
 #include <cstdint>
@@ -31,9 +35,12 @@ public:
     void drain();
     int openers();
     void hold();
+    void vanish();
+    void comeBack();
 
 private:
     std::string request(const std::string& line);
+    void expectOk(const std::string& line);
 
     std::uintptr_t socketHandle;
     std::string pending;  // received bytes after the last full line

@@ -58,7 +58,9 @@ bool TrayProgram::waitReady() {
         dialogWindow = findWindow(child->id(), kDialogClass, kDialogCaption);
         return dialogWindow != nullptr;
     });
-    return found && settle();
+    // The keyboard is opened on a thread of its own, and the window goes on
+    // (starting the relay, say) once it hears back.
+    return found && waitUntil([&] { return recorded("keyboard opened "); }) && settle();
 }
 
 bool TrayProgram::settle() {
@@ -66,20 +68,19 @@ bool TrayProgram::settle() {
     // ahead of what it posts to itself then; the second is posted after the
     // first came through the message loop, so behind all of that.
     for (int i = 0; i < 2; ++i) {
-        const std::string ping = "ping " + std::to_string(++pings);
+        const std::string ping = "ping " + std::to_string(++pings) + " ";
         if (!PostMessageW(dialogWindow, probePingMessage(), static_cast<WPARAM>(pings), 0) ||
-            !waitUntil([&] {
-                for (const auto& e : events()) {
-                    if (e.rfind(ping + " ", 0) == 0) {
-                        return true;
-                    }
-                }
-                return false;
-            })) {
+            !waitUntil([&] { return recorded(ping); })) {
             return false;
         }
     }
     return true;
+}
+
+bool TrayProgram::recorded(const std::string& prefix) const {
+    const auto all = events();
+    return std::any_of(all.begin(), all.end(),
+                       [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
 }
 
 bool TrayProgram::reportStatus(KeyboardState keyboard, PortState port, DWORD portError) {

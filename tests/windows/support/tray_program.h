@@ -41,8 +41,8 @@ public:
     ChildProcess& process() { return *child; }
 
     // Waits for the port-selection window and for the end of its
-    // initialisation, including whatever the program posted to itself then.
-    // False when either does not come.
+    // initialisation, including whatever the program posted to itself then
+    // and the end of the keyboard's opening. False when any does not come.
     bool waitReady();
     // Returns once the window has finished its initialisation and handled
     // everything posted to it so far (see recorder/probe_ping.h).
@@ -57,6 +57,8 @@ public:
     std::string eventsText() const;
     // Waits until an event equal to `event` has been recorded.
     bool waitEvent(const std::string& event, DWORD timeoutMs = 10000) const;
+    // Whether an event that begins with prefix has been recorded.
+    bool recorded(const std::string& prefix) const;
 
     // Makes the program's relay report this status (see
     // recorder/status_script.h) and returns once the window has taken it.
