@@ -6,8 +6,8 @@ std::string identityText(const PortIdentity& identity) {
     if (!identity.serial.empty()) {
         text += " serial " + identity.serial;
     }
-    if (!identity.interface.empty()) {
-        text += " interface " + identity.interface;
+    if (!identity.interfaceNumber.empty()) {
+        text += " interface " + identity.interfaceNumber;
     }
     return text;
 }

@@ -24,7 +24,7 @@ struct PortIdentity {
     std::string serial;  // the adapter's serial number; empty when it has none
     // The USB interface the port is on, two hex digits ("00"): which port of a
     // multi-port chip. Empty where the system does not tell it.
-    std::string interface;
+    std::string interfaceNumber;
 
     bool operator==(const PortIdentity&) const = default;
 };

@@ -15,9 +15,6 @@
 // After windows.h, whose types they use.
 #include <cfgmgr32.h>
 #include <setupapi.h>
-// The COM headers these pull in make "interface" a keyword of their own; this
-// file has no COM, and PortIdentity has a field of that name.
-#undef interface
 
 #include <cstdio>
 #include <cwchar>
@@ -83,7 +80,7 @@ PortIdentity identityOf(const UsbInstanceId& usb, DEVINST node) {
     PortIdentity identity{hex(usb.vendorId, 4), hex(usb.productId, 4), {}, {}};
     std::optional<UsbInstanceId> device = usb;
     if (usb.interfaceNumber) {
-        identity.interface = hex(*usb.interfaceNumber, 2);
+        identity.interfaceNumber = hex(*usb.interfaceNumber, 2);
         // An interface's own instance is always made up: the serial number
         // is the composite device's, one level up.
         device.reset();

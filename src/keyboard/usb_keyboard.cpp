@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "keyboard/led_report.h"
+#include "keyboard/usb_presence.h"
 
 namespace {
 
@@ -116,6 +117,13 @@ bool UsbKeyboard::open() {
     lastFailure = Failure::None;
     lastFailureText.clear();
 
+    // Where the system tells without a request on the bus that no keyboard is
+    // plugged in (Windows' Plug and Play manager), libusb is not asked: it
+    // would enumerate every USB device of the machine to find out.
+    presence = usbDevicePresent(kVendorId, kProductId);
+    if (presence == UsbPresence::Absent) {
+        return fail(Failure::Absent, LIBUSB_ERROR_NOT_FOUND);
+    }
     if (context == nullptr && !makeContext()) {
         return false;
     }

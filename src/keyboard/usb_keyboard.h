@@ -48,6 +48,7 @@
 #include "io/ticks.h"
 #include "keyboard/endpoint_recovery.h"
 #include "keyboard/report_decoder.h"
+#include "keyboard/usb_presence.h"
 
 struct libusb_context;
 struct libusb_device_handle;
@@ -108,6 +109,11 @@ public:
     // True once after a 33DD:0011 device was plugged in, as found by the event
     // handling since the last call.
     bool takeArrival() { return arrived.exchange(false); }
+
+    // Whether the last open() could ask the system, without libusb, if the
+    // keyboard is plugged in (usbDevicePresent(): Windows), so that looking
+    // for it is cheap and the system's own device-change news can prompt it.
+    bool presenceFromSystem() const { return presence != UsbPresence::Unknown; }
 
     Failure failure() const { return lastFailure; }
     // libusb's name for the error behind Failure::Other ("LIBUSB_ERROR_IO").
@@ -179,6 +185,7 @@ private:
     std::array<bool, 2> haltToClear{};
     std::array<bool, 2> resubmitLater{};
 
+    UsbPresence presence = UsbPresence::Unknown;  // as the last open() found it
     Failure lastFailure = Failure::None;
     std::string lastFailureText;
 

@@ -219,9 +219,11 @@ void KeyRelay::tryKeyboard(std::uint32_t now) {
     noteKeyboard();  // absent, or refused and why
     keyboardRetry = true;
     if (keyboard.failure() == UsbKeyboard::Failure::Absent) {
-        // libusb tells when a keyboard is plugged in; without that, look again soon.
+        // libusb tells when a keyboard is plugged in; without that, look again
+        // soon, or where the system tells of device changes, now and then.
         keyboardRetry = !keyboard.watchesHotplug();
-        keyboardRetryDue = now + kKeyboardRetryMs;
+        keyboardRetryDue =
+            now + (keyboard.presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
         refusedPauseMs = kKeyboardRetryMs;
         return;
     }

@@ -7,7 +7,8 @@
 //
 // What the worker does beside relaying: a keyboard that goes away (or that was
 // absent when the worker started) is opened again as soon as libusb tells of
-// its return, or by a try every 0.9 s where libusb cannot tell; one that is
+// its return, or by a try every 0.9 s where libusb cannot tell (on Windows at
+// each devicesChanged(), and every 10 s for safety); one that is
 // present but refused (no permission, another program holds it) is tried
 // after a pause that doubles from 0.9 s up to 10 s. The host's repeat times
 // are kept and its last LED state is sent to the keyboard again. A port that
@@ -61,6 +62,10 @@ public:
     // A refused keyboard's pause doubles up to this: every try takes the
     // keyboard from the kernel's driver, if only for a moment.
     static constexpr std::uint32_t kKeyboardRefusedMaxMs = 10000;
+    // Where the system says whether the keyboard is plugged in and tells of
+    // device changes (Windows: devicesChanged() from the window), a missing
+    // keyboard is looked for at each change, and for safety this often.
+    static constexpr std::uint32_t kKeyboardSafetyLookMs = 10000;
 
     // watchHotplug false: find a returning keyboard by trying every kKeyboardRetryMs
     // even where libusb could tell of it at once.
