@@ -363,6 +363,16 @@ double stopTime(ChildProcess& p) {
     return ms(Clock::now() - signalled);
 }
 
+// pellora started on pty, once it says it relays.
+std::unique_ptr<ChildProcess> startRelaying(const std::string& program, const PtyPair& pty,
+                                            const std::vector<std::string>& env) {
+    auto p = std::make_unique<ChildProcess>(program, std::vector<std::string>{pty.portPath()}, env);
+    if (!p->waitForErrLine("Relaying")) {
+        throw std::runtime_error("pellora did not start: " + p->err());
+    }
+    return p;
+}
+
 ProcessFigures measureProgram(const std::string& program, double windowSeconds, int stopRuns) {
     ProcessFigures f;
     EmulatedKeyboard kb;
@@ -370,12 +380,9 @@ ProcessFigures measureProgram(const std::string& program, double windowSeconds, 
     std::vector<double> stops;
     for (int run = 0; run < stopRuns; ++run) {
         PtyPair pty{true};
-        ChildProcess p(program, {pty.portPath()}, env);
-        if (!p.waitForErrLine("Relaying")) {
-            throw std::runtime_error("pellora did not start: " + p.err());
-        }
+        const auto p = startRelaying(program, pty, env);
         if (run == 0) {
-            const pid_t child = p.pid();
+            const pid_t child = p->pid();
             sleepFor(500);  // past the start-up
             const double cpu0 = overThreads(child);
             const double wakes0 = overThreads(child, "voluntary_ctxt_switches:");
@@ -404,7 +411,7 @@ ProcessFigures measureProgram(const std::string& program, double windowSeconds, 
                 readByte(pty.masterFd());
             }
         }
-        stops.push_back(stopTime(p));
+        stops.push_back(stopTime(*p));
     }
     f.stopMs = summarize(stops);
     // A keyboard that leaves the LED report unanswered holds the worker in it.
@@ -412,14 +419,11 @@ ProcessFigures measureProgram(const std::string& program, double windowSeconds, 
     std::vector<double> ledStops;
     for (int run = 0; run < stopRuns; ++run) {
         PtyPair pty{true};
-        ChildProcess p(program, {pty.portPath()}, env);
-        if (!p.waitForErrLine("Relaying")) {
-            throw std::runtime_error("pellora did not start: " + p.err());
-        }
+        const auto p = startRelaying(program, pty, env);
         const std::size_t before = kb.controlRequests().size();
         pty.write({static_cast<std::uint8_t>(run % 2 == 0 ? 0xF7 : 0xFB)});
         awaitLedReport(kb, before);
-        ledStops.push_back(stopTime(p));
+        ledStops.push_back(stopTime(*p));
     }
     f.stopDuringLedMs = summarize(ledStops);
     return f;
@@ -449,10 +453,7 @@ void measureWatchdog(const std::string& program, double windowSeconds, ProcessFi
     f.watchdogPingsPerSecond =
         std::count(heard.begin() + static_cast<std::ptrdiff_t>(before), heard.end(), "WATCHDOG=1") /
         windowSeconds;
-    p.signal(SIGTERM);
-    if (p.waitExit(std::chrono::seconds(10)) != 0) {
-        throw std::runtime_error("pellora did not stop cleanly: " + p.err());
-    }
+    stopTime(p);
 }
 
 void printMachine() {

@@ -1210,20 +1210,17 @@ void EmulatedKeyboard::failNextSubmit(std::uint8_t endpoint, int errnoValue) {
 }
 
 void EmulatedKeyboard::haltEndpoint(std::uint8_t endpoint, int clearsNeeded) {
-    if (interfaceOf(endpoint) < 0) {
-        throw std::invalid_argument("haltEndpoint is for 0x81 and 0x82, not " +
-                                    endpointName(endpoint));
-    }
-    std::lock_guard lock(state->mutex);
-    state->sweepClosedClients();
-    state->faults[endpoint] = {-EPIPE, std::max(clearsNeeded, 1)};
-    state->completeQueued(endpoint);
-    state->touch();
+    setEndpointFault("haltEndpoint", endpoint, -EPIPE, std::max(clearsNeeded, 1));
 }
 
 void EmulatedKeyboard::failEndpoint(std::uint8_t endpoint, int status) {
+    setEndpointFault("failEndpoint", endpoint, status, 0);
+}
+
+void EmulatedKeyboard::setEndpointFault(const char* what, std::uint8_t endpoint, int status,
+                                        int clearsNeeded) {
     if (interfaceOf(endpoint) < 0) {
-        throw std::invalid_argument("failEndpoint is for 0x81 and 0x82, not " +
+        throw std::invalid_argument(std::string(what) + " is for 0x81 and 0x82, not " +
                                     endpointName(endpoint));
     }
     std::lock_guard lock(state->mutex);
@@ -1231,7 +1228,7 @@ void EmulatedKeyboard::failEndpoint(std::uint8_t endpoint, int status) {
     if (status == 0) {
         state->faults.erase(endpoint);
     } else {
-        state->faults[endpoint] = {status, 0};
+        state->faults[endpoint] = {status, clearsNeeded};
     }
     state->completeQueued(endpoint);
     state->touch();

@@ -288,6 +288,7 @@ public:
 
 private:
     void tearDown();
+    void setEndpointFault(const char* what, std::uint8_t endpoint, int status, int clearsNeeded);
 
     std::shared_ptr<State> state;
 };
