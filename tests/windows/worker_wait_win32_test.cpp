@@ -128,12 +128,21 @@ TEST(WorkerWaitWin32, FineTimerIsHeldWhileAKeyRepeatsAndOnlyThen) {
     relay.stop();
 }
 
-TEST(WorkerWaitWin32, StopLetsKeysGoOnALineThatTakesNothingAndReturns) {
+// A relay on the serial peer's COM port, with a clock that stands still (no
+// repeats), once its port is open and the peer has drained what came before.
+class RelayOnPeer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        relay.start(PeerLink::comPort());
+        ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+        peer.drain();
+    }
+
     PeerLink peer;
-    KeyRelay relay([] { return std::uint32_t{0}; });  // a clock that stands still: no repeats
-    relay.start(PeerLink::comPort());
-    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
-    peer.drain();
+    KeyRelay relay{[] { return std::uint32_t{0}; }};
+};
+
+TEST_F(RelayOnPeer, StopLetsKeysGoOnALineThatTakesNothingAndReturns) {
     Peer::pushKey(relay, 0x71);  // CTRL
     Peer::pushKey(relay, 0x1E);
     ASSERT_EQ(peer.read(2), (Bytes{0x71, 0x1E}));
@@ -145,12 +154,7 @@ TEST(WorkerWaitWin32, StopLetsKeysGoOnALineThatTakesNothingAndReturns) {
     EXPECT_EQ(peer.openers(), 0);
 }
 
-TEST(WorkerWaitWin32, BreaksOfKeysHeldAtStopReachTheLineBeforeItCloses) {
-    PeerLink peer;
-    KeyRelay relay([] { return std::uint32_t{0}; });  // a clock that stands still: no repeats
-    relay.start(PeerLink::comPort());
-    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
-    peer.drain();
+TEST_F(RelayOnPeer, BreaksOfKeysHeldAtStopReachTheLineBeforeItCloses) {
     Peer::pushKey(relay, 0x70);  // SHIFT
     ASSERT_EQ(peer.read(1), Bytes{0x70});
     // Its break is the last byte before the close, which must not purge it.
@@ -160,7 +164,7 @@ TEST(WorkerWaitWin32, BreaksOfKeysHeldAtStopReachTheLineBeforeItCloses) {
 
 TEST(WorkerWaitWin32, APortThatVanishesIsOpenedAgainByItsName) {
     PeerLink peer;
-    KeyRelay relay;
+    KeyRelay relay;  // the system's clock: the port is tried again a second later
     relay.start(PeerLink::comPort());
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     // The pty goes: Wine fails the pending read with ERROR_BROKEN_PIPE, an
