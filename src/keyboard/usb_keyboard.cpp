@@ -142,9 +142,6 @@ bool UsbKeyboard::open() {
     if (!claimInterfaces()) {
         return false;
     }
-    recovery = {};
-    haltToClear = {};
-    resubmitLater = {};
     for (int i = 0; i < 2; ++i) {
         transfers[i] = libusb_alloc_transfer(0);
         if (transfers[i] == nullptr) {
@@ -305,18 +302,17 @@ void UsbKeyboard::recover() {
 }
 
 int UsbKeyboard::msUntilResubmit(std::uint32_t now) const {
+    // Halts need no wait: they are cleared as soon as the event handling that
+    // found them returns. Releasing forgets what was due.
     int wait = -1;
     for (int i = 0; i < 2; ++i) {
-        if (haltToClear[i]) {
-            return 0;
-        }
         if (resubmitLater[i]) {
             const auto left = static_cast<std::int32_t>(recovery[i].submitDue() - now);
             const int ms = left > 0 ? left : 0;
             wait = wait < 0 || ms < wait ? ms : wait;
         }
     }
-    return active() ? wait : -1;
+    return wait;
 }
 
 const std::vector<UsbKeyboard::PollDescriptor>& UsbKeyboard::pollDescriptors() {
@@ -404,6 +400,7 @@ void UsbKeyboard::releaseDevice() {
     transfers = {};
     claimed = {};
     inFlight = {};
+    recovery = {};
     haltToClear = {};
     resubmitLater = {};
     releasing = false;

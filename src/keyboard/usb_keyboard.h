@@ -127,8 +127,8 @@ public:
     // none: the longest a poll() over pollDescriptors() may sleep.
     int nextTimeoutMs();
     // Milliseconds from tick now until a failing endpoint is due to be
-    // submitted again (0: due), -1 for none: handleEvents() then submits it,
-    // so the caller's wait must end by then.
+    // submitted again (0: due), -1 for none or while nothing is open: handleEvents() then submits
+    // it, so the caller's wait must end by then.
     int msUntilResubmit(std::uint32_t now) const;
 
     // Runs the callbacks of whatever has completed, waiting at most timeoutMs

@@ -191,7 +191,12 @@ void KeyRelay::workerLoop() {
         // The last wait handled the keyboard's events: its reports are in the
         // key queue, the last ones perhaps from just before it went away.
         pumpKeys(keyQueue, port, repeat, held, now);
-        checkKeyboard(now);
+        // Every loss the keyboard counted in this pass or the wait before it,
+        // wherever it was found (a callback, the LED report, a reopen's LED
+        // report), is handled: breaks, status, another try.
+        if (keyboard.takeLosses() > 0) {
+            keyboardLost(now);
+        }
         if (portUp && !port.isOpen()) {
             portLost(now);
         }
@@ -231,17 +236,6 @@ void KeyRelay::tryKeyboard(std::uint32_t now) {
     // disturbs it: the pause grows.
     keyboardRetryDue = now + refusedPauseMs;
     refusedPauseMs = std::min(refusedPauseMs * 2, kKeyboardRefusedMaxMs);
-}
-
-// After everything of a pass that may have called into the keyboard: each
-// loss it counted is handled, wherever it happened, and a keyboard that is
-// there is told.
-void KeyRelay::checkKeyboard(std::uint32_t now) {
-    if (keyboard.takeLosses() > 0) {
-        keyboardLost(now);
-    } else {
-        noteKeyboard();  // publishes nothing unless it changed
-    }
 }
 
 void KeyRelay::keyboardLost(std::uint32_t now) {

@@ -110,7 +110,6 @@ private:
     void keysArrived();
     void pollHost();
     void tryKeyboard(std::uint32_t now);
-    void checkKeyboard(std::uint32_t now);
     void keyboardLost(std::uint32_t now);
     void tryPort(std::uint32_t now);
     void portLost(std::uint32_t now);
