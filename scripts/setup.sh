@@ -75,6 +75,23 @@ pellora_apt_get() {
         apt-get -o DPkg::Lock::Timeout=600 -q "$@"
 }
 
+# Refreshes apt's package lists. A mirror caught mid-sync serves an index whose
+# size does not match its Release file, and apt-get update then exits 100 while
+# keeping the lists it had ("old ones used instead"). Such a mismatch usually
+# clears within minutes, so the update is tried three times; if it still fails,
+# the install goes on with the lists apt has and fails by itself, naming the
+# package, if one it needs cannot be had.
+pellora_apt_update() {
+    local try
+    for try in 1 2 3; do
+        pellora_apt_get update -qq && return 0
+        [ "$try" -lt 3 ] && echo "apt-get update failed; trying again in $((try * 15)) s" >&2 &&
+            sleep $((try * 15))
+    done
+    echo "apt-get update failed three times; going on with the package lists apt has" >&2
+    return 0
+}
+
 pellora_setup() {
     local group packages="" list
     for group in "${@:-build}"; do
@@ -104,7 +121,7 @@ pellora_setup() {
         fi
     done
     echo "Installing:$missing" >&2
-    pellora_apt_get update -qq &&
+    pellora_apt_update &&
         pellora_apt_get install -y -qq --no-install-recommends $missing
 }
 
@@ -131,7 +148,7 @@ Suites: $codename
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
-    pellora_apt_get update -qq
+    pellora_apt_update
 }
 
 # Configures (once) and builds one build directory: pellora_build DIR [cmake args...]
