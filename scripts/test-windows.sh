@@ -6,9 +6,9 @@
 # Each run makes a fresh Wine prefix (BUILD_DIR/wine-prefix; settings would leak
 # between runs otherwise), keeps one wineserver up for the whole run, and runs
 # ctest inside one Xvfb session with a Linux pty mapped as the COM port of the
-# serial tests. Screenshots of the window (at 100, 150 and 200 %), the tray
-# menu, tooltips and a balloon land in BUILD_DIR/screenshots/. Prints ctest's
-# summary; the whole log (BUILD_DIR/ctest-wine.log) only when something failed.
+# serial tests. Screenshots of the window, the tray menu, tooltips and a
+# balloon land in BUILD_DIR/screenshots/. Prints ctest's summary; the whole
+# log (BUILD_DIR/ctest-wine.log) only when something failed.
 set -euo pipefail
 PELLORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$PELLORA_ROOT/scripts/setup.sh"
