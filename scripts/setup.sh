@@ -126,28 +126,49 @@ pellora_setup() {
 }
 
 # Debian ships no libusb for mingw: its source package is built instead, which
-# needs a deb-src entry. On Debian one is added in a file of its own, with the
-# URIs and key of the system's own entry, unless some deb-src entry exists.
+# needs a deb-src entry. Unless one exists, the system's own entry for its
+# release (the stanza or line whose suites name VERSION_CODENAME) is copied
+# into a file of our own with its type changed to deb-src: the same mirror,
+# suites, components and key, whichever they are.
 pellora_ensure_deb_src() {
     if grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
         return 0
     fi
-    local id="" codename=""
-    id=$(. /etc/os-release && echo "${ID:-}")
+    local codename="" entry="" file
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-    if [ "$id" != debian ] || [ -z "$codename" ]; then
-        echo "No deb-src entry: enable source packages in your apt sources and retry" >&2
+    local list=/etc/apt/sources.list.d/pellora-deb-src.sources
+    for file in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$file" ] && [ -n "$codename" ] || continue
+        # deb822: stanzas apart by blank lines; the first enabled one of type
+        # deb whose Suites hold the release, printed with Types: deb-src.
+        entry=$(awk -v release="$codename" '
+            function flush() {
+                if (binary && listed && !disabled) { printf "%s", text; found = 1; exit }
+                text = ""; binary = listed = disabled = 0
+            }
+            /^[ \t]*$/ { flush(); next }
+            /^#/ { next }
+            tolower($1) == "types:" { for (i = 2; i <= NF; i++) binary = binary || $i == "deb"
+                                     text = text "Types: deb-src\n"; next }
+            tolower($1) == "suites:" { for (i = 2; i <= NF; i++) listed = listed || $i == release }
+            tolower($1) == "enabled:" && tolower($2) == "no" { disabled = 1 }
+            { text = text $0 "\n" }
+            END { if (!found) flush() }' "$file")
+        [ -n "$entry" ] && break
+    done
+    if [ -z "$entry" ] && [ -n "$codename" ]; then
+        list=/etc/apt/sources.list.d/pellora-deb-src.list
+        entry=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+            awk -v release="$codename" '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i == release) {
+                sub(/^deb/, "deb-src"); print; exit } }')
+    fi
+    if [ -z "$entry" ]; then
+        echo "No apt entry for ${codename:-this release} to take a deb-src entry from:" \
+            "enable source packages in your apt sources and retry" >&2
         return 1
     fi
-    local list=/etc/apt/sources.list.d/pellora-deb-src.sources
-    echo "Adding $list for Debian source packages" >&2
-    pellora_as_root tee "$list" >/dev/null <<SOURCES
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: $codename
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
+    echo "Adding $list for source packages, from the system's own entry" >&2
+    printf '%s\n' "$entry" | pellora_as_root tee "$list" >/dev/null
     pellora_apt_update
 }
 
