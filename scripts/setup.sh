@@ -7,10 +7,12 @@
 #     test           build, plus GoogleTest, the USB emulator, clang (fuzzers), man
 #     windows-build  mingw-w64 and what builds libusb for Windows from source
 #     windows-test   Wine, Xvfb and the fonts of the Windows tests
-#     arm            the arm64 and armhf cross compilers, qemu-user, and the
-#                    target's libraries as multiarch packages (adds arm64 and
-#                    armhf to dpkg's architectures)
+#     arm            the arm64 and armhf cross compilers and qemu-user, and
+#                    the targets' sysroots in build-sysroot/ (pellora_sysroot)
 #     packages       what makes and checks the .deb packages (dpkg-shlibdeps, lintian)
+
+# The tree these functions work on: the caller's, or the one this file is in.
+: "${PELLORA_ROOT:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 
 # libsystemd-dev: sd_notify and the watchdog of the service; libudev-dev: --list.
 PELLORA_PACKAGES_build="g++ cmake make pkg-config libusb-1.0-0-dev libsystemd-dev libudev-dev"
@@ -24,13 +26,9 @@ PELLORA_PACKAGES_windows_build="g++-mingw-w64-x86-64-posix cmake make pkg-config
 # Wine and fonts that render the dialog's Japanese text; Xvfb for the windows;
 # ImageMagick turns the screenshots into PNG; python3 runs the serial peer.
 PELLORA_PACKAGES_windows_test="wine wine64 fonts-wine fonts-ipafont-gothic xvfb xauth imagemagick python3"
-# libstdc++6:ARCH beside the multiarch packages of libusb, libsystemd and
-# libudev: qemu runs the tests with the target's multiarch C and C++
-# libraries, and dpkg-shlibdeps reads their package data for the Depends of a
-# cross-built .deb.
-PELLORA_PACKAGES_arm="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user googletest
- libusb-1.0-0-dev:arm64 libsystemd-dev:arm64 libudev-dev:arm64 libstdc++6:arm64
- libusb-1.0-0-dev:armhf libsystemd-dev:armhf libudev-dev:armhf libstdc++6:armhf"
+# The target's own libraries come from a sysroot of Debian packages
+# (PELLORA_SYSROOT_PACKAGES below), not from packages installed here.
+PELLORA_PACKAGES_arm="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user googletest"
 # dpkg-dev: dpkg-shlibdeps; file: CPack finds the programs to strip and to scan.
 PELLORA_PACKAGES_packages="dpkg-dev file lintian man-db"
 
@@ -44,6 +42,18 @@ pellora_packages_of() {
     arm) echo "$PELLORA_PACKAGES_arm" ;;
     packages) echo "$PELLORA_PACKAGES_packages" ;;
     *) echo "pellora_setup: no package group '$1'" >&2; return 1 ;;
+    esac
+}
+
+# What a group's packages are for, to say which stage lacks one.
+pellora_stage_of() {
+    case $1 in
+    build) echo "the build" ;;
+    test) echo "the tests" ;;
+    windows-build) echo "the Windows build" ;;
+    windows-test) echo "the Windows tests under Wine" ;;
+    arm) echo "the ARM builds" ;;
+    packages) echo "the packages" ;;
     esac
 }
 
@@ -82,9 +92,14 @@ pellora_apt_get() {
 # the install goes on with the lists apt has and fails by itself, naming the
 # package, if one it needs cannot be had.
 pellora_apt_update() {
+    pellora_update_lists pellora_apt_get
+}
+
+# The same for any apt-get command line: pellora_update_lists APT_GET [ARGS...]
+pellora_update_lists() {
     local try
     for try in 1 2 3; do
-        pellora_apt_get update -qq && return 0
+        "$@" update -qq && return 0
         [ "$try" -lt 3 ] && echo "apt-get update failed; trying again in $((try * 15)) s" >&2 &&
             sleep $((try * 15))
     done
@@ -108,21 +123,122 @@ pellora_setup() {
     fi
     local missing
     missing=$(pellora_missing_packages $packages)
-    [ -z "$missing" ] && return 0
+    if [ -n "$missing" ]; then
+        echo "Installing:$missing" >&2
+        pellora_apt_update || return 1
+        # Each package apt has no version of is named with the stage that
+        # needs it, before anything is installed or built.
+        local pkg unavailable=0
+        for pkg in $missing; do
+            apt-cache policy "$pkg" 2>/dev/null | grep -q '^ *Candidate: [^(]' && continue
+            for group in "${@:-build}"; do
+                case " $(pellora_packages_of "$group") " in
+                *" $pkg "*) echo "Cannot install $pkg, needed by $(pellora_stage_of "$group"):" \
+                    "apt's package lists have no version of it" >&2 ;;
+                esac
+            done
+            unavailable=1
+        done
+        [ "$unavailable" -eq 0 ] || return 1
+        pellora_apt_get install -y -qq --no-install-recommends $missing || {
+            echo "Installing the packages of $*: apt-get failed (above)" >&2
+            return 1
+        }
+    fi
+    case " ${*:-build} " in
+    *" arm "*) pellora_sysroot arm64 && pellora_sysroot armhf ;;
+    esac
+}
 
-    # Packages of another architecture (libusb-1.0-0-dev:arm64) need that
-    # architecture in dpkg's list first.
-    local arch
-    for arch in $(echo "$missing" | tr ' ' '\n' | sed -n 's/.*:\([a-z0-9]*\)$/\1/p' | sort -u); do
-        if ! dpkg --print-foreign-architectures | grep -qx "$arch" &&
-            [ "$arch" != "$(dpkg --print-architecture)" ]; then
-            echo "Adding the $arch architecture to dpkg" >&2
-            pellora_as_root dpkg --add-architecture "$arch" || return 1
-        fi
+# The ARM builds' sysroots, one per target architecture in
+# build-sysroot/ARCH/root: the target's C and C++ run-time libraries (qemu-user
+# runs the tests with them), and the libraries pellora links with and their
+# headers. They are Debian packages of that architecture, fetched through the
+# system's own apt sources (apt-get download, with an index of their own) and
+# unpacked with dpkg-deb, so nothing of another architecture is installed here
+# and no foreign architecture is added to dpkg: downloading needs none of the
+# co-installability that multiarch packages need, which a mirror serving a
+# foreign index half-synced can break. The set is what apt resolves from these
+# packages' own Depends.
+PELLORA_SYSROOT_PACKAGES="libc6 libstdc++6 libgcc-s1
+ libusb-1.0-0-dev libsystemd-dev libudev-dev"
+
+# Makes build-sysroot/ARCH unless it holds the set of PELLORA_SYSROOT_PACKAGES
+# already (a second run fetches nothing). Beside the files, root/var/lib/dpkg
+# is a dpkg database of the unpacked packages (status, file lists, symbols and
+# shlibs files), from which dpkg-shlibdeps computes a cross-built .deb's
+# Depends. Runs as the calling user: nothing here needs root.
+pellora_sysroot() {
+    local arch=$1
+    local dir=$PELLORA_ROOT/build-sysroot/$arch
+    local stamp="$PELLORA_SYSROOT_PACKAGES in $dir"
+    if [ -f "$dir/root/.packages" ] && [ "$(cat "$dir/root/.packages")" = "$stamp" ]; then
+        return 0
+    fi
+    local start=$SECONDS
+    echo "Making the $arch sysroot in $dir" >&2
+    local state=$dir/apt
+    mkdir -p "$state/lists/partial" "$state/cache" "$dir/debs"
+    : >"$state/status"
+    local apt=(apt-get -q -o APT::Architecture="$arch" -o APT::Architectures="$arch"
+        -o Dir::State="$state" -o Dir::State::status="$state/status" -o Dir::Cache="$state/cache"
+        -o APT::Sandbox::User="$(id -un)" -o APT::Install-Recommends=false)
+    # One try: an index the mirror serves half-synced (bookworm-security's
+    # armhf one, for days in December 2026) leaves the others, and a sysroot
+    # of the release's own versions builds and tests as well.
+    "${apt[@]}" update >"$state/update.log" 2>&1 || true
+    if ! compgen -G "$state/lists/*binary-${arch}_Packages*" >/dev/null; then
+        cat "$state/update.log" >&2
+        echo "Cannot make the $arch sysroot for the ARM builds: the system's apt sources" \
+            "give no package index for $arch (Ubuntu keeps ARM packages in its ports archive)" >&2
+        return 1
+    fi
+    # What apt would install on an empty system of that architecture.
+    local plan wanted
+    if ! plan=$("${apt[@]}" -s install $PELLORA_SYSROOT_PACKAGES 2>&1); then
+        echo "$plan" | grep -E '^(E:| )' >&2
+        echo "Cannot make the $arch sysroot for the ARM builds: apt cannot resolve" \
+            "$PELLORA_SYSROOT_PACKAGES (above)" >&2
+        return 1
+    fi
+    wanted=$(echo "$plan" | sed -n 's/^Inst \([^ ]*\) (\([^ ]*\) .*/\1=\2/p')
+    rm -rf "$dir/debs" "$dir/root"
+    mkdir -p "$dir/debs"
+    # shellcheck disable=SC2086
+    if ! (cd "$dir/debs" && "${apt[@]}" download $wanted) >"$state/download.log" 2>&1; then
+        cat "$state/download.log" >&2
+        echo "Cannot make the $arch sysroot for the ARM builds: a package could not be downloaded (above)" >&2
+        return 1
+    fi
+    local admin=$dir/root/var/lib/dpkg deb name key control
+    mkdir -p "$admin/info" "$admin/updates" "$admin/triggers"
+    printf '%s\n%s\n' "$(dpkg --print-architecture)" "$arch" >"$admin/arch"
+    echo 1 >"$admin/info/format"  # info files named PACKAGE:ARCH where Multi-Arch: same
+    control=$(mktemp -d)
+    for deb in "$dir"/debs/*.deb; do
+        dpkg-deb -x "$deb" "$dir/root"
+        name=$(dpkg-deb -f "$deb" Package)
+        key=$name
+        [ "$(dpkg-deb -f "$deb" Multi-Arch)" = same ] && key=$name:$arch
+        # dpkg-shlibdeps finds a library under the sysroot and asks dpkg which
+        # package holds that path: the lists name the files where they lie.
+        dpkg-deb -c "$deb" | awk -v root="$dir/root" '{ p = $6; sub(/^\./, "", p); sub(/\/$/, "", p)
+            print (p == "" ? root : root p) }' >"$admin/info/$key.list"
+        rm -rf "$control" && mkdir -p "$control"
+        dpkg-deb -e "$deb" "$control"
+        for file in symbols shlibs; do
+            [ -f "$control/$file" ] && cp "$control/$file" "$admin/info/$key.$file"
+        done
+        { dpkg-deb -f "$deb" | sed '1a Status: install ok installed'; echo; } >>"$admin/status"
     done
-    echo "Installing:$missing" >&2
-    pellora_apt_update &&
-        pellora_apt_get install -y -qq --no-install-recommends $missing
+    rm -rf "$control" "$dir/debs"
+    # The loader's cache, empty: qemu-user would otherwise hand the loader the
+    # host's /etc/ld.so.cache, which on a machine with multiarch packages
+    # names their libraries, of other revisions.
+    mkdir -p "$dir/root/etc" && : >"$dir/root/etc/ld.so.cache"
+    echo "$stamp" >"$dir/root/.packages"
+    echo "The $arch sysroot: $(echo "$wanted" | wc -w) packages, $(du -sh "$dir/root" | cut -f1)," \
+        "made in $((SECONDS - start)) s" >&2
 }
 
 # Debian ships no libusb for mingw: its source package is built instead, which

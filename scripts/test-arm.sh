@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds for 64-bit (arm64) and 32-bit (armhf) ARM Linux with Debian's
-# cross compilers and runs the portable tests (those that need neither the USB
-# emulator nor Wine) under qemu-user: ARM's unsigned char, and armhf's 32-bit
-# time_t, size_t and long, on the relay's tick and byte arithmetic.
+# cross compilers against a sysroot of the target's Debian packages
+# (build-sysroot/ARCH, made once by `pellora_setup arm`) and runs the portable
+# tests (those that need neither the USB emulator nor Wine) under qemu-user
+# with that sysroot's loader and libraries: ARM's unsigned char, and armhf's
+# 32-bit time_t, size_t and long, on the relay's tick and byte arithmetic.
 #
 #   scripts/test-arm.sh          (build-arm64/ and build-armhf/, the presets' trees)
 #
