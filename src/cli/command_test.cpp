@@ -78,6 +78,14 @@ TEST(PortListText, ControlCharactersFromADeviceArePrintedAsQuestionMarks) {
                          "Caf\xc3\xa9 \xc2\x9b"
                          "2J"}});
     EXPECT_EQ(out.str(), "ttyUSB0 - Evil?]0;owned? UART?\nttyACM0 - Caf\xc3\xa9 ?2J\n");
+
+    // U+202E would show the rest of the line backwards, U+2066 isolate it; a
+    // raw C1 byte (CSI in Latin-1) and a truncated sequence are no UTF-8;
+    // Japanese text and a character beyond the BMP pass.
+    EXPECT_EQ(printable("gpj.\xe2\x80\xae"
+                        "exe \xe2\x81\xa6x\x9b"
+                        "2J \xe3\x82\xad\xf0\x9f\x98\x80 \xe3\x82"),
+              "gpj.?exe ?x?2J \xe3\x82\xad\xf0\x9f\x98\x80 ??");
 }
 
 }  // namespace

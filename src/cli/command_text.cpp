@@ -6,6 +6,60 @@
 
 namespace {
 
+// The length of the well-formed UTF-8 sequence at text[at], 0 if there is
+// none (a stray continuation byte, a truncated or overlong sequence, a
+// surrogate, past U+10FFFF).
+std::size_t utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80;  // the second byte's bounds, per RFC 3629
+    unsigned char high = 0xBF;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t k = 2; k < length; ++k) {
+        if ((byte(k) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+char32_t decodeUtf8(const std::string& text, std::size_t at, std::size_t length) {
+    static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    char32_t c = static_cast<unsigned char>(text[at]) & kLeadBits[length];
+    for (std::size_t k = 1; k < length; ++k) {
+        c = (c << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
+    }
+    return c;
+}
+
+// What a terminal must not get from a device's string: C0, DEL and C1
+// controls, and the characters that reorder or break the text around them
+// (a product string with U+202E shows what follows it backwards): the
+// bidirectional embeddings, overrides and isolates, the marks, and the line
+// and paragraph separators.
+bool isControlOrFormat(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 constexpr const char* kUsageLine = "usage: pellora [-l|--list] [-h|--help] [-V|--version] [PORT]\n";
 
 }  // namespace
@@ -50,17 +104,16 @@ void writeVersion(std::ostream& out) {
 std::string printable(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (c < 0x20 || c == 0x7F) {
-            out += '?';
-        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
-            out += '?';  // U+0080-U+009F in UTF-8: terminals read some as controls too
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8SequenceLength(text, i);
+        if (length == 0) {
+            out += '?';  // not UTF-8: a raw C1 byte (0x80-0x9F) is a control to some terminals
             ++i;
-        } else {
-            out += static_cast<char>(c);
+            continue;
         }
+        const char32_t c = decodeUtf8(text, i, length);
+        out += isControlOrFormat(c) ? std::string("?") : text.substr(i, length);
+        i += length;
     }
     return out;
 }

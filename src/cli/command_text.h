@@ -15,9 +15,12 @@ void writeHelp(std::ostream& out);
 // "pellora VERSION".
 void writeVersion(std::ostream& out);
 
-// text with every control character (C0, DEL, and C1 as UTF-8) replaced by
-// '?': names and descriptions come from devices, and a terminal must not take
-// an escape sequence from a USB adapter's product string.
+// text with every control character (C0, DEL, C1), every character that
+// reorders or breaks the line (the bidirectional controls U+202A-U+202E and
+// U+2066-U+2069, the marks U+200E, U+200F and U+061C, U+2028 and U+2029) and
+// every byte that is not part of well-formed UTF-8 replaced by '?': names and
+// descriptions come from devices, and a terminal must not take an escape
+// sequence, or text shown backwards, from a USB adapter's product string.
 std::string printable(const std::string& text);
 
 // The ports one per line, "NAME - DESCRIPTION", in the order given, printable.

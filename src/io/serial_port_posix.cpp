@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <string>
 
 #include "io/serial_port.h"
 
@@ -44,6 +46,31 @@ bool meansDeviceGone(int err) {
 bool isPseudoTerminal(const struct stat& st) {
     const unsigned major = ::major(st.st_rdev);
     return major >= 136 && major <= 143;
+}
+
+// Whether the character device rdev is a terminal, asked of sysfs before
+// anything opens it: opening some devices acts by itself (a hardware watchdog
+// arms at open, and reboots the machine unless it is fed). Pseudo-terminal
+// slaves have no sysfs entry; without sysfs at all nothing can be told before
+// the open, and the checks after it decide.
+bool isTerminalDevice(dev_t rdev) {
+    const unsigned major = ::major(rdev);
+    if (major >= 136 && major <= 143) {
+        return true;
+    }
+    struct stat st {};
+    if (::stat("/sys/dev/char", &st) != 0) {
+        return true;
+    }
+    const std::string link = "/sys/dev/char/" + std::to_string(major) + ":" +
+                             std::to_string(::minor(rdev)) + "/subsystem";
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0) {
+        return false;
+    }
+    const std::string subsystem(target, static_cast<std::size_t>(n));
+    return subsystem.size() >= 4 && subsystem.compare(subsystem.size() - 4, 4, "/tty") == 0;
 }
 
 // Lets the output queue empty for a bounded time: a dozen bytes take 50 ms at
@@ -104,7 +131,7 @@ bool SerialPort::open(const std::string& name) {
     // Only a terminal is opened at all: a regular file would be written over
     // with key codes and read back as host commands, a FIFO would block.
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) {
+    if (::stat(path.c_str(), &st) == 0 && (!S_ISCHR(st.st_mode) || !isTerminalDevice(st.st_rdev))) {
         openError = refusal(ENOTTY, "not a terminal");
         return false;
     }
@@ -161,6 +188,9 @@ bool SerialPort::writeByte(std::uint8_t b) {
     do {
         n = ::write(fdOf(handle), &b, 1);
     } while (n < 0 && errno == EINTR);
+    if (n < 0 && meansDeviceGone(errno)) {
+        closeLocked();  // a hung-up line or a removed adapter
+    }
     return n == 1;
 }
 

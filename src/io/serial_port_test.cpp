@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -47,6 +48,21 @@ TEST(SerialPort, OnlyATerminalIsTakenAndNothingElseIsTouched) {
     }
     std::ifstream in(file);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+}
+
+TEST(SerialPort, ADeviceThatIsNoTerminalIsNotEvenOpened) {
+    // Opening some devices acts by itself: a hardware watchdog arms and, unfed,
+    // reboots the machine. A node of an unused minor of the memory devices
+    // would fail to open with ENXIO; refused as no terminal, it never was.
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "making a device node needs root";
+    }
+    TempDir dir;
+    const std::string node = (dir / "watchdog").string();
+    ASSERT_EQ(mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 250)), 0) << std::strerror(errno);
+    SerialPort port;
+    EXPECT_FALSE(port.open(node));
+    EXPECT_EQ(port.lastOpenError().code, ENOTTY);
 }
 
 TEST(SerialPort, ALineAnotherProgramHoldsIsInUse) {
@@ -176,6 +192,13 @@ TEST(SerialPort, HangUpClosesThePortForGood) {
     EXPECT_FALSE(processHasOpen(pty.slavePath()));
     EXPECT_EQ(port.readAvailable(buffer, sizeof buffer), 0u);
     EXPECT_FALSE(port.writeByte(0x1E));
+
+    // A write finds a hang-up as a read does.
+    PtyPair other;
+    ASSERT_TRUE(port.open(other.slavePath()));
+    other.closeMaster();
+    EXPECT_FALSE(port.writeByte(0x1E));
+    EXPECT_FALSE(port.isOpen());
 }
 
 TEST(SerialPort, ReopenClosesTheFirstHandle) {
