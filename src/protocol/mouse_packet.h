@@ -1,0 +1,47 @@
+// The X68000 mouse's half of its line: what the mouse has done since the host
+// last asked, and the 3-byte packet that tells it.
+//
+// The host asks by pulling MSCTRL low (on the key line, 0x41 then 0x40); the
+// mouse answers on its own wire (MSDATA, 4800 baud 8N2) with
+//
+//   byte 0  status: bit 0 left button, bit 1 right button,
+//           bit 4 X beyond +127, bit 5 X beyond -128,
+//           bit 6 Y beyond +127, bit 7 Y beyond -128
+//   byte 1  dx, signed 8-bit, + to the right
+//   byte 2  dy, signed 8-bit, + downwards
+//
+// Motion is summed between packets; a packet carries at most -128...127 on
+// each axis and drops the excess, as a real mouse does, with the axis's
+// overflow bit set only for motion past those bounds.
+//
+// A plain value: its owner (the relay's worker) uses it from one thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+class MouseMotion {
+public:
+    using Packet = std::array<std::uint8_t, 3>;
+
+    // Relative motion as the input device reports it (+x right, +y down).
+    void move(std::int32_t dx, std::int32_t dy);
+    // The buttons as they are now; a packet reports them as they are when it
+    // is made.
+    void setButtons(bool left, bool right);
+
+    // The packet for what happened since the last one (no motion is a packet
+    // too: the buttons, 0, 0), and a fresh start of the sums. The buttons stay.
+    Packet takePacket();
+
+    // Forgets the motion not yet sent; the buttons are up (a mouse unplugged).
+    void reset();
+
+private:
+    // The sums, held within a bound far past what one packet carries, so a
+    // host that stops asking cannot make them overflow.
+    std::int32_t sumX = 0;
+    std::int32_t sumY = 0;
+    bool left = false;
+    bool right = false;
+};
