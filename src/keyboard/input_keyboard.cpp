@@ -100,8 +100,10 @@ bool InputKeyboard::open() {
         return fail(Failure::Other,
                     r == -ENOTTY || r == -EINVAL ? "not an input device" : std::strerror(-r));
     }
-    if (libevdev_has_event_type(device, EV_KEY) == 0) {
-        return fail(Failure::Other, "it has no keys: not a keyboard");
+    // A mouse, a power button or a remote would only be taken from the
+    // desktop: it has no key that the X68000 has.
+    if (!hasMappedKey()) {
+        return fail(Failure::Other, "not a keyboard: it has no key the X68000 has");
     }
     // Tried now, even if a key is down, so that another program's grab is
     // found at once; let go of again below while a key is down.
@@ -168,6 +170,15 @@ void InputKeyboard::close() {
     watching = false;
     arrived = false;
     descriptors.clear();
+}
+
+bool InputKeyboard::hasMappedKey() const {
+    for (unsigned code = 0; code < kInputKeyCodes; ++code) {
+        if (map[code] != 0 && libevdev_has_event_code(device, EV_KEY, code) != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool InputKeyboard::anyKeyDown() const {

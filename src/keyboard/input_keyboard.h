@@ -37,7 +37,8 @@
 // Failures: a node or link that is not there, or a device that goes away
 // while being opened, is Absent; one this user may not open is NoPermission
 // (Debian gives group "input" access); one another program has grabbed is
-// Busy; a node that is not an input device, or reports no keys, is Other.
+// Busy; a node that is not an input device, or one without a key that the
+// map gives an X68000 key (a mouse, a power button), is Other.
 // A device unplugged while relayed (ENODEV) is released and counted as a
 // loss.
 //
@@ -110,6 +111,7 @@ private:
     // Releases the device and notes why open() failed; returns false.
     bool fail(Failure why, const std::string& text = {});
     void makeWatch();
+    bool hasMappedKey() const;
     bool anyKeyDown() const;
     // The grab that waited for all keys to be up.
     void takeGrab();

@@ -190,7 +190,7 @@ TEST_F(InputKeyboardTest, UnpluggedWithShiftHeldIsOneLossAndItsReturnIsAnnounced
     byId.close();
 }
 
-TEST_F(InputKeyboardTest, ADeviceAnotherProgramHoldsIsRefusedUntilItLetsGo) {
+TEST_F(InputKeyboardTest, RefusesWhatItCannotRelayAndSaysWhy) {
     device.holdGrabElsewhere(true);
     EXPECT_FALSE(keyboard.open());
     EXPECT_EQ(keyboard.failure(), KeyboardConnection::Failure::Busy);
@@ -203,6 +203,15 @@ TEST_F(InputKeyboardTest, ADeviceAnotherProgramHoldsIsRefusedUntilItLetsGo) {
     InputKeyboard missing{keys, "event9", defaultInputKeyMap()};
     EXPECT_FALSE(missing.open());
     EXPECT_EQ(missing.failure(), KeyboardConnection::Failure::Absent);
+
+    EmulatedInputDevice mouse(
+        testbed, {.kind = EmulatedInputDevice::Kind::Mouse, .usbPort = 3, .eventNumber = 4});
+    InputKeyboard notAKeyboard{keys, "event4", defaultInputKeyMap()};
+    EXPECT_FALSE(notAKeyboard.open());
+    EXPECT_EQ(notAKeyboard.failure(), KeyboardConnection::Failure::Other);
+    EXPECT_EQ(notAKeyboard.failureText(), "not a keyboard: it has no key the X68000 has");
+    EXPECT_FALSE(mouse.grabbed());
+    EXPECT_TRUE(mouse.waitForCloses(mouse.opens()));
 }
 
 }  // namespace
