@@ -15,7 +15,7 @@
 : "${PELLORA_ROOT:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 
 # libsystemd-dev: sd_notify and the watchdog of the service; libudev-dev: --list.
-PELLORA_PACKAGES_build="g++ cmake make pkg-config libusb-1.0-0-dev libsystemd-dev libudev-dev"
+PELLORA_PACKAGES_build="g++ cmake make pkg-config libusb-1.0-0-dev libsystemd-dev libudev-dev libevdev-dev"
 # clang and libclang-rt-dev (its sanitizer and libFuzzer runtimes): the fuzzers.
 # man-db and groff-base: the manual page's tests; systemd: systemd-analyze rates
 # the service unit's sandbox.

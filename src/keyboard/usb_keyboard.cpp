@@ -301,7 +301,7 @@ void UsbKeyboard::recover() {
     }
 }
 
-int UsbKeyboard::msUntilResubmit(std::uint32_t now) const {
+int UsbKeyboard::msUntilDue(std::uint32_t now) const {
     // Halts need no wait: they are cleared as soon as the event handling that
     // found them returns. Releasing forgets what was due.
     int wait = -1;

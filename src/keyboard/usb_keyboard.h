@@ -25,6 +25,9 @@
 // a keyboard refused because another program holds one interface does not take
 // the kernel's driver from the other, and the local console keeps it.
 //
+// It is the X68000 Z keyboard's back-end of KeyboardConnection
+// (keyboard_connection.h), whose contract it keeps.
+//
 // Ownership: a UsbKeyboard owns its own libusb context (from the first open()
 // to close()), the device handle, both transfers and their buffers (the
 // transfers write into this object, so it is neither copied nor moved). It
@@ -47,6 +50,7 @@
 #include "io/byte_queue.h"
 #include "io/ticks.h"
 #include "keyboard/endpoint_recovery.h"
+#include "keyboard/keyboard_connection.h"
 #include "keyboard/report_decoder.h"
 #include "keyboard/usb_presence.h"
 
@@ -54,22 +58,10 @@ struct libusb_context;
 struct libusb_device_handle;
 struct libusb_transfer;
 
-class UsbKeyboard {
+class UsbKeyboard final : public KeyboardConnection {
 public:
-    // Why the last open() did not open the keyboard.
-    enum class Failure {
-        None,          // it opened
-        Absent,        // no 33DD:0011 device is present
-        NoPermission,  // present, but this user may not open it
-        Busy,          // another program holds one of its interfaces
-        Other,         // anything else; see failureText()
-    };
-
-    // One descriptor of libusb's to watch: POSIX poll() events on fd.
-    struct PollDescriptor {
-        int fd = -1;
-        short events = 0;
-    };
+    // Failure: Absent when no 33DD:0011 device is present, Busy when another
+    // program holds one of its interfaces.
 
     // watchHotplug false: never ask libusb to watch for the keyboard's return,
     // even where it could (the caller then tries open() on a timer instead).
@@ -81,7 +73,7 @@ public:
     explicit UsbKeyboard(ByteQueue& keyQueue, bool watchHotplug = true,
                          std::function<void()> keysQueued = {}, TickSource ticks = systemTickMs);
     // Closes whatever is still open.
-    ~UsbKeyboard();
+    ~UsbKeyboard() override;
     UsbKeyboard(const UsbKeyboard&) = delete;
     UsbKeyboard& operator=(const UsbKeyboard&) = delete;
 
@@ -89,58 +81,61 @@ public:
     // and submits both transfers, with both previous reports cleared. Returns
     // false, having released the device, when any step fails (failure() says
     // why). Releases an earlier connection first.
-    bool open();
+    bool open() override;
 
     // Releases the keyboard (returning as soon as both transfers have ended, at
     // most a second) and ends the libusb context. Safe when nothing is open.
-    void close();
+    void close() override;
 
     // True while the keyboard is open and both endpoints are read (a failing
     // one may be waiting for its next submission).
-    bool active() const { return usbActive.load(); }
+    bool active() const override { return usbActive.load(); }
     // How many connections were lost since the last call: each keyboard that
     // was active and went away counts once, whether the event handling, an LED
     // report or a release found out. The keys it reported may be held.
-    int takeLosses() { return std::exchange(losses, 0); }
+    int takeLosses() override { return std::exchange(losses, 0); }
 
     // Whether libusb tells of a 33DD:0011 device plugged in (takeArrival()),
     // so that nobody needs to try open() on a timer. Known after open().
-    bool watchesHotplug() const { return hotplugHandle >= 0; }
+    bool watchesHotplug() const override { return hotplugHandle >= 0; }
     // True once after a 33DD:0011 device was plugged in, as found by the event
     // handling since the last call.
-    bool takeArrival() { return arrived.exchange(false); }
+    bool takeArrival() override { return arrived.exchange(false); }
 
     // Whether the last open() could ask the system, without libusb, if the
     // keyboard is plugged in (usbDevicePresent(): Windows), so that looking
     // for it is cheap and the system's own device-change news can prompt it.
-    bool presenceFromSystem() const { return presence != UsbPresence::Unknown; }
+    bool presenceFromSystem() const override { return presence != UsbPresence::Unknown; }
 
-    Failure failure() const { return lastFailure; }
+    Failure failure() const override { return lastFailure; }
     // libusb's name for the error behind Failure::Other ("LIBUSB_ERROR_IO").
-    const std::string& failureText() const { return lastFailureText; }
+    const std::string& failureText() const override { return lastFailureText; }
 
     // libusb's descriptors to wait on beside the caller's own, for a worker
     // that sleeps in poll(). Empty where libusb has none (Windows) or before
     // the first open().
-    const std::vector<PollDescriptor>& pollDescriptors();
+    const std::vector<PollDescriptor>& pollDescriptors() override;
     // Milliseconds until libusb must handle a time-out of its own, -1 for
     // none: the longest a poll() over pollDescriptors() may sleep.
-    int nextTimeoutMs();
+    int nextTimeoutMs() override;
     // Milliseconds from tick now until a failing endpoint is due to be
     // submitted again (0: due), -1 for none or while nothing is open: handleEvents() then submits
     // it, so the caller's wait must end by then.
-    int msUntilResubmit(std::uint32_t now) const;
+    int msUntilDue(std::uint32_t now) const override;
+    // The same, by the name KeyRelay calls it until it drives the keyboard
+    // through KeyboardConnection.
+    int msUntilResubmit(std::uint32_t now) const { return msUntilDue(now); }
 
     // Runs the callbacks of whatever has completed, waiting at most timeoutMs
     // (-1: no limit) for something to complete or for interruptEventHandling().
     // Then clears halts and submits again what is due, and releases a keyboard
     // found gone. Does nothing before the first open().
-    void handleEvents(int timeoutMs);
+    void handleEvents(int timeoutMs) override;
     // Makes a handleEvents() that waits now, or the next one, return at once.
-    void interruptEventHandling();
+    void interruptEventHandling() override;
     // Whether handleEvents() can wait at all: from the first open() that made
     // a libusb context (even one that found no keyboard) to close(). Any thread.
-    bool hasEventContext() const { return context.load() != nullptr; }
+    bool hasEventContext() const override { return context.load() != nullptr; }
 
     enum class LedResult { Sent, Failed, NoDevice };
     // Sends the LED feature report for the host's brightness and mask and waits
@@ -148,6 +143,11 @@ public:
     // and released; a stall or a time-out loses this one update. Nothing is
     // sent while inactive.
     LedResult sendLeds(std::int32_t brightness, std::int32_t mask);
+    // KeyboardConnection's LED call: sendLeds(), whose result the relay does
+    // not need (a loss is counted either way).
+    void setLeds(std::int32_t brightness, std::int32_t mask) override {
+        sendLeds(brightness, mask);
+    }
 
 private:
     friend struct UsbKeyboardCallbacks;

@@ -968,8 +968,19 @@ std::string hubRecord() {
     return record;
 }
 
-// Makes the keyboard's device node at path, a FIFO of one page, and opens it
-// for the emulator. Throws std::runtime_error.
+void addFromString(UMockdevTestbed* testbed, const std::string& record) {
+    GError* failure = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &failure)) {
+        std::string message = failure != nullptr ? failure->message : "unknown error";
+        if (failure != nullptr) {
+            g_error_free(failure);
+        }
+        throw std::runtime_error("umockdev cannot add a device: " + message);
+    }
+}
+
+}  // namespace
+
 int makeFifoNode(const std::string& path) {
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
@@ -986,19 +997,6 @@ int makeFifoNode(const std::string& path) {
     }
     throw std::runtime_error("cannot make the device node " + path + ": " + reason);
 }
-
-void addFromString(UMockdevTestbed* testbed, const std::string& record) {
-    GError* failure = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &failure)) {
-        std::string message = failure != nullptr ? failure->message : "unknown error";
-        if (failure != nullptr) {
-            g_error_free(failure);
-        }
-        throw std::runtime_error("umockdev cannot add a device: " + message);
-    }
-}
-
-}  // namespace
 
 EmulatedKeyboard::EmulatedKeyboard() : EmulatedKeyboard(Options{}) {}
 
@@ -1067,6 +1065,17 @@ void EmulatedKeyboard::addDevice(const std::string& record) {
 
 void EmulatedKeyboard::removeDevice(const std::string& sysPath) {
     umockdev_testbed_remove_device(state->testbed, sysPath.c_str());
+}
+
+UMockdevTestbed* EmulatedKeyboard::testbed() const {
+    return state->testbed;
+}
+
+std::string EmulatedKeyboard::rootDir() const {
+    gchar* root = umockdev_testbed_get_root_dir(state->testbed);  // ours to free
+    std::string dir = root;
+    g_free(root);
+    return dir;
 }
 
 void EmulatedKeyboard::plugIn() {

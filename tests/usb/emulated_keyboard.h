@@ -103,6 +103,9 @@
 #include <string>
 #include <vector>
 
+// umockdev's testbed, as umockdev.h declares it.
+typedef struct _UMockdevTestbed UMockdevTestbed;
+
 class EmulatedKeyboard {
 public:
     static constexpr std::uint16_t kVendorId = 0x33dd;
@@ -162,6 +165,12 @@ public:
     void addDevice(const std::string& record);
     // Removes a device added so, with everything below it ("/sys/devices/...").
     void removeDevice(const std::string& sysPath);
+
+    // The testbed itself, for emulators of other devices that share it (the
+    // input devices of tests/input/): umockdev's object, which lives as long
+    // as this one, and the real directory its /sys and /dev sit in.
+    UMockdevTestbed* testbed() const;
+    std::string rootDir() const;
 
     // --- Keyboard to host -------------------------------------------------
     // Queues a report on 0x81 or 0x82 (else throws std::invalid_argument). It
@@ -292,6 +301,12 @@ private:
 
     std::shared_ptr<State> state;
 };
+
+// Makes a device node at path (a real path, inside rootDir()) as a FIFO of one
+// page, opened for its emulator O_RDWR|O_NONBLOCK, and returns that end. A
+// FIFO lets poll() on the node sleep until the emulator makes it ready.
+// Throws std::runtime_error.
+int makeFifoNode(const std::string& path);
 
 // Whether libumockdev-preload is loaded into this process.
 bool umockdevPreloadLoaded();

@@ -1,0 +1,128 @@
+#include "cli/input_device_list.h"
+
+#include <libudev.h>
+
+#include <strings.h>
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct UdevUnref {
+    void operator()(udev* u) const { udev_unref(u); }
+    void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
+    void operator()(udev_device* d) const { udev_device_unref(d); }
+};
+template <typename T>
+using UdevPtr = std::unique_ptr<T, UdevUnref>;
+
+std::string text(const char* value) {
+    return value != nullptr ? value : "";
+}
+
+bool flagged(udev_device* device, const char* property) {
+    return text(udev_device_get_property_value(device, property)) == "1";
+}
+
+bool sameHex(const std::string& value, const char* wanted) {
+    return strcasecmp(value.c_str(), wanted) == 0;
+}
+
+// The X68000 Z keyboard's own nodes: by udev's IDs, or by its USB device's.
+bool isX68000ZKeyboard(udev_device* event) {
+    if (sameHex(text(udev_device_get_property_value(event, "ID_VENDOR_ID")), "33dd") &&
+        sameHex(text(udev_device_get_property_value(event, "ID_MODEL_ID")), "0011")) {
+        return true;
+    }
+    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(event, "usb", "usb_device");
+    return usb != nullptr &&
+           sameHex(text(udev_device_get_sysattr_value(usb, "idVendor")), "33dd") &&
+           sameHex(text(udev_device_get_sysattr_value(usb, "idProduct")), "0011");
+}
+
+// What udev's input_id found the device to be; "" where it says nothing.
+std::string kindOf(udev_device* event) {
+    static constexpr std::pair<const char*, const char*> kKinds[] = {
+        {"ID_INPUT_KEYBOARD", "keyboard"},
+        {"ID_INPUT_MOUSE", "mouse"},
+        {"ID_INPUT_TOUCHPAD", "touchpad"},
+        {"ID_INPUT_TOUCHSCREEN", "touchscreen"},
+        {"ID_INPUT_TABLET", "tablet"},
+        {"ID_INPUT_JOYSTICK", "joystick"},
+        {"ID_INPUT_KEY", "keys"},
+        {"ID_INPUT_SWITCH", "switch"},
+        {"ID_INPUT_ACCELEROMETER", "accelerometer"},
+    };
+    for (const auto& [property, kind] : kKinds) {
+        if (flagged(event, property)) {
+            return kind;
+        }
+    }
+    return "";
+}
+
+// udev's /dev/input/by-id/ link for the node, if it made one (DEVLINKS holds
+// the node's links, separated by spaces).
+std::string byIdLink(udev_device* event) {
+    const std::string links = text(udev_device_get_property_value(event, "DEVLINKS"));
+    const std::string prefix = "/dev/input/by-id/";
+    for (std::size_t at = links.find(prefix); at != std::string::npos;
+         at = links.find(prefix, at + 1)) {
+        if (at == 0 || links[at - 1] == ' ') {
+            return links.substr(at, links.find(' ', at) - at);
+        }
+    }
+    return {};
+}
+
+std::string describe(udev_device* event) {
+    std::string name = text(udev_device_get_sysattr_value(udev_device_get_parent(event), "name"));
+    if (name.empty()) {
+        name = "unnamed input device";
+    }
+    if (const std::string kind = kindOf(event); !kind.empty()) {
+        name += " (" + kind + ")";
+    }
+    if (const std::string link = byIdLink(event); !link.empty()) {
+        name += ", " + link;
+    }
+    return name;
+}
+
+// The N of eventN.
+long numberOf(const std::string& name) {
+    return std::strtol(name.c_str() + 5, nullptr, 10);
+}
+
+}  // namespace
+
+std::vector<PortEntry> listInputDevices() {
+    std::vector<PortEntry> devices;
+    UdevPtr<udev> context(udev_new());
+    if (!context) {
+        return devices;
+    }
+    UdevPtr<udev_enumerate> nodes(udev_enumerate_new(context.get()));
+    if (!nodes || udev_enumerate_add_match_subsystem(nodes.get(), "input") < 0 ||
+        udev_enumerate_add_match_sysname(nodes.get(), "event[0-9]*") < 0 ||
+        udev_enumerate_scan_devices(nodes.get()) < 0) {
+        return devices;
+    }
+    for (udev_list_entry* entry = udev_enumerate_get_list_entry(nodes.get()); entry != nullptr;
+         entry = udev_list_entry_get_next(entry)) {
+        // A device gone since the scan (unplugged meanwhile) is simply not listed.
+        UdevPtr<udev_device> event(
+            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+        if (!event || udev_device_get_devnode(event.get()) == nullptr ||
+            isX68000ZKeyboard(event.get())) {
+            continue;
+        }
+        devices.push_back({text(udev_device_get_sysname(event.get())), describe(event.get())});
+    }
+    std::sort(devices.begin(), devices.end(), [](const PortEntry& a, const PortEntry& b) {
+        return numberOf(a.name) < numberOf(b.name);
+    });
+    return devices;
+}
