@@ -9,7 +9,7 @@ set(CMAKE_C_COMPILER ${PELLORA_CROSS_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${PELLORA_CROSS_TRIPLE}-g++)
 
 # The sysroot: the target's C and C++ run-time libraries and the libraries
-# pellora links with (libusb, libsystemd, libudev) with their headers and .pc
+# pellora links with (libusb, libsystemd, libudev, libevdev) with their headers and .pc
 # files, unpacked from Debian packages by scripts/setup.sh (pellora_sysroot,
 # which `pellora_setup arm` and so scripts/test-arm.sh run). The compiler's own
 # C library headers and start files come with the cross compiler.

@@ -161,7 +161,7 @@ pellora_setup() {
 # foreign index half-synced can break. The set is what apt resolves from these
 # packages' own Depends.
 PELLORA_SYSROOT_PACKAGES="libc6 libstdc++6 libgcc-s1
- libusb-1.0-0-dev libsystemd-dev libudev-dev"
+ libusb-1.0-0-dev libsystemd-dev libudev-dev libevdev-dev"
 
 # Makes build-sysroot/ARCH unless it holds the set of PELLORA_SYSROOT_PACKAGES
 # already (a second run fetches nothing). Beside the files, root/var/lib/dpkg
