@@ -88,8 +88,12 @@ TrayNotice portNotice(const RelayStatus& status, const std::string& port) {
 
 }  // namespace
 
-std::string trayTip(const RelayStatus& status, const std::string& port) {
+std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent) {
     const bool keyboardAbsent = status.keyboard == KeyboardState::Absent;
+    if (port.empty() && !portsPresent) {
+        return keyboardAbsent ? "Pellora - COM port not found. Waiting for the keyboard."
+                              : "Pellora - COM port not found.";
+    }
     if (port.empty()) {
         return keyboardAbsent ? "Pellora - waiting for the keyboard" : "Pellora - no port selected";
     }
@@ -120,6 +124,17 @@ std::string keyboardFailureAdvice(const RelayStatus& status) {
         default:
             return refusalReason(status) + ": " + driver;
     }
+}
+
+TrayNotice callFailureNotice(const std::string& port, const std::string& reason) {
+    const std::string why = sentence(reason.empty() ? "the system gave no reason" : reason);
+    if (port.empty()) {
+        return {"Pellora could not do that", "The relay could not do what was asked: " + why, true};
+    }
+    return {port + " not started",
+            "Relaying to " + port + " could not start: " + why +
+                " Choose it again with \"Select COM Port\" to retry.",
+            true};
 }
 
 void TroubleWatch::assume(const RelayStatus& status) {
