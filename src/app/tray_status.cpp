@@ -35,6 +35,17 @@ std::string portReason(const SerialPort::OpenError& error) {
     return error.code != 0 ? "error " + std::to_string(error.code) : std::string();
 }
 
+// Why the keyboard is refused, in Windows' terms. libusb's "access denied"
+// comes from WinUSB, which lets one program at a time open a device, or from
+// an interface whose driver is Windows' own keyboard driver, not WinUSB
+// (windows_winusb.c: winusbx_open, hid_open): which of the two, neither says.
+std::string windowsRefusalReason(const RelayStatus& status) {
+    if (status.keyboardFailure == UsbKeyboard::Failure::NoPermission) {
+        return "another program holds it, or its driver is not WinUSB";
+    }
+    return refusalReason(status);
+}
+
 TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port, bool seenBefore) {
     if (keyboardWorks(status)) {
         if (!seenBefore) {
@@ -48,7 +59,7 @@ TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port, bo
     }
     if (status.keyboard == KeyboardState::Refused) {
         return {"Keyboard not usable",
-                "The X68000 Z keyboard could not be opened: " + refusalReason(status) +
+                "The X68000 Z keyboard could not be opened: " + windowsRefusalReason(status) +
                     ". Keys reach " + destination(port) + " again once it can be.",
                 true};
     }
@@ -118,7 +129,9 @@ std::string keyboardFailureAdvice(const RelayStatus& status) {
         "give both of its interfaces the WinUSB driver, as README-Windows.txt tells.";
     switch (status.keyboardFailure) {
         case UsbKeyboard::Failure::NoPermission:
-            return "Windows refused access to it: " + driver;
+            return "Another program holds it, or its driver is not WinUSB: close that program, "
+                   "or " +
+                   driver;
         case UsbKeyboard::Failure::Busy:
             return "Another program holds it: close that program, then start Pellora again.";
         default:

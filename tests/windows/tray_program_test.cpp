@@ -270,8 +270,9 @@ TEST_F(TrayProgramTest, RefusedKeyboardIsReportedWithWhatToDoUnderTheExecutables
         HWND box = nullptr;
         ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(title)) != nullptr; }));
         EXPECT_EQ(TrayProgram::messageText(box),
-                  L"Failed to initialize the X68000 Z keyboard.\nWindows refused access to it: "
-                  L"give both of its interfaces the WinUSB driver, as README-Windows.txt tells.");
+                  L"Failed to initialize the X68000 Z keyboard.\nAnother program holds it, or "
+                  L"its driver is not WinUSB: close that program, or give both of its "
+                  L"interfaces the WinUSB driver, as README-Windows.txt tells.");
         SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
         ASSERT_TRUE(program.process().waitExit(10000));
         EXPECT_EQ(relayCalls(program.events()),
