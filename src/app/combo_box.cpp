@@ -21,6 +21,10 @@ int ComboBox::addString(const std::wstring& text) {
         SendMessageW(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
 }
 
+void ComboBox::deleteString(int index) {
+    SendMessageW(window, CB_DELETESTRING, static_cast<WPARAM>(index), 0);
+}
+
 void* ComboBox::itemData(int index) const {
     const LRESULT data = SendMessageW(window, CB_GETITEMDATA, static_cast<WPARAM>(index), 0);
     if (data == CB_ERR) {

@@ -18,6 +18,8 @@ public:
     void resetContent();
     // Adds text where the list's own order puts it; returns that position.
     int addString(const std::wstring& text);
+    // Takes the entry at index out; the entries after it move up by one.
+    void deleteString(int index);
     // nullptr when the entry has none or does not exist.
     void* itemData(int index) const;
     void setItemData(int index, void* data);

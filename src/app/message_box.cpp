@@ -10,7 +10,7 @@ void showMessageBox(const std::wstring& text) {
     const Dialog* owner = app != nullptr ? app->mainWindow() : nullptr;
     const HWND ownerWindow = owner != nullptr ? owner->hwnd() : nullptr;
     const std::wstring caption = app != nullptr ? app->title() : std::wstring();
-    // Both of the program's messages report a failure that ends it: the
-    // exclamation icon says so.
+    // Each of the program's messages reports why it ends: the exclamation
+    // icon says so.
     MessageBoxW(ownerWindow, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }

@@ -1,5 +1,6 @@
 #include "app/pellora_app.h"
 
+#include "app/message_box.h"
 #include "app/pellora_dlg.h"
 #include "relay/key_relay.h"
 
@@ -16,7 +17,15 @@ BOOL CPelloraApp::InitInstance() {
     const HANDLE guard = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
     const DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS || (guard == nullptr && error == ERROR_ACCESS_DENIED)) {
-        return FALSE;  // silently: nothing is handed to the running instance
+        // Said, so that a start that seems to do nothing is not a mystery
+        // (the other instance may be in a session the user cannot see);
+        // nothing is handed to the running instance.
+        showMessageBox(error == ERROR_ALREADY_EXISTS
+                           ? L"Pellora is already running (perhaps in another session): only "
+                             L"one runs on this computer at a time."
+                           : L"Pellora is already running in another user's session: only one "
+                             L"runs on this computer at a time.");
+        return FALSE;
     }
     WinApp::InitInstance();
 

@@ -1,6 +1,7 @@
 // CPelloraApp: the tray program's application object. Its start-up guards the
-// single instance, then runs the port-selection window modally as the main
-// window; the process ends when that window does. The program's one instance,
+// single instance (a second start says that Pellora is already running, and
+// ends), then runs the port-selection window modally as the main window; the
+// process ends when that window does. The program's one instance,
 // theApp, is defined in the_app.cpp.
 #pragma once
 

@@ -4,7 +4,7 @@
 #include <commctrl.h>
 #include <dbt.h>
 
-#include <system_error>
+#include <exception>
 
 #include "app/message_box.h"
 #include "app/resource.h"
@@ -19,8 +19,9 @@ constexpr UINT_PTR kExitTimer = 2;
 // How often a tray icon the taskbar refused is offered again: at sign-in
 // Explorer may be starting, and its TaskbarCreated may already have gone by.
 constexpr UINT kTrayRetryMs = 2000;
-// How long Exit waits for the keyboard's opening before the process ends
-// without it (a hub that does not answer holds libusb for good).
+// How long Exit waits for the relay's calls (the keyboard's opening, the
+// worker's stop, the keyboard's closing) before the process ends without them
+// (a hub that does not answer holds libusb for good).
 constexpr UINT kExitWaitMs = 1000;
 
 // The icon at the shell's size for it (SM_CXSMICON or SM_CXICON at the
@@ -38,7 +39,8 @@ CPelloraDlg::CPelloraDlg(RelayControl& engine)
     : Dialog(IDD_PELLORA_DIALOG),
       largeIcon(loadAppIcon(LIM_LARGE)),
       smallIcon(loadAppIcon(LIM_SMALL)),
-      relay(engine) {}
+      relay(engine),
+      calls([this](const std::string& reason) { noteFailure({}, reason); }) {}
 
 CPelloraDlg::~CPelloraDlg() {
     // The window, which showed them, is gone by now.
@@ -71,6 +73,17 @@ bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
             return true;
         case WM_KEYBOARDOPENED:
             OnKeyboardOpened();
+            return true;
+        case WM_RELAYSTOPPED:
+            OnRelayStopped();
+            return true;
+        case WM_KEYBOARDCLOSED:
+            // The last of Exit's calls: the dialog ends.
+            KillTimer(hwnd(), kExitTimer);
+            EndDialog(IDCANCEL);  // directly: the IDCANCEL command only hides
+            return true;
+        case WM_RELAYFAILED:
+            OnRelayFailed();
             return true;
         case WM_TIMER:
             OnTimer(wParam);
@@ -109,31 +122,28 @@ BOOL CPelloraDlg::OnInitDialog() {
     // Run elevated, the window would not get Explorer's TaskbarCreated, which
     // comes from a process of lower integrity (UIPI), without this.
     ChangeWindowMessageFilterEx(hwnd(), TrayIcon::taskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
+    messageTarget = hwnd();
 
-    // The listener runs on the worker, which this thread may be waiting for
-    // in stop(): it only posts. One message at a time is enough, as its
-    // handler reads the status as it is by then.
-    const HWND window = hwnd();
-    relay.setStatusListener([this, window] {
-        if (!statusPosted.exchange(true)) {
-            PostMessageW(window, WM_RELAYSTATUS, 0, 0);
-        }
-    });
-    keepTrayIcon(
-        tray.add(window, WM_TRAYNOTIFY, smallIcon, widen(trayTip(relay.status(), currentPort))));
-    startOpeningKeyboard();
-
-    listPorts();
+    refreshPorts();
     currentPort.clear();
-    if (portList.count() < 2) {
-        // Ends the program; the close request is posted only after the user
-        // has dismissed the message, so the tray icon goes with the window.
-        ending = true;
-        showMessageBox(L"COM port not found.");
-        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
-        return FALSE;
-    }
+    keepTrayIcon(tray.add(hwnd(), WM_TRAYNOTIFY, smallIcon,
+                          widen(trayTip(relay.status(), currentPort, portList.count() > 1))));
+    calls.post([this] {
+        // The listener runs on the worker, which stop() may be waiting for:
+        // it only posts. One message at a time is enough, as its handler
+        // reads the status as it is by then.
+        relay.setStatusListener([this] {
+            if (!statusPosted.exchange(true)) {
+                PostMessageW(messageTarget, WM_RELAYSTATUS, 0, 0);
+            }
+        });
+        relay.openKeyboard();
+        PostMessageW(messageTarget, WM_KEYBOARDOPENED, 0, 0);
+    });
 
+    // With no COM port at all the program waits in the tray for one, as it
+    // does for the keyboard: the tooltip says so, and the list fills as ports
+    // come.
     const std::string wanted = portFromCommandLine(narrow(WinApp::current()->commandLine()));
     if (wanted.empty()) {
         ShowWindow(SW_SHOW);  // "(None)" selected, relay idle
@@ -150,35 +160,54 @@ BOOL CPelloraDlg::OnInitDialog() {
         }
     }
     startHidden();
-    tray.setTip(widen(trayTip(relay.status(), currentPort)));
+    showStatusTip();
     return TRUE;
 }
 
-void CPelloraDlg::startOpeningKeyboard() {
-    const HWND window = hwnd();
-    try {
-        keyboardOpener = std::thread([this, window] {
-            relay.openKeyboard();
-            PostMessageW(window, WM_KEYBOARDOPENED, 0, 0);
-        });
-    } catch (const std::system_error&) {
-        // No thread to be had: open it here, late as that answers.
-        relay.openKeyboard();
-        PostMessageW(window, WM_KEYBOARDOPENED, 0, 0);
+void CPelloraDlg::startRelay(const std::string& port) {
+    calls.post([this, port] {
+        try {
+            relay.start(port);  // stops the running worker first
+        } catch (const std::exception& e) {
+            // What start() had begun is undone: the relay is idle.
+            relay.stop();
+            noteFailure(port, e.what());
+        }
+    });
+}
+
+void CPelloraDlg::stopRelay() {
+    calls.post([this] { relay.stop(); });
+}
+
+void CPelloraDlg::noteFailure(const std::string& port, const std::string& reason) {
+    {
+        std::lock_guard lock(failureMutex);
+        failures.push_back({port, reason});
     }
+    PostMessageW(messageTarget, WM_RELAYFAILED, 0, 0);
+}
+
+void CPelloraDlg::OnRelayFailed() {
+    std::vector<CallFailure> taken;
+    {
+        std::lock_guard lock(failureMutex);
+        taken.swap(failures);
+    }
+    for (const CallFailure& failure : taken) {
+        if (!failure.port.empty() && failure.port == currentPort) {
+            currentPort.clear();  // as the relay is now: idle
+        }
+        const TrayNotice notice = callFailureNotice(failure.port, failure.reason);
+        tray.notify(widen(notice.title), widen(notice.text), notice.trouble);
+    }
+    showStatusTip();
 }
 
 void CPelloraDlg::OnKeyboardOpened() {
-    if (keyboardOpener.joinable()) {
-        keyboardOpener.join();
-    }
     keyboardSettled = true;
-    if (closeWanted) {
-        finishClose();
-        return;
-    }
     if (ending) {
-        return;  // a message that ends the program is up
+        return;  // a message that ends the program is up, or Exit is under way
     }
     const RelayStatus status = relay.status();
     if (status.keyboard == KeyboardState::Refused) {
@@ -193,9 +222,13 @@ void CPelloraDlg::OnKeyboardOpened() {
     // waited for, as the tooltip says.
     troubles.assume(status);
     if (!currentPort.empty()) {
-        relay.start(currentPort);  // chosen on the command line or with OK meanwhile
+        startRelay(currentPort);  // chosen on the command line or with OK meanwhile
     }
-    tray.setTip(widen(trayTip(relay.status(), currentPort)));
+    showStatusTip();
+}
+
+void CPelloraDlg::showStatusTip() {
+    tray.setTip(widen(trayTip(relay.status(), currentPort, portList.count() > 1)));
 }
 
 void CPelloraDlg::keepTrayIcon(bool added) {
@@ -210,9 +243,11 @@ void CPelloraDlg::OnTimer(WPARAM timer) {
     if (timer == kTrayRetryTimer) {
         keepTrayIcon(tray.restore());
     } else if (timer == kExitTimer) {
-        // The keyboard's opening has not returned within a second of Exit: a
-        // device that does not answer holds libusb. The system closes the
-        // port and the keyboard with the process.
+        // Exit's calls have not returned within a second: a device that does
+        // not answer holds libusb (opening the keyboard, or a worker looking
+        // for it). The system closes the port and the keyboard with the
+        // process.
+        tray.remove();
         ExitProcess(0);
     }
 }
@@ -228,27 +263,28 @@ void CPelloraDlg::OnBnClickedOk() {
     const OkDecision decision = decideOk(port, currentPort);
     currentPort = decision.currentPort;
     if (!keyboardSettled) {
-        // The relay is not to be touched yet; the end of the keyboard's
+        // The relay is not to be started yet; the end of the keyboard's
         // opening starts it on currentPort.
-        tray.setTip(widen(trayTip(relay.status(), currentPort)));
+        showStatusTip();
         ShowWindow(SW_HIDE);
         return;
     }
     switch (decision.action) {
         case OkAction::Start:
-            relay.start(currentPort);  // stops the running worker first
+            startRelay(currentPort);
             break;
         case OkAction::Stop:
-            relay.stop();
+            stopRelay();
             break;
         case OkAction::Nothing:
             // The same port once more: one that could not be opened is tried
             // again, which is what the user's notice offered.
             if (!currentPort.empty() && relay.status().port == PortState::Failed) {
-                relay.start(currentPort);
+                startRelay(currentPort);
             }
             break;
     }
+    showStatusTip();
     ShowWindow(SW_HIDE);
 }
 
@@ -258,34 +294,34 @@ void CPelloraDlg::OnBnClickedCancel() {
 }
 
 void CPelloraDlg::OnClose() {
-    if (!keyboardSettled) {
-        // The keyboard is still being opened, and the relay may not be
-        // stopped before that ends: go from sight now, end when it does.
-        closeWanted = true;
-        ending = true;
-        KillTimer(hwnd(), kTrayRetryTimer);
-        tray.remove();
-        ShowWindow(SW_HIDE);
-        SetTimer(hwnd(), kExitTimer, kExitWaitMs, nullptr);
+    // The one way out of the dialog. The relay's calls end it, in order: the
+    // worker is joined and the port closed before the icon goes, and the
+    // keyboard is closed after that. A second WM_CLOSE changes nothing.
+    if (closing) {
         return;
     }
-    finishClose();
+    closing = true;
+    ending = true;
+    KillTimer(hwnd(), kTrayRetryTimer);
+    ShowWindow(SW_HIDE);
+    SetTimer(hwnd(), kExitTimer, kExitWaitMs, nullptr);
+    calls.post([this] {
+        relay.stop();
+        // No worker runs now; the window's end must not be told.
+        relay.setStatusListener({});
+        PostMessageW(messageTarget, WM_RELAYSTOPPED, 0, 0);
+    });
 }
 
-void CPelloraDlg::finishClose() {
-    // The one way out of the dialog: the worker is joined and the port closed
-    // before the icon goes, and the keyboard is closed later, in OnDestroy.
-    KillTimer(hwnd(), kExitTimer);
-    KillTimer(hwnd(), kTrayRetryTimer);
-    relay.stop();
-    // No worker runs now; the window's end must not be told.
-    relay.setStatusListener({});
+void CPelloraDlg::OnRelayStopped() {
     tray.remove();
-    EndDialog(IDCANCEL);  // directly: the IDCANCEL command only hides
+    calls.post([this] {
+        relay.closeKeyboard();
+        PostMessageW(messageTarget, WM_KEYBOARDCLOSED, 0, 0);
+    });
 }
 
 void CPelloraDlg::OnDestroy() {
-    relay.closeKeyboard();
     freePorts();
     Dialog::OnDestroy();
 }
@@ -295,7 +331,7 @@ void CPelloraDlg::OnRelayStatus() {
     // again; the exchange also makes the change that posted visible here.
     statusPosted.exchange(false);
     const RelayStatus status = relay.status();
-    tray.setTip(widen(trayTip(status, currentPort)));
+    tray.setTip(widen(trayTip(status, currentPort, portList.count() > 1)));
     if (!keyboardSettled) {
         return;  // the keyboard as first found is no news
     }
@@ -310,12 +346,13 @@ void CPelloraDlg::OnDeviceChange(WPARAM event) {
     if (event == DBT_DEVNODES_CHANGED) {
         relay.devicesChanged();
     }
-    // A port came or went (or some device did); a hidden window reads the
-    // ports when it is shown.
-    if ((event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE ||
-         event == DBT_DEVNODES_CHANGED) &&
-        IsWindowVisible(hwnd())) {
+    // A port came or went (or some device did): the list follows, hidden or
+    // not, and so does the tooltip when the last port has gone or the first
+    // has come.
+    if (event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE ||
+        event == DBT_DEVNODES_CHANGED) {
         refreshPorts();
+        showStatusTip();
     }
 }
 

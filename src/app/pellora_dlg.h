@@ -5,43 +5,50 @@
 // Owns: the tray icon (added in OnInitDialog and tried again every 2 s until
 // the taskbar takes it, added again when Explorer restarts, removed when the
 // window closes), the use of the relay (its worker is always stopped before
-// the window is destroyed), the keyboard connection (opened from
-// OnInitDialog, on a thread of its own, closed in OnDestroy), the icons, and
-// the PortEntry objects attached to the list's entries (made by listPorts,
-// freed when the list is read again and in OnDestroy).
+// the window is destroyed), the icons, and the PortEntry objects attached to
+// the list's entries (made when the ports are read, freed when they go from
+// the list and in OnDestroy).
 //
-// Nothing that may enumerate USB runs on this thread: openKeyboard() (libusb
-// asks every USB device of the machine on Windows) runs on a short-lived
-// thread that posts WM_KEYBOARDOPENED when it is done, and the relay is
-// neither started nor stopped before that thread has been joined (one thread
-// at a time drives the relay, ordered by thread start and join). A keyboard
-// that is not plugged in is waited for: the relay takes it when it comes. One
-// that is there but refused (no WinUSB driver, another program) ends the
-// program with a message that says why and what to do.
+// Nothing that may wait for USB runs on this thread. Every call on the relay
+// (opening the keyboard, start, stop, closing the keyboard) runs on the
+// thread of RelayCalls, in the order asked for, and tells its end by a posted
+// message where the window goes on from there. The relay is first started
+// once the keyboard's opening has returned (WM_KEYBOARDOPENED). A keyboard
+// that is not plugged in is waited for: the relay takes it when it comes.
+// One that is there but refused (no WinUSB driver, another program) ends the
+// program with a message that says why and what to do. A start that throws
+// (no thread to be had) is told in a balloon, and the relay stays idle.
+//
+// Exit (WM_CLOSE) hides the window, has the relay stopped (the icon still
+// there), removes the icon, has the keyboard closed and then ends the dialog;
+// when that has not happened within a second (a worker or an opening that
+// waits for a device that does not answer), the process ends without it.
 //
 // The tray icon's tooltip and balloons follow the relay's status: the relay's
-// listener, called on the worker thread (or the opening thread), posts
-// WM_RELAYSTATUS, and the window reads status() on its own thread. Nothing on
-// the window thread waits on the relay but stop() (and start(), which stops
-// first), which the relay bounds to a second; Exit while the keyboard is still
-// being opened waits for that at most a second too, then ends the process.
+// listener, called on the worker thread (or the thread of RelayCalls), posts
+// WM_RELAYSTATUS, and the window reads status() on its own thread.
 //
 // The port list is read again each time the window is shown from the tray
-// menu, and on WM_DEVICECHANGE while it is shown; DBT_DEVNODES_CHANGED also
-// tells the relay to look for a missing keyboard at once.
+// menu and on every WM_DEVICECHANGE, in place: entries come and go without
+// the list being emptied, so a list the user has dropped down stays open.
+// With no COM port at all, the tooltip says "COM port not found." and the
+// program waits in the tray for one. DBT_DEVNODES_CHANGED also tells the relay
+// to look for a missing keyboard at once.
 //
 // Threads: everything runs on the window thread, except the status listener
-// and the keyboard's opening.
+// and the calls of RelayCalls, which only post messages to the window.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "app/combo_box.h"
 #include "app/dialog.h"
+#include "app/relay_calls.h"
 #include "app/tray_icon.h"
 #include "app/tray_status.h"
 #include "relay/relay_control.h"
@@ -51,8 +58,13 @@
 constexpr UINT WM_TRAYNOTIFY = WM_USER + 1;
 // The relay's status changed; posted by the status listener, no parameters.
 constexpr UINT WM_RELAYSTATUS = WM_USER + 2;
-// openKeyboard() has returned on the opening thread; no parameters.
+// openKeyboard() has returned on the thread of RelayCalls; no parameters.
 constexpr UINT WM_KEYBOARDOPENED = WM_USER + 3;
+// Exit's stop(), then its closeKeyboard(), has returned; no parameters.
+constexpr UINT WM_RELAYSTOPPED = WM_USER + 4;
+constexpr UINT WM_KEYBOARDCLOSED = WM_USER + 5;
+// A relay call failed; the window reads why from its list of failures.
+constexpr UINT WM_RELAYFAILED = WM_USER + 6;
 
 class CPelloraDlg : public Dialog {
 public:
@@ -74,21 +86,27 @@ private:
     void OnRelayStatus();
     void OnDeviceChange(WPARAM event);
     void OnKeyboardOpened();
+    void OnRelayStopped();
+    void OnRelayFailed();
     void OnTimer(WPARAM timer);
 
-    // Calls openKeyboard() off this thread; WM_KEYBOARDOPENED tells its end.
-    void startOpeningKeyboard();
+    // The relay's calls, on the thread of RelayCalls.
+    void startRelay(const std::string& port);
+    void stopRelay();
+    // Any thread: keeps why a call failed (port: the port a start was for)
+    // and tells the window.
+    void noteFailure(const std::string& port, const std::string& reason);
     // Tries the tray icon again every 2 s until the shell has it.
     void keepTrayIcon(bool added);
-    // The end of the run: stop, icon removed, dialog ended.
-    void finishClose();
+    // The tooltip for the relay's status now.
+    void showStatusTip();
 
-    // Fills the list with "(None)" and the present COM ports (freeing what it
-    // held); selects entry 0.
-    void listPorts();
-    // Reads the ports again, keeping the selection if its port is still
-    // listed, else selecting the relaying port, else "(None)".
+    // Brings the list in line with the present COM ports, in place, and
+    // selects: the selected entry while its port is still listed, else the
+    // relaying port's, else "(None)". The first call fills the empty list.
     void refreshPorts();
+    // The present COM ports, as list entries, "(None)" first.
+    static std::vector<PortEntry> presentPorts();
     void addPort(const PortEntry& entry);
     void freePorts();
     // The PortEntry of a list position, or nullptr when it has none.
@@ -106,11 +124,23 @@ private:
     TroubleWatch troubles;
     RelayControl& relay;
     std::string currentPort;  // the port the user chose; empty: none
+    // Where the other threads post: the window, from OnInitDialog on.
+    std::atomic<HWND> messageTarget{nullptr};
     // A WM_RELAYSTATUS is on its way: later changes need none of their own.
     std::atomic<bool> statusPosted{false};
 
-    std::thread keyboardOpener;    // joinable until WM_KEYBOARDOPENED is handled
+    struct CallFailure {
+        std::string port;  // the port a failed start was for; empty for other calls
+        std::string reason;
+    };
+    std::mutex failureMutex;
+    std::vector<CallFailure> failures;  // guarded by failureMutex; taken by OnRelayFailed
+
     bool keyboardSettled = false;  // openKeyboard() returned: the relay may start
     bool ending = false;           // a message that ends the program is shown, or Exit came
-    bool closeWanted = false;      // WM_CLOSE came while the keyboard was being opened
+    bool closing = false;          // Exit is under way
+
+    // Last, so that it is destroyed first: its thread runs calls on the
+    // members above until it is joined.
+    RelayCalls calls;
 };

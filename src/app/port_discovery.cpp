@@ -1,58 +1,121 @@
-// Port discovery: the present devices of the Ports setup class whose friendly
-// name carries a COM port name fill the window's list, at start-up and again
-// whenever the window is shown or told of a device change while shown.
+// Port discovery: the present COM port devices fill the window's list, at
+// start-up, whenever the window is shown, and at every device change.
+//
+// A device is listed under the name its driver gave its port (PortName), so
+// that a port whose friendly name does not say "(COMn)" shows too: a USB CDC
+// device that Windows puts in the Modem class ("USB Modem"), a driver with a
+// name of its own. A Ports device whose driver named no port is listed by its
+// friendly name's "(COMn)", as before; a Modem device without one is a modem
+// behind another port, which is listed itself.
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <setupapi.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cwchar>
 
 #include "app/pellora_dlg.h"
+#include "io/com_port_devices_win32.h"
 #include "io/text_win32.h"
 
 namespace {
 
-// The Ports (COM and LPT) device setup class.
-constexpr GUID kPortsClass = {
-    0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-
 // 256 UTF-16 units, terminator included: longer names do not fit and are skipped.
 constexpr DWORD kFriendlyNameBytes = 512;
 
+// A device's friendly name (or, without one, its description); empty when
+// it has neither or they do not fit.
+std::string deviceName(HDEVINFO devices, SP_DEVINFO_DATA& device) {
+    for (const DWORD property : {SPDRP_FRIENDLYNAME, SPDRP_DEVICEDESC}) {
+        wchar_t name[kFriendlyNameBytes / sizeof(wchar_t)];
+        if (SetupDiGetDeviceRegistryPropertyW(devices, &device, property, nullptr,
+                                              reinterpret_cast<BYTE*>(name), kFriendlyNameBytes,
+                                              nullptr)) {
+            // Bounded: a stored value need not carry its terminator.
+            return narrow({name, wcsnlen(name, std::size(name))});
+        }
+    }
+    return {};
+}
+
+bool sameIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+// The entry of a COM port its driver named: the name upper-cased, as the
+// command line's is, and the device's name without the "(COMn)" that
+// repeats it.
+PortEntry namedPortEntry(std::string portName, const std::string& friendlyName) {
+    std::transform(portName.begin(), portName.end(), portName.begin(), [](char c) {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    });
+    const auto split = splitFriendlyName(friendlyName);
+    if (split && sameIgnoringCase(split->name, portName)) {
+        return {portName, split->description};
+    }
+    const auto first = friendlyName.find_first_not_of(" \t");
+    const auto last = friendlyName.find_last_not_of(" \t");
+    return {portName, first == std::string::npos ? std::string()
+                                                 : friendlyName.substr(first, last - first + 1)};
+}
+
+bool sameEntry(const PortEntry& a, const PortEntry& b) {
+    return a.name == b.name && a.description == b.description;
+}
+
 }  // namespace
 
-void CPelloraDlg::listPorts() {
-    freePorts();
-    addPort(PortEntry{});  // "(None)"
-    const HDEVINFO devices = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
-    if (devices == INVALID_HANDLE_VALUE) {
-        portList.setCurrentSelection(0);
-        return;  // no port: at start-up the window reports that none was found
-    }
-
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof(device);
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
-        wchar_t friendlyName[kFriendlyNameBytes / sizeof(wchar_t)];
-        if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
-                                               reinterpret_cast<BYTE*>(friendlyName),
-                                               kFriendlyNameBytes, nullptr)) {
-            continue;  // no friendly name, or one too long
+std::vector<PortEntry> CPelloraDlg::presentPorts() {
+    std::vector<PortEntry> ports{PortEntry{}};  // "(None)"
+    forEachPortDevice([&ports](HDEVINFO devices, SP_DEVINFO_DATA& device) {
+        const std::string name = deviceName(devices, device);
+        const std::string portName = narrow(portNameOf(devices, device));
+        if (portName.size() > 3 && sameIgnoringCase(portName.substr(0, 3), "COM")) {
+            ports.push_back(namedPortEntry(portName, name));
+        } else if (inPortsClass(device) && portName.empty()) {
+            if (const auto entry = splitFriendlyName(name)) {
+                ports.push_back(*entry);
+            }
         }
-        // Bounded: a stored value need not carry its terminator.
-        const std::size_t length = wcsnlen(friendlyName, std::size(friendlyName));
-        if (const auto entry = splitFriendlyName(narrow({friendlyName, length}))) {
-            addPort(*entry);
-        }
-    }
-    SetupDiDestroyDeviceInfoList(devices);
-    portList.setCurrentSelection(0);
+        return true;
+    });
+    return ports;
 }
 
 void CPelloraDlg::refreshPorts() {
+    std::vector<PortEntry> present = presentPorts();
     const PortEntry* selected = entryAt(portList.currentSelection());
     const PortEntry kept = selected != nullptr ? *selected : PortEntry{};
-    listPorts();
+    bool keptListed = false;
+    // In place, so that a list the user has dropped down stays open and the
+    // entry under the user's eyes stays where it is: what has gone is taken
+    // out (from the end, so the positions still to look at do not move),
+    // what has come is added where the sorted list puts it.
+    for (int i = portList.count() - 1; i >= 0; --i) {
+        PortEntry* entry = entryAt(i);
+        const auto still =
+            entry == nullptr
+                ? present.end()
+                : std::find_if(present.begin(), present.end(),
+                               [entry](const PortEntry& p) { return sameEntry(p, *entry); });
+        if (still != present.end()) {
+            present.erase(still);
+            keptListed = keptListed || entry == selected;
+            continue;
+        }
+        delete entry;
+        portList.deleteString(i);
+    }
+    for (const PortEntry& entry : present) {
+        addPort(entry);
+    }
+    if (keptListed) {
+        return;  // the list kept its selection through the changes
+    }
     int position = positionOf(kept);
     if (position < 0) {
         position = positionOf(PortEntry{currentPort, {}});

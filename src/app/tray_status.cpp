@@ -35,6 +35,17 @@ std::string portReason(const SerialPort::OpenError& error) {
     return error.code != 0 ? "error " + std::to_string(error.code) : std::string();
 }
 
+// Why the keyboard is refused, in Windows' terms. libusb's "access denied"
+// comes from WinUSB, which lets one program at a time open a device, or from
+// an interface whose driver is Windows' own keyboard driver, not WinUSB
+// (windows_winusb.c: winusbx_open, hid_open): which of the two, neither says.
+std::string windowsRefusalReason(const RelayStatus& status) {
+    if (status.keyboardFailure == UsbKeyboard::Failure::NoPermission) {
+        return "another program holds it, or its driver is not WinUSB";
+    }
+    return refusalReason(status);
+}
+
 TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port, bool seenBefore) {
     if (keyboardWorks(status)) {
         if (!seenBefore) {
@@ -48,7 +59,7 @@ TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port, bo
     }
     if (status.keyboard == KeyboardState::Refused) {
         return {"Keyboard not usable",
-                "The X68000 Z keyboard could not be opened: " + refusalReason(status) +
+                "The X68000 Z keyboard could not be opened: " + windowsRefusalReason(status) +
                     ". Keys reach " + destination(port) + " again once it can be.",
                 true};
     }
@@ -88,8 +99,12 @@ TrayNotice portNotice(const RelayStatus& status, const std::string& port) {
 
 }  // namespace
 
-std::string trayTip(const RelayStatus& status, const std::string& port) {
+std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent) {
     const bool keyboardAbsent = status.keyboard == KeyboardState::Absent;
+    if (port.empty() && !portsPresent) {
+        return keyboardAbsent ? "Pellora - COM port not found. Waiting for the keyboard."
+                              : "Pellora - COM port not found.";
+    }
     if (port.empty()) {
         return keyboardAbsent ? "Pellora - waiting for the keyboard" : "Pellora - no port selected";
     }
@@ -114,12 +129,25 @@ std::string keyboardFailureAdvice(const RelayStatus& status) {
         "give both of its interfaces the WinUSB driver, as README-Windows.txt tells.";
     switch (status.keyboardFailure) {
         case UsbKeyboard::Failure::NoPermission:
-            return "Windows refused access to it: " + driver;
+            return "Another program holds it, or its driver is not WinUSB: close that program, "
+                   "or " +
+                   driver;
         case UsbKeyboard::Failure::Busy:
             return "Another program holds it: close that program, then start Pellora again.";
         default:
             return refusalReason(status) + ": " + driver;
     }
+}
+
+TrayNotice callFailureNotice(const std::string& port, const std::string& reason) {
+    const std::string why = sentence(reason.empty() ? "the system gave no reason" : reason);
+    if (port.empty()) {
+        return {"Pellora could not do that", "The relay could not do what was asked: " + why, true};
+    }
+    return {port + " not started",
+            "Relaying to " + port + " could not start: " + why +
+                " Choose it again with \"Select COM Port\" to retry.",
+            true};
 }
 
 void TroubleWatch::assume(const RelayStatus& status) {

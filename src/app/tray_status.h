@@ -17,7 +17,10 @@
 // alone. A keyboard that is absent adds " - waiting for the keyboard" to
 // whatever the port says, one that is refused " - keyboard not usable"; with
 // no port chosen, an absent keyboard reads "Pellora - waiting for the keyboard".
-std::string trayTip(const RelayStatus& status, const std::string& port);
+// With no port chosen and none present (portsPresent false) it reads
+// "Pellora - COM port not found.", and " Waiting for the keyboard." after it
+// when that is absent too.
+std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent);
 
 // The second line of the message that ends the program when the keyboard is
 // there but cannot be opened (status.keyboard Refused): why, and what to do.
@@ -28,6 +31,10 @@ struct TrayNotice {
     std::string text;   // at most 255 characters, the reason included
     bool trouble;       // true: something stopped working; false: it works again
 };
+
+// The notice for a call on the relay that failed: a start (port names it),
+// after which the relay is idle, or another call.
+TrayNotice callFailureNotice(const std::string& port, const std::string& reason);
 
 // Decides the notices: it remembers whether the keyboard and the port are in
 // trouble (keyboard absent or refused; port lost, not opened, or another

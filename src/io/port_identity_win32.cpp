@@ -1,6 +1,6 @@
-// Win32 back-end of identifyPort: the present device of the Ports setup class
-// whose PortName is the port's name, and the USB device or interface it is, or
-// is under, in the device tree.
+// Win32 back-end of identifyPort: the present COM port device (of the Ports or
+// the Modem setup class) whose PortName is the port's name, and the USB device
+// or interface it is, or is under, in the device tree.
 //
 // Where the USB parent is depends on the driver: usbser's COM port is the USB
 // device itself (USB\VID_2341&PID_0043\75735323), or one interface of a
@@ -14,43 +14,20 @@
 #include <windows.h>
 // After windows.h, whose types they use.
 #include <cfgmgr32.h>
-#include <setupapi.h>
 
 #include <cstdio>
 #include <cwchar>
 
+#include "io/com_port_devices_win32.h"
 #include "io/port_identity.h"
 #include "io/text_win32.h"
 #include "io/usb_instance_id.h"
 
 namespace {
 
-// The Ports (COM and LPT) device setup class.
-constexpr GUID kPortsClass = {
-    0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-
 // Port, bus driver, interface, device: a USB parent further up than this is
 // not the port's adapter.
 constexpr int kMaxLevels = 4;
-
-// Whether the device is the port called name (letter case ignored, as
-// Windows ignores it): its driver keeps the name in the device's hardware key.
-bool isPortNamed(HDEVINFO devices, SP_DEVINFO_DATA& device, const std::wstring& name) {
-    const HKEY key =
-        SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-    if (key == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    wchar_t portName[64] = {};
-    DWORD type = 0;
-    DWORD bytes = sizeof(portName) - sizeof(wchar_t);  // room for a terminator
-    const bool same =
-        RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(portName),
-                         &bytes) == ERROR_SUCCESS &&
-        type == REG_SZ && _wcsicmp(portName, name.c_str()) == 0;
-    RegCloseKey(key);
-    return same;
-}
 
 std::optional<std::string> instanceIdOf(DEVINST node) {
     wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
@@ -103,30 +80,28 @@ PortIdentity identityOf(const UsbInstanceId& usb, DEVINST node) {
 }  // namespace
 
 std::optional<PortIdentity> identifyPort(const std::string& name) {
-    const HDEVINFO devices = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
-    if (devices == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
-    }
     const std::wstring wanted = widen(name);
-    std::optional<DEVINST> node;
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof(device);
-    for (DWORD i = 0; !node && SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
-        if (isPortNamed(devices, device, wanted)) {
-            node = device.DevInst;
-        }
-    }
-    // Walked while the set is held: Wine's device nodes live only as long.
     std::optional<PortIdentity> identity;
-    for (int level = 0; node && !identity && level < kMaxLevels; ++level) {
-        const auto id = instanceIdOf(*node);
-        const auto usb = id ? parseUsbInstanceId(*id) : std::nullopt;
-        if (usb) {
-            identity = identityOf(*usb, *node);
-        } else {
-            node = id ? parentOf(*node) : std::nullopt;
-        }
+    if (wanted.empty()) {
+        return identity;
     }
-    SetupDiDestroyDeviceInfoList(devices);
+    forEachPortDevice([&](HDEVINFO devices, SP_DEVINFO_DATA& device) {
+        // Letter case ignored, as Windows ignores it.
+        if (_wcsicmp(portNameOf(devices, device).c_str(), wanted.c_str()) != 0) {
+            return true;  // another port: look on
+        }
+        // Walked while the set is held: Wine's device nodes live only as long.
+        std::optional<DEVINST> node = device.DevInst;
+        for (int level = 0; node && !identity && level < kMaxLevels; ++level) {
+            const auto id = instanceIdOf(*node);
+            const auto usb = id ? parseUsbInstanceId(*id) : std::nullopt;
+            if (usb) {
+                identity = identityOf(*usb, *node);
+            } else {
+                node = id ? parentOf(*node) : std::nullopt;
+            }
+        }
+        return false;  // the port's device: nothing to look for beyond it
+    });
     return identity;  // nothing: a built-in UART, a virtual port, or no such port now
 }

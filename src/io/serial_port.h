@@ -53,8 +53,10 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Closes any open handle, then opens name and applies the line settings.
-    // Failures of the individual settings calls are not fatal (a pty has no modem
-    // lines). Returns whether the port is open.
+    // Raising the modem lines may fail (a pty has none). The Windows back-end
+    // also requires the line to read back as 2400 baud 8N1 without flow control,
+    // and fails the open with the reason otherwise. Returns whether the port is
+    // open.
     bool open(const std::string& name);
 
     // Writes one byte; false when closed or the write failed. The POSIX back-end

@@ -1,5 +1,10 @@
 // Win32 back-end of SerialPort: a COM port opened as \\.\NAME for overlapped,
-// unshared I/O.
+// unshared I/O, its handle bound to a completion port of its own.
+//
+// The line settings are checked: the time-outs and the DCB must be taken, and
+// the DCB read back must say 2400 baud 8N1 without flow control, or the open
+// fails with the reason. A driver that refuses SetCommState would otherwise
+// go on at its own rate, and every key would arrive garbled.
 //
 // Input: while the port is open a reader thread keeps one overlapped ReadFile
 // outstanding and moves what arrives into a bounded queue that readAvailable()
@@ -21,6 +26,16 @@
 // the port lost and wakes the worker, whose next readAvailable() or
 // writeByte() closes it.
 //
+// No thread's end waits for a driver. Windows cancels the requests a thread
+// started when it exits and waits for them to end, up to minutes for a
+// driver that ignores the cancel; requests on a handle bound to a completion
+// port belong to the handle instead of the thread, so neither the reader's
+// exit nor the worker's waits for them. Belt and braces, the reader closes
+// the handle itself before it ends, which ends its requests in every driver
+// that completes them at the handle's cleanup. The completion port's packets
+// are taken by the reader, which ignores those of the writes (the worker waits
+// for each write's event).
+//
 // I/O this program gives up on (the reader's read at close, a write the line
 // does not take) is cancelled, then purged (some CH340 and Prolific drivers
 // ignore CancelIoEx on a pending read), then ended by closing the handle, each
@@ -33,7 +48,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -69,35 +87,49 @@ constexpr microseconds kByteOnWire{4200};
 constexpr milliseconds kChipMargin{20};
 // The longest closing waits for the last bytes to go out.
 constexpr milliseconds kMaxCloseWait{100};
+// The completion keys: the line's own I/O, and the owner's request to stop.
+constexpr ULONG_PTR kLineKey = 1;
+constexpr ULONG_PTR kStopKey = 2;
 
 struct HandleCloser {
     void operator()(HANDLE h) const { CloseHandle(h); }
 };
-using Event = std::unique_ptr<void, HandleCloser>;
+using Handle = std::unique_ptr<void, HandleCloser>;
 
 // A manual-reset event, unsignalled; throws when the system has none to give.
-Event makeEvent() {
+Handle makeEvent() {
     const HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (e == nullptr) {
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                                 "an event for the serial port");
     }
-    return Event(e);
+    return Handle(e);
+}
+
+// A completion port of its own for port's I/O; throws when there is none.
+Handle bindToCompletionPort(HANDLE port) {
+    const HANDLE completions = CreateIoCompletionPort(port, nullptr, kLineKey, 1);
+    if (completions == nullptr) {
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                                "a completion port for the serial port");
+    }
+    return Handle(completions);
 }
 
 // ERROR_NO_SUCH_DEVICE, which mingw-w64's winerror.h lacks.
 constexpr DWORD kErrorNoSuchDevice = 433;
 
 // What reads and writes fail with once the USB adapter behind the port has
-// been removed: each driver has its own (FTDI, CH340, Prolific, usbser), and
-// Wine gives ERROR_NOT_READY for a write to a pty whose far end has gone. An
-// abort counts only when this program did not cancel the I/O itself.
+// been removed, each driver its own (FTDI, CH340, Prolific, usbser), and Wine's
+// ERROR_NOT_READY for a write to a pty whose far end has gone. An abort counts
+// only when this program did not cancel the I/O itself. ERROR_BAD_COMMAND and
+// ERROR_GEN_FAILURE are not among them: a driver also fails a request with
+// them for a passing fault of a device that is still there, so they go
+// through ClearCommError like any other code.
 bool meansPortGone(DWORD err, bool cancelledHere) {
     switch (err) {
         case ERROR_ACCESS_DENIED:
         case ERROR_INVALID_HANDLE:
-        case ERROR_BAD_COMMAND:
-        case ERROR_GEN_FAILURE:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_FILE_NOT_FOUND:  // STATUS_NO_SUCH_DEVICE
         case ERROR_DEVICE_REMOVED:
@@ -139,11 +171,12 @@ private:
 };
 
 // One overlapped request's OVERLAPPED, buffer and event. They stay where they
-// are until the driver has ended the request, even one given up on.
+// are until the driver has ended the request, even one given up on. The
+// event is set when the request ends, whoever takes its completion packet.
 struct IoSlot {
     OVERLAPPED ov{};
     std::uint8_t byte = 0;
-    Event done = makeEvent();
+    Handle done = makeEvent();
     bool pending = false;  // started, and its end not yet seen
 
     // Prepares the next request; done is reset by ReadFile and WriteFile.
@@ -187,43 +220,135 @@ std::string systemMessage(DWORD code) {
     return narrow(message);
 }
 
-// 2400 baud 8N1, binary, no parity checks or character replacement, no flow
-// control of either kind, DTR and RTS asserted. Everything else (buffer sizes,
-// XON/XOFF limits and characters) stays as the driver reported it.
+constexpr const char* kWantedLine = "2400 baud 8N1 without flow control";
+
+// The DCB of the keyboard line: 2400 baud 8N1, binary, no parity checks or
+// character replacement, no flow control of either kind, DTR and RTS
+// asserted. Every field is set, so that a DCB the driver could not report (a
+// failed GetCommState leaves it zeroed) is still one SetCommState takes: it
+// refuses equal XON and XOFF characters, even with XON/XOFF off. What the
+// driver reported is kept only where it is the driver's to choose: the XON/XOFF
+// limits, which must fit its buffer (0 fits any).
 void applyLineSettings(DCB& dcb) {
+    dcb.DCBlength = sizeof(dcb);
     dcb.BaudRate = CBR_2400;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+    dcb.wReserved = 0;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.fErrorChar = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fAbortOnError = FALSE;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fTXContinueOnXoff = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.XonChar = 0x11;   // DC1
+    dcb.XoffChar = 0x13;  // DC3
+    dcb.ErrorChar = 0;
+    dcb.EofChar = 0;
+    dcb.EvtChar = 0;
+}
+
+// Whether the driver runs the line as the keyboard needs it.
+bool isKeyboardLine(const DCB& dcb) {
+    return dcb.BaudRate == CBR_2400 && dcb.ByteSize == 8 && dcb.Parity == NOPARITY &&
+           dcb.StopBits == ONESTOPBIT && !dcb.fOutxCtsFlow && !dcb.fOutxDsrFlow && !dcb.fOutX &&
+           !dcb.fInX && dcb.fRtsControl != RTS_CONTROL_HANDSHAKE &&
+           dcb.fRtsControl != RTS_CONTROL_TOGGLE && dcb.fDtrControl != DTR_CONTROL_HANDSHAKE;
+}
+
+// "9600 baud 7E2 with RTS/CTS flow control", as the driver reports the line.
+std::string describeLine(const DCB& dcb) {
+    static constexpr char kParity[] = "NOEMS";
+    static constexpr const char* kStopBits[] = {"1", "1.5", "2"};
+    char text[64];
+    std::snprintf(text, sizeof(text), "%lu baud %u%c%s", static_cast<unsigned long>(dcb.BaudRate),
+                  static_cast<unsigned>(dcb.ByteSize), dcb.Parity < 5 ? kParity[dcb.Parity] : '?',
+                  dcb.StopBits < 3 ? kStopBits[dcb.StopBits] : "?");
+    std::string flow;
+    const auto add = [&flow](bool on, const char* name) {
+        if (on) {
+            flow += flow.empty() ? std::string(" with ") + name : std::string(" and ") + name;
+        }
+    };
+    add(dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE, "RTS/CTS");
+    add(dcb.fOutxDsrFlow || dcb.fDtrControl == DTR_CONTROL_HANDSHAKE, "DTR/DSR");
+    add(dcb.fOutX || dcb.fInX, "XON/XOFF");
+    add(dcb.fRtsControl == RTS_CONTROL_TOGGLE, "RTS toggling");
+    return text + (flow.empty() ? std::string(" without flow control") : flow + " flow control");
+}
+
+// Sets the time-outs and the line, and reads the line back. Nothing when the
+// port took them; otherwise why not, with the system's error (or
+// ERROR_NOT_SUPPORTED for a line that reads back otherwise).
+std::optional<SerialPort::OpenError> takeLineSettings(HANDLE h) {
+    const auto refused = [](const std::string& what) {
+        const DWORD code = GetLastError();
+        return SerialPort::OpenError{static_cast<int>(code), what + ": " + systemMessage(code)};
+    };
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = kReadIdleMs;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = kWriteWaitMs;
+    if (SetCommTimeouts(h, &timeouts) == FALSE) {
+        return refused("The port refused its time-outs");
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (GetCommState(h, &dcb) == FALSE) {
+        dcb = DCB{};  // whatever the failed call left: every field is set below
+    }
+    applyLineSettings(dcb);
+    if (SetCommState(h, &dcb) == FALSE) {
+        return refused(std::string("The port refused ") + kWantedLine);
+    }
+    DCB now{};
+    now.DCBlength = sizeof(now);
+    if (GetCommState(h, &now) == FALSE) {
+        return refused("The port's line settings could not be read back");
+    }
+    if (!isKeyboardLine(now)) {
+        return SerialPort::OpenError{ERROR_NOT_SUPPORTED, "The port runs at " + describeLine(now) +
+                                                              " instead of " + kWantedLine + "."};
+    }
+    // Asserted once more on its own; a line without modem lines (a pty)
+    // refuses it, and the line works all the same.
+    EscapeCommFunction(h, SETDTR);
+    return std::nullopt;
 }
 
 // Owned by the port from a successful open() to closeLocked(), and owner of
-// the port's handle from then on: destroying it stops and joins the reader
-// thread, then closes the handle. Threads: the reader thread runs readLoop()
-// with readSlot; input and lost are shared with the worker (the queue has its
-// own lock, lost is atomic); writeSlot, writes and wireFreeAt belong to the
-// thread in writeByte() or closeLocked(), which holds the port's lock.
+// the port's handle from then on: destroying it tells the reader thread to
+// stop, which ends its read, closes the handle and ends; then it is joined.
+// Threads: the reader thread runs readLoop() with readSlot and takes every
+// completion packet; input and lost are shared with the worker (the queue
+// has its own lock, lost is atomic); writeSlot, writes and wireFreeAt belong
+// to the thread in writeByte() or closeLocked(), which holds the port's lock.
 struct OpenLine {
+    // Throws std::system_error when the completion port, an event or the
+    // thread cannot be had; the caller still owns h then.
     OpenLine(HANDLE h, const std::function<void()>& wakeCallback)
-        : port(h), wakeWorker(wakeCallback), reader([this] { readLoop(); }) {}
+        : port(h),
+          wakeWorker(wakeCallback),
+          completions(bindToCompletionPort(h)),
+          reader([this] { readLoop(); }) {}
     ~OpenLine();
     OpenLine(const OpenLine&) = delete;
     OpenLine& operator=(const OpenLine&) = delete;
 
     void readLoop();
+    // The next completion packet of the read, or the request to stop; false
+    // when waitMs passed first. The writes' packets are taken and dropped.
+    bool awaitPacket(DWORD waitMs);
     // Waits until the bytes written last have had their time on the wire, at
     // most kMaxCloseWait; then drops what a far end that stopped left queued.
     void letLastBytesOut();
@@ -233,23 +358,27 @@ struct OpenLine {
         }
     }
 
-    const HANDLE port;
+    const HANDLE port;                        // closed by the reader as it ends
     const std::function<void()>& wakeWorker;  // the port's, set before the first open
-    Event stopReading = makeEvent();          // set once, by the destructor
     std::unique_ptr<IoSlot> readSlot = std::make_unique<IoSlot>();
     std::unique_ptr<IoSlot> writeSlot = std::make_unique<IoSlot>();
     FailureJudge writes;
     Clock::time_point wireFreeAt{};  // when the last byte written is out, at the earliest
     ByteQueue input;                 // what the reader took off the line
     std::atomic<bool> lost{false};   // a read failed the way a removed port fails
+    bool stopSeen = false;           // the reader's own: the stop packet came
+    Handle completions;              // the port's I/O ends here
     std::thread reader;              // last: started once all of the above exists
 };
 
 OpenLine::~OpenLine() {
-    SetEvent(stopReading.get());
+    // A packet can fail to be queued only for want of memory: try again.
+    while (PostQueuedCompletionStatus(completions.get(), 0, kStopKey, nullptr) == FALSE) {
+        Sleep(kEndStepMs);
+    }
+    // Its end waits for no request: they belong to the completion port, and
+    // the reader has closed the handle by then.
     reader.join();
-    // Ends a request that neither its cancel nor the purge ended.
-    CloseHandle(port);
     for (std::unique_ptr<IoSlot>* slot : {&readSlot, &writeSlot}) {
         if ((*slot)->pending && !(*slot)->ended(kEndStepMs)) {
             // The driver may still write into it: never freed.
@@ -258,11 +387,38 @@ OpenLine::~OpenLine() {
     }
 }
 
+bool OpenLine::awaitPacket(DWORD waitMs) {
+    const ULONGLONG deadline = GetTickCount64() + waitMs;
+    for (;;) {
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED* ov = nullptr;
+        DWORD left = INFINITE;
+        if (waitMs != INFINITE) {
+            const ULONGLONG now = GetTickCount64();
+            left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        }
+        // FALSE with a packet: its request failed, which its owner reads from
+        // the OVERLAPPED. FALSE without one: the time passed.
+        if (GetQueuedCompletionStatus(completions.get(), &bytes, &key, &ov, left) == FALSE &&
+            ov == nullptr) {
+            return false;
+        }
+        if (key == kStopKey) {
+            stopSeen = true;
+            return true;
+        }
+        if (ov == &readSlot->ov) {
+            return true;
+        }
+        // A write's end: the worker waits for its event, not for this.
+    }
+}
+
 void OpenLine::readLoop() {
     IoSlot& slot = *readSlot;
-    const HANDLE waits[] = {slot.done.get(), stopReading.get()};
     FailureJudge reads;
-    for (;;) {
+    while (!stopSeen) {
         // One byte per read: Wine ends a read with these time-outs only once
         // the whole count has arrived (Windows returns whatever is there), and
         // the line carries at most 240 bytes a second.
@@ -270,14 +426,13 @@ void OpenLine::readLoop() {
         DWORD err = 0;
         if (ReadFile(port, &slot.byte, 1, nullptr, slot.next()) == FALSE &&
             GetLastError() != ERROR_IO_PENDING) {
-            err = GetLastError();
+            err = GetLastError();  // ended at once: no packet comes for it
         } else {
+            // Ended at once or later, its packet comes either way.
             slot.pending = true;
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                // Closing: the read is ended here or, at the latest, with
-                // the handle.
-                slot.pending = !giveUp(port, slot, PURGE_RXABORT);
-                return;
+            awaitPacket(INFINITE);
+            if (stopSeen) {
+                break;
             }
             slot.pending = false;
             if (GetOverlappedResult(port, &slot.ov, &got, FALSE) == FALSE) {
@@ -295,12 +450,21 @@ void OpenLine::readLoop() {
         if (reads.gone(port, err)) {
             lost = true;
             tellWorker();
-            return;
+            break;
         }
-        if (WaitForSingleObject(stopReading.get(), kReadErrorPauseMs) == WAIT_OBJECT_0) {
-            return;
-        }
+        awaitPacket(kReadErrorPauseMs);  // a pause, which only the stop ends early
     }
+    // Lost, or stopping: the worker writes on a lost line until its next call
+    // closes it, so the handle stays until the stop.
+    while (!stopSeen) {
+        awaitPacket(INFINITE);
+    }
+    if (slot.pending) {
+        slot.pending = !giveUp(port, slot, PURGE_RXABORT);
+    }
+    // Ends a request that neither its cancel nor the purge ended, before this
+    // thread does.
+    CloseHandle(port);
 }
 
 void OpenLine::letLastBytesOut() {
@@ -356,38 +520,21 @@ bool SerialPort::open(const std::string& name) {
     const std::wstring path = widen(devicePath(name));
     const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    DWORD openFailure = (h == INVALID_HANDLE_VALUE) ? GetLastError() : 0;
-
-    // The settings calls go ahead even on a failed open and none of their
-    // results is looked at: a port that takes the handle but refuses a setting
-    // (a pty has no modem lines for SETDTR) is still usable.
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = kReadIdleMs;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = kWriteWaitMs;
-    SetCommTimeouts(h, &timeouts);
-    DCB dcb{};
-    dcb.DCBlength = sizeof(dcb);
-    GetCommState(h, &dcb);
-    applyLineSettings(dcb);
-    SetCommState(h, &dcb);
-    EscapeCommFunction(h, SETDTR);
-
-    std::string threadFailure;
-    if (openFailure == 0) {
-        try {
-            platform->line = std::make_unique<OpenLine>(h, wake);
-        } catch (const std::system_error& e) {
-            openFailure = static_cast<DWORD>(e.code().value());
-            threadFailure = e.code().message();
-            CloseHandle(h);
-        }
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        openError = {static_cast<int>(code), systemMessage(code)};
+        return false;
     }
-    if (openFailure != 0) {
-        openError = {static_cast<int>(openFailure),
-                     threadFailure.empty() ? systemMessage(openFailure) : threadFailure};
+    if (const auto refused = takeLineSettings(h)) {
+        CloseHandle(h);
+        openError = *refused;
+        return false;
+    }
+    try {
+        platform->line = std::make_unique<OpenLine>(h, wake);
+    } catch (const std::system_error& e) {
+        CloseHandle(h);
+        openError = {e.code().value(), e.code().message()};
         return false;
     }
     openError = {};

@@ -14,8 +14,8 @@ std::wstring longFriendlyName(std::size_t length, const std::wstring& port) {
     return std::wstring(length - tail.size(), L'x') + tail;
 }
 
-std::vector<std::wstring> listedPorts(const std::vector<std::wstring>& friendlyNames) {
-    EXPECT_TRUE(setFakePorts(friendlyNames));
+// The entries the program lists for the fake devices there are now.
+std::vector<std::wstring> listedPorts() {
     TrayProgram program(L"");
     EXPECT_TRUE(program.waitReady());
     const auto entries = comboEntries(program.portList());
@@ -23,6 +23,11 @@ std::vector<std::wstring> listedPorts(const std::vector<std::wstring>& friendlyN
     PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(program.process().waitExit(10000));
     return entries;
+}
+
+std::vector<std::wstring> listedPorts(const std::vector<std::wstring>& friendlyNames) {
+    EXPECT_TRUE(setFakePorts(friendlyNames));
+    return listedPorts();
 }
 
 TEST(PortDiscovery, NoneFirstThenComPortsInTextOrderWithoutOthers) {
@@ -54,6 +59,22 @@ TEST(PortDiscovery, FriendlyNamesLongerThan255UnitsAreSkipped) {
     });
     const std::wstring kept = L"COM20 - " + std::wstring(255 - 8, L'x');
     EXPECT_EQ(entries, (std::vector<std::wstring>{L"(None)", kept, L"COM3 - USB Serial Device"}));
+}
+
+TEST(PortDiscovery, PortsAreListedUnderTheNameTheirDriverGaveThem) {
+    ASSERT_TRUE(setFakePorts({L"Printer Port (LPT1)"}));
+    // A USB CDC device that Windows put among the modems, a friendly name
+    // without the port, and one that says another port than its driver.
+    ASSERT_TRUE(addFakePort(L"", L"COM5", L"USB Modem", FakeClass::Modem));
+    ASSERT_TRUE(addFakePort(L"", L"COM6", L"Arduino Uno"));
+    ASSERT_TRUE(addFakePort(L"", L"com7", L"USB Serial Port (COM7)"));
+    ASSERT_TRUE(addFakePort(L"", L"COM8", L"Renamed Adapter (COM2)"));
+    // A modem behind a port of its own names none: the port is listed itself.
+    ASSERT_TRUE(addFakePort(L"", L"", L"Standard Modem (COM1)", FakeClass::Modem));
+    EXPECT_EQ(listedPorts(), (std::vector<std::wstring>{
+                                 L"(None)", L"COM5 - USB Modem", L"COM6 - Arduino Uno",
+                                 L"COM7 - USB Serial Port", L"COM8 - Renamed Adapter (COM2)"}));
+    ASSERT_TRUE(setFakePorts({}));
 }
 
 TEST(PortDiscovery, TwoDevicesOnOnePortBothGetAnEntry) {

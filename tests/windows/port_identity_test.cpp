@@ -28,6 +28,11 @@ TEST(PortIdentity, UsbPortsAreKnownByTheirIdsAndOthersAreNot) {
     EXPECT_EQ(second, (PortIdentity{"0403", "6010", "", "01"}));
     EXPECT_EQ(identityText(second.value_or(PortIdentity{})), "0403:6010 interface 01");
 
+    // A USB CDC device among the modems.
+    ASSERT_TRUE(
+        addFakePort(L"USB\\VID_2E8A&PID_000A\\E6614C31", L"COM12", L"USB Modem", FakeClass::Modem));
+    EXPECT_EQ(identifyPort("COM12"), (PortIdentity{"2e8a", "000a", "E6614C31", ""}));
+
     EXPECT_FALSE(identifyPort("COM10"));
     EXPECT_FALSE(identifyPort("COM11"));
     ASSERT_TRUE(setFakePorts({}));

@@ -165,6 +165,72 @@ TEST(SerialPortWin32, AFarEndThatTakesNothingCostsTheByteNotTheWriter) {
     EXPECT_EQ(peer.openers(), 0);
 }
 
+// Drivers as Windows has them and Wine's pty does not show: GetCommState that
+// fails, SetCommState that refuses (Windows' own refuses equal XON and XOFF
+// characters, as a zeroed DCB has them), a line that reads back otherwise.
+decltype(&GetCommState) realGetCommState = nullptr;
+decltype(&SetCommState) realSetCommState = nullptr;
+enum class LineDriver { FailsFirstRead, RefusesSettings, ReadsBack9600 } lineDriver;
+int commStateReads = 0;
+
+BOOL WINAPI getCommState(HANDLE port, LPDCB dcb) {
+    if (lineDriver == LineDriver::FailsFirstRead && commStateReads++ == 0) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    const BOOL read = realGetCommState(port, dcb);
+    if (lineDriver == LineDriver::ReadsBack9600) {
+        dcb->BaudRate = CBR_9600;
+    }
+    return read;
+}
+
+BOOL WINAPI setCommState(HANDLE port, LPDCB dcb) {
+    if (lineDriver == LineDriver::RefusesSettings || dcb->XonChar == dcb->XoffChar) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return realSetCommState(port, dcb);
+}
+
+TEST(SerialPortWin32, LineSettingsThatDoNotTakeFailTheOpenWithTheReason) {
+    PeerLink peer;
+    realGetCommState = reinterpret_cast<decltype(&GetCommState)>(
+        replaceImport("KERNEL32.dll", "GetCommState", reinterpret_cast<void*>(&getCommState)));
+    realSetCommState = reinterpret_cast<decltype(&SetCommState)>(
+        replaceImport("KERNEL32.dll", "SetCommState", reinterpret_cast<void*>(&setCommState)));
+    ASSERT_NE(realGetCommState, nullptr);
+    ASSERT_NE(realSetCommState, nullptr);
+    SerialPort port;
+
+    // Nothing reported to start from: the line is set up all the same.
+    lineDriver = LineDriver::FailsFirstRead;
+    EXPECT_TRUE(port.open(PeerLink::comPort())) << port.lastOpenError().message;
+    EXPECT_EQ(peer.settings().substr(0, 26), "ispeed=2400 ospeed=2400 cs");
+    port.close();
+
+    lineDriver = LineDriver::RefusesSettings;
+    EXPECT_FALSE(port.open(PeerLink::comPort()));
+    EXPECT_EQ(port.lastOpenError().code, ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(port.lastOpenError().message.rfind(
+                  "The port refused 2400 baud 8N1 without flow control: ", 0),
+              0u)
+        << port.lastOpenError().message;
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(peer.openers(), 0);
+
+    lineDriver = LineDriver::ReadsBack9600;
+    EXPECT_FALSE(port.open(PeerLink::comPort()));
+    EXPECT_EQ(port.lastOpenError().code, ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(port.lastOpenError().message,
+              "The port runs at 9600 baud 8N1 without flow control instead of 2400 baud 8N1 "
+              "without flow control.");
+    EXPECT_EQ(peer.openers(), 0);
+
+    replaceImport("KERNEL32.dll", "GetCommState", reinterpret_cast<void*>(realGetCommState));
+    replaceImport("KERNEL32.dll", "SetCommState", reinterpret_cast<void*>(realSetCommState));
+}
+
 // Some CH340 and Prolific drivers ignore CancelIoEx on a pending read.
 BOOL WINAPI cancelIgnored(HANDLE, LPOVERLAPPED) {
     return TRUE;

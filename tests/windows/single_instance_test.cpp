@@ -1,6 +1,6 @@
-// The machine-wide single instance: a second start ends at once and leaves the
-// first alone, also when the first is another user's; the guard goes with the
-// process, however it ends.
+// The machine-wide single instance: a second start says that Pellora is already
+// running, ends and leaves the first alone, also when the first is another
+// user's; the guard goes with the process, however it ends.
 #include <gtest/gtest.h>
 #include <windows.h>
 // After windows.h, whose types it uses.
@@ -15,7 +15,16 @@
 
 namespace {
 
-TEST(SingleInstance, SecondStartEndsAtOnceAndTheFirstCarriesOn) {
+// The second start's message, read and answered; then the second has ended.
+void expectRunningMessage(TrayProgram& second, const std::wstring& text) {
+    HWND box = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (box = second.findMessageBox(L"Pellora")) != nullptr; }));
+    EXPECT_EQ(TrayProgram::messageText(box), text);
+    SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(second.process().waitExit(10000)) << "the second instance kept running";
+}
+
+TEST(SingleInstance, SecondStartSaysSoAndEndsAndTheFirstCarriesOn) {
     ASSERT_TRUE(setFakePorts({L"USB Serial Device (COM3)"}));
     TrayProgram first(L"");
     ASSERT_TRUE(first.waitReady());
@@ -24,7 +33,9 @@ TEST(SingleInstance, SecondStartEndsAtOnceAndTheFirstCarriesOn) {
 
     {
         TrayProgram second(L" COM3");
-        ASSERT_TRUE(second.process().waitExit(10000)) << "the second instance kept running";
+        expectRunningMessage(second,
+                             L"Pellora is already running (perhaps in another session): "
+                             L"only one runs on this computer at a time.");
         // It made no window object (nothing recorded) and left no window.
         EXPECT_TRUE(second.events().empty());
         EXPECT_TRUE(topWindows(second.process().id()).empty());
@@ -86,7 +97,9 @@ TEST(SingleInstance, AGuardOfAnotherUserCountsAsRunning) {
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
     TrayProgram second(L" COM3");
-    ASSERT_TRUE(second.process().waitExit(10000)) << "it ran beside the other user's instance";
+    expectRunningMessage(second,
+                         L"Pellora is already running in another user's session: only "
+                         L"one runs on this computer at a time.");
     EXPECT_TRUE(second.events().empty()) << second.eventsText();
 }
 

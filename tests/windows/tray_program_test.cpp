@@ -107,6 +107,7 @@ TEST_F(TrayProgramTest, PortOnCommandLineStartsHiddenAndExitStopsBeforeRemovingT
     EXPECT_FALSE(program.recorded("shown ")) << "the window flashed";
     EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
     // The icon is in the tray before the keyboard is opened.
+    ASSERT_TRUE(program.waitEvent("start COM3 tray=1"));
     EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM3 tray=1"}));
 
     exitThroughTray(program);
@@ -227,16 +228,35 @@ TEST_F(TrayProgramTest, CancelAndEscapeOnlyHideAndKeepTheUsersSelection) {
                                                     "stop tray=1", "closeKeyboard tray=0"}));
 }
 
-TEST_F(TrayProgramTest, NoComPortIsReportedAndEndsTheProgram) {
+TEST_F(TrayProgramTest, WithNoComPortItWaitsInTheTrayAndListsOneWhenItComes) {
     ASSERT_TRUE(setFakePorts({L"Printer Port (LPT1)", L"Odd Device (com4)"}));
     TrayProgram program(L" COM3");
-    HWND box = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(L"Pellora")) != nullptr; }));
-    EXPECT_EQ(TrayProgram::messageText(box), L"COM port not found.");
-    SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-    ASSERT_TRUE(program.process().waitExit(10000));
+    ASSERT_TRUE(program.waitReady());
+    EXPECT_FALSE(program.visible());
+    EXPECT_EQ(program.findMessageBox(L"Pellora"), nullptr);
+    EXPECT_EQ(comboEntries(program.portList()), (std::vector<std::wstring>{L"(None)"}));
+    EXPECT_EQ(trayTipText(false, L"Pellora - COM port not found."),
+              L"Pellora - COM port not found.");
+
+    // Plugged in while the window is hidden: listed, and the tooltip follows.
+    changePorts(program, {L"USB Serial Device (COM3)"});
+    EXPECT_EQ(trayTipText(false, L"Pellora - no port selected"), L"Pellora - no port selected");
+    showThroughTray(program);
+    EXPECT_EQ(comboEntries(program.portList()), (std::vector<std::wstring>{L"(None)", kCom3}));
+    EXPECT_EQ(comboSelectionText(program.portList()), L"(None)");
+
+    // A list the user has dropped down stays open while ports come and go.
+    SendMessageW(program.portList(), CB_SHOWDROPDOWN, TRUE, 0);
+    ASSERT_TRUE(SendMessageW(program.portList(), CB_GETDROPPEDSTATE, 0, 0));
+    changePorts(program, {L"USB Serial Device (COM3)", L"Adapter (COM8)"});
+    EXPECT_TRUE(SendMessageW(program.portList(), CB_GETDROPPEDSTATE, 0, 0)) << "the list closed";
+    EXPECT_EQ(comboEntries(program.portList()),
+              (std::vector<std::wstring>{L"(None)", kCom3, L"COM8 - Adapter"}));
+    SendMessageW(program.portList(), CB_SHOWDROPDOWN, FALSE, 0);
+    closeAndWait(program);
     EXPECT_EQ(relayCalls(program.events()),
-              (Events{"openKeyboard tray=1", "stop tray=1", "closeKeyboard tray=0"}));
+              (Events{"openKeyboard tray=1", "devicesChanged tray=1", "devicesChanged tray=1",
+                      "stop tray=1", "closeKeyboard tray=0"}));
 }
 
 TEST_F(TrayProgramTest, RefusedKeyboardIsReportedWithWhatToDoUnderTheExecutablesName) {
@@ -250,8 +270,9 @@ TEST_F(TrayProgramTest, RefusedKeyboardIsReportedWithWhatToDoUnderTheExecutables
         HWND box = nullptr;
         ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(title)) != nullptr; }));
         EXPECT_EQ(TrayProgram::messageText(box),
-                  L"Failed to initialize the X68000 Z keyboard.\nWindows refused access to it: "
-                  L"give both of its interfaces the WinUSB driver, as README-Windows.txt tells.");
+                  L"Failed to initialize the X68000 Z keyboard.\nAnother program holds it, or "
+                  L"its driver is not WinUSB: close that program, or give both of its "
+                  L"interfaces the WinUSB driver, as README-Windows.txt tells.");
         SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
         ASSERT_TRUE(program.process().waitExit(10000));
         EXPECT_EQ(relayCalls(program.events()),
@@ -285,9 +306,39 @@ TEST_F(TrayProgramTest, ExitEndsTheProgramWhileTheKeyboardsOpeningHangs) {
     EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1"}));
 }
 
+TEST_F(TrayProgramTest, AStartThatThrowsIsToldAndLeavesTheRelayIdle) {
+    TrayProgram program(L" COM3", {{L"PELLORA_TEST_START", L"fail"}});
+    ASSERT_TRUE(program.waitReady());
+    const std::wstring notice =
+        L"Relaying to COM3 could not start: Resource temporarily unavailable. Choose it again "
+        L"with \"Select COM Port\" to retry.";
+    EXPECT_EQ(trayTipText(true, notice), notice);
+    EXPECT_EQ(trayTipText(false, L"Pellora - no port selected"), L"Pellora - no port selected");
+    // As the notice says: OK on the same port tries it again.
+    showThroughTray(program);
+    pressAndSeeHidden(program, IDOK);
+    closeAndWait(program);
+    EXPECT_EQ(relayCalls(program.events()),
+              (Events{"openKeyboard tray=1", "start COM3 tray=1", "stop tray=1",
+                      "start COM3 tray=1", "stop tray=1", "stop tray=1", "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, TheWindowAnswersAndExitEndsTheProgramWhileARelayCallHangs) {
+    TrayProgram program(L" COM3", {{L"PELLORA_TEST_START", L"hang"}});
+    ASSERT_TRUE(program.waitReady());
+    ASSERT_TRUE(program.waitEvent("start COM3 tray=1"));
+    // Another port meanwhile: the window hides at once, the start waits its turn.
+    showThroughTray(program);
+    ASSERT_TRUE(program.selectEntry(kCom10));
+    pressAndSeeHidden(program, IDOK);
+    exitThroughTray(program);
+    EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM3 tray=1"}));
+}
+
 TEST_F(TrayProgramTest, IconRefusedByAStartingTaskbarIsAddedLater) {
     TrayProgram program(L" COM3", {{L"PELLORA_TEST_REFUSE_TRAY_ADDS", L"2"}});
     ASSERT_TRUE(program.waitReady());
+    ASSERT_TRUE(program.waitEvent("start COM3 tray=0"));
     EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=0", "start COM3 tray=0"}));
     // Offered again every 2 s: there after the third offer.
     ASSERT_TRUE(waitUntil([] { return firstTrayIconCentre().x >= 0; })) << "no icon came";

@@ -4,10 +4,12 @@
 //
 // PELLORA_TEST_KEYBOARD makes openKeyboard find the keyboard "absent" (not
 // plugged in), "refused" (no access to it), or never return ("hang", as
-// libusb behind a hub that does not answer); otherwise it is connected. Its
-// status follows openKeyboard, start (Opening) and stop (Idle) as the
-// engine's does, and whatever a test scripts (status_script.h); each change is
-// told to the listener.
+// libusb behind a hub that does not answer); otherwise it is connected.
+// PELLORA_TEST_START makes start throw as the engine's does when no thread
+// can be had ("fail"), or never return ("hang", as a stop that waits for a
+// worker stuck in libusb). Its status follows openKeyboard, start (Opening)
+// and stop (Idle) as the engine's does, and whatever a test scripts
+// (status_script.h); each change is told to the listener.
 //
 // PELLORA_TEST_REFUSE_TRAY_ADDS=N makes the shell refuse the program's first N
 // NIM_ADD requests, as a taskbar that Explorer is still making at sign-in does.
@@ -19,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <system_error>
 
 #include "app/pellora_app.h"
 #include "import_patch.h"
@@ -90,10 +93,18 @@ public:
     void closeKeyboard() override { recordEvent("closeKeyboard"); }
     void start(const std::string& name) override {
         recordEvent("start " + name);
+        const std::wstring start = environment(L"PELLORA_TEST_START");
+        if (start == L"hang") {
+            Sleep(INFINITE);
+        }
         std::unique_lock lock(mutex);
         current.port = PortState::Opening;
         current.portError = {};
         changed(lock);
+        if (start == L"fail") {
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
     }
     void stop() override {
         recordEvent("stop");
@@ -123,7 +134,8 @@ private:
         }
     }
 
-    // The keyboard's opening writes the status on a thread of its own.
+    // The window's calls write the status on a thread of their own, the
+    // window's status scripts on the window thread.
     mutable std::mutex mutex;
     RelayStatus current;  // guarded by mutex
     std::function<void()> listener;

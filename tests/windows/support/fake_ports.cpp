@@ -8,9 +8,11 @@ namespace {
 
 constexpr GUID kPortsClass = {
     0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+constexpr GUID kModemClass = {
+    0x4D36E96D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
-bool removeAllPorts() {
-    const HDEVINFO all = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, 0);
+bool removeAll(const GUID& deviceClass) {
+    const HDEVINFO all = SetupDiGetClassDevsW(&deviceClass, nullptr, nullptr, 0);
     if (all == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -27,7 +29,7 @@ bool removeAllPorts() {
 }  // namespace
 
 bool setFakePorts(const std::vector<std::wstring>& friendlyNames) {
-    if (!removeAllPorts()) {
+    if (!removeAll(kPortsClass) || !removeAll(kModemClass)) {
         return false;
     }
     const HDEVINFO set = SetupDiCreateDeviceInfoList(&kPortsClass, nullptr);
@@ -50,26 +52,37 @@ bool setFakePorts(const std::vector<std::wstring>& friendlyNames) {
     return ok;
 }
 
-bool addFakePort(const std::wstring& instanceId, const std::wstring& portName) {
-    const HDEVINFO set = SetupDiCreateDeviceInfoList(&kPortsClass, nullptr);
+bool addFakePort(const std::wstring& instanceId, const std::wstring& portName,
+                 const std::wstring& friendlyName, FakeClass deviceClass) {
+    const GUID& classGuid = deviceClass == FakeClass::Modem ? kModemClass : kPortsClass;
+    const HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
     if (set == INVALID_HANDLE_VALUE) {
         return false;
     }
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
-    bool ok = SetupDiCreateDeviceInfoW(set, instanceId.empty() ? L"PORTS" : instanceId.c_str(),
-                                       &kPortsClass, nullptr, nullptr,
-                                       instanceId.empty() ? DICD_GENERATE_ID : 0, &device) &&
+    const bool generated = instanceId.empty();
+    bool ok = SetupDiCreateDeviceInfoW(
+                  set,
+                  generated ? (deviceClass == FakeClass::Modem ? L"MODEM" : L"PORTS")
+                            : instanceId.c_str(),
+                  &classGuid, nullptr, nullptr, generated ? DICD_GENERATE_ID : 0, &device) &&
               SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr);
-    const HKEY key =
-        ok ? SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr)
-           : static_cast<HKEY>(INVALID_HANDLE_VALUE);
-    ok = key != INVALID_HANDLE_VALUE &&
-         RegSetValueExW(
-             key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(portName.c_str()),
-             static_cast<DWORD>((portName.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-    if (key != INVALID_HANDLE_VALUE) {
-        RegCloseKey(key);
+    if (ok && !friendlyName.empty()) {
+        ok = SetupDiSetDeviceRegistryPropertyW(
+            set, &device, SPDRP_FRIENDLYNAME, reinterpret_cast<const BYTE*>(friendlyName.c_str()),
+            static_cast<DWORD>((friendlyName.size() + 1) * sizeof(wchar_t)));
+    }
+    if (ok && !portName.empty()) {
+        const HKEY key =
+            SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
+        ok = key != INVALID_HANDLE_VALUE &&
+             RegSetValueExW(
+                 key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(portName.c_str()),
+                 static_cast<DWORD>((portName.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+        if (key != INVALID_HANDLE_VALUE) {
+            RegCloseKey(key);
+        }
     }
     SetupDiDestroyDeviceInfoList(set);
     return ok;
