@@ -529,6 +529,7 @@ ProcessFigures measureProgram(const std::string& program, double windowSeconds, 
 struct RealHostFigures {
     KeyLatency silent, talking;
     UnansweredLeds unanswered;
+    double passesPerByte = 0;
     double cpuPercent = 0, wakesPerByte = 0, bytesPerSecond = 0;
     Summary stopAfterLed, stopAfterLedBurst;
 };
@@ -593,6 +594,15 @@ RealHostFigures measureRealHost(const std::string& program, int changes, double 
             RealHost host(p.host());
             f.talking = keyLatency(p, changes);
         }
+        // The worker's passes while the host talks and nobody types: what the
+        // relay itself does per host byte, apart from the kernel's wake-ups.
+        {
+            const std::uint64_t before = p.relay.workerPasses();
+            RealHost host(p.host());
+            sleepFor(windowSeconds * 1000);
+            f.passesPerByte =
+                static_cast<double>(p.relay.workerPasses() - before) / host.bytesSent();
+        }
         f.unanswered = unansweredLeds(p, 2 * runs);
     }
     measureTalkingProgram(program, windowSeconds, f);
@@ -614,8 +624,10 @@ void printRealHost(const RealHostFigures& f) {
     printRow("SIGTERM -> exit, 64 unanswered LED changes", f.stopAfterLedBurst);
     std::printf("%-46s %8.3f %% of a core (%.1f host bytes a second, no key typed)\n",
                 "CPU, pellora with the host talking", f.cpuPercent, f.bytesPerSecond);
-    std::printf("%-46s %8.2f per host byte, all threads\n",
+    std::printf("%-46s %8.2f per host byte, all threads (voluntary context switches)\n",
                 "wake-ups, pellora with the host talking", f.wakesPerByte);
+    std::printf("%-46s %8.2f per host byte\n", "worker passes, host talking (in process)",
+                f.passesPerByte);
 }
 
 // pellora as systemd runs it with WatchdogSec=10 (the unit's): a look at its
