@@ -3,11 +3,16 @@
 //   key -> wire latency, auto-repeat error, host command -> LED report latency,
 //   each beside the pty's own hop (the floor), and how long the relay takes to
 //   get a returning keyboard (by hotplug and by polling) and port back (the
-//   relay in this process); then wake-ups, CPU, peak RSS and stop time of the
-//   real `pellora` program run as its own process, and its wake-ups with
-//   systemd's watchdog on.
+//   relay in this process); key -> wire latency again while a real host
+//   talks (ROM 1.0's power-on bytes, then 0x41/0x40 every 10 ms), and how soon
+//   a worker with 64 unanswered LED changes queued makes a pass; then wake-ups,
+//   CPU, peak RSS and stop time of the real `pellora` program run as its own
+//   process, with a silent and with a talking host, its stop with LED reports
+//   nobody answers, and its wake-ups with systemd's watchdog on.
 //
-// Usage: pellora_bench PATH_TO_PELLORA [--quick]
+// Usage: pellora_bench PATH_TO_PELLORA [--quick] [--real-host]
+//   --quick: fewer samples and shorter windows; --real-host: only the rows of
+//   the real host and of unanswered LED reports.
 #include <dirent.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -63,6 +69,64 @@ std::pair<std::uint8_t, Clock::time_point> readByte(int fd) {
     }
 }
 
+// The next byte from the relay that is not the ready byte: for runs in which
+// the keyboard may or may not be opened anew (and announced) on the way.
+std::pair<std::uint8_t, Clock::time_point> readKeyByte(int fd) {
+    for (;;) {
+        const auto got = readByte(fd);
+        if (got.first != kReadyByte) {
+            return got;
+        }
+    }
+}
+
+// Reads the ready byte that a relay owes the host once keyboard and line meet.
+void expectReadyByte(int fd) {
+    if (readByte(fd).first != kReadyByte) {
+        throw std::runtime_error("the relay did not send the ready byte");
+    }
+}
+
+// A real X68000 on the line, as ROM 1.0 talks to its keyboard: the power-on
+// bytes one every 4.17 ms (a byte time at 2400 baud), then 0x41 and 0x40 in
+// turn every 10 ms (its mouse task's MSCTRL) until destroyed. On its own
+// thread, writing to the pty's host end.
+class RealHost {
+public:
+    explicit RealHost(int fd) : thread([this, fd] { talk(fd); }) {}
+    ~RealHost() {
+        talking = false;
+        thread.join();
+    }
+    RealHost(const RealHost&) = delete;
+    RealHost& operator=(const RealHost&) = delete;
+    int bytesSent() const { return sent.load(); }
+
+private:
+    void talk(int fd) {
+        static constexpr std::uint8_t kPowerOn[] = {0xFF, 0xFF, 0x41, 0x49, 0x59,
+                                                    0x51, 0x5C, 0x63, 0x72};
+        auto due = Clock::now();
+        auto say = [&](std::uint8_t b, std::chrono::microseconds gap) {
+            std::this_thread::sleep_until(due);
+            if (::write(fd, &b, 1) == 1) {
+                ++sent;
+            }
+            due += gap;
+        };
+        for (const std::uint8_t b : kPowerOn) {
+            say(b, std::chrono::microseconds(4167));
+        }
+        for (std::uint8_t b = 0x41; talking; b ^= 1) {
+            say(b, std::chrono::milliseconds(10));
+        }
+    }
+
+    std::atomic<bool> talking{true};
+    std::atomic<int> sent{0};
+    std::thread thread;  // last: it starts at once
+};
+
 // Polls cond every 50 us until it holds; returns when, or throws after 5 s.
 template <typename Cond>
 Clock::time_point until(Cond cond, const char* what) {
@@ -104,6 +168,7 @@ struct InProcess {
         }
         relay.start(portName);
         until([&] { return relay.status().port == PortState::Open; }, "the port");
+        expectReadyByte(host());
     }
     ~InProcess() {
         relay.stop();
@@ -225,6 +290,7 @@ Summary keyboardReturn(InProcess& p, int times) {
         const auto plugged = Clock::now();
         p.kb.plugIn();
         samples.push_back(ms(until([&] { return p.keyboardUp(); }, "the keyboard") - plugged));
+        expectReadyByte(p.host());
     }
     p.kb.sendReport(kBoot, kPressA);  // and it types
     p.kb.sendReport(kBoot, kReleaseAll);
@@ -248,6 +314,7 @@ Summary portReturn(InProcess& p, int times) {
         samples.push_back(ms(open - linked));
         p.retired.push_back(std::move(p.pty));
         p.pty = std::move(next);
+        expectReadyByte(p.host());
     }
     return summarize(samples);
 }
@@ -288,15 +355,54 @@ Summary typingAgain(InProcess& p, bool halt, int times) {
             ended = Clock::now();
             p.kb.failEndpoint(kBoot, 0);
         }
+        // A keyboard given up in the fault is announced again when it is back.
         p.kb.sendReport(kBoot, kPressA);
-        const auto [make, at] = readByte(p.host());
+        const auto [make, at] = readKeyByte(p.host());
         p.kb.sendReport(kBoot, kReleaseAll);
-        if (make != 0x1E || readByte(p.host()).first != 0x9E) {
+        if (make != 0x1E || readKeyByte(p.host()).first != 0x9E) {
             throw std::runtime_error("unexpected byte after a fault");
         }
         samples.push_back(ms(at - ended));
     }
     return summarize(samples);
+}
+
+// 64 LED changes in one read (a quarter of a second of a host's traffic) into
+// a keyboard that never answers: from the burst's first report reaching the
+// keyboard to a key's byte on the wire, and from a watchdog's wake-up of the
+// worker to its next pass (the proof of life a supervisor waits for).
+struct UnansweredLeds {
+    Summary keyToWire, wakeToPass;
+};
+
+UnansweredLeds unansweredLeds(InProcess& p, int runs) {
+    p.kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
+    std::vector<double> keys, passes;
+    for (int run = 0; run < runs; ++run) {
+        Bytes burst;
+        for (int i = 0; i < 64; ++i) {
+            burst.push_back(i % 2 == run % 2 ? 0xF7 : 0xFB);
+        }
+        const std::size_t before = p.kb.controlRequests().size();
+        p.pty->write(burst);
+        awaitLedReport(p.kb, before);
+        const auto sent = Clock::now();
+        p.kb.sendReport(kBoot, kPressA);
+        keys.push_back(ms(readByte(p.host()).second - sent));
+        p.kb.sendReport(kBoot, kReleaseAll);
+        readByte(p.host());
+        const std::uint64_t count = p.relay.workerPasses();
+        const auto woken = Clock::now();
+        p.relay.wakeWorker();
+        passes.push_back(
+            ms(until([&] { return p.relay.workerPasses() > count; }, "a pass") - woken));
+        if (p.kb.controlRequests().size() != before + 1) {
+            throw std::runtime_error("more than one LED report for one burst");
+        }
+        sleepFor(300);  // past the report's time-out, so the next burst starts afresh
+    }
+    p.kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::Ack);
+    return {summarize(keys), summarize(passes)};
 }
 
 // --- The real program as its own process --------------------------------------
@@ -350,7 +456,7 @@ struct ProcessFigures {
     double watchdogWakesPerSecond = 0, watchdogPingsPerSecond = 0;
     int threads = 0;
     long peakRssKb = 0, anonRssKb = 0, fileRssKb = 0;
-    Summary stopMs, stopDuringLedMs;
+    Summary stopMs;
 };
 
 // SIGTERM until pellora has exited; every run is a clean exit or the figure is void.
@@ -370,6 +476,7 @@ std::unique_ptr<ChildProcess> startRelaying(const std::string& program, const Pt
     if (!p->waitForErrLine("Relaying")) {
         throw std::runtime_error("pellora did not start: " + p->err());
     }
+    expectReadyByte(pty.masterFd());
     return p;
 }
 
@@ -414,19 +521,113 @@ ProcessFigures measureProgram(const std::string& program, double windowSeconds, 
         stops.push_back(stopTime(*p));
     }
     f.stopMs = summarize(stops);
-    // A keyboard that leaves the LED report unanswered holds the worker in it.
-    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
-    std::vector<double> ledStops;
-    for (int run = 0; run < stopRuns; ++run) {
-        PtyPair pty{true};
-        const auto p = startRelaying(program, pty, env);
-        const std::size_t before = kb.controlRequests().size();
-        pty.write({static_cast<std::uint8_t>(run % 2 == 0 ? 0xF7 : 0xFB)});
-        awaitLedReport(kb, before);
-        ledStops.push_back(stopTime(*p));
-    }
-    f.stopDuringLedMs = summarize(ledStops);
     return f;
+}
+
+// --- A real host on the line --------------------------------------------------
+
+struct RealHostFigures {
+    KeyLatency silent, talking;
+    UnansweredLeds unanswered;
+    double passesPerByte = 0;
+    double cpuPercent = 0, wakesPerByte = 0, bytesPerSecond = 0;
+    Summary stopAfterLed, stopAfterLedBurst;
+};
+
+// pellora as its own process while the host talks and nobody types: its CPU
+// time, and its wake-ups (voluntary context switches, all threads) per host byte.
+void measureTalkingProgram(const std::string& program, double windowSeconds, RealHostFigures& f) {
+    EmulatedKeyboard kb;
+    PtyPair pty{true};
+    const auto p = startRelaying(program, pty, {"LD_PRELOAD=" + umockdevChildPreload()});
+    sleepFor(500);  // past the start-up
+    const double cpu0 = overThreads(p->pid());
+    const double wakes0 = overThreads(p->pid(), "voluntary_ctxt_switches:");
+    int bytes = 0;
+    {
+        RealHost host(pty.masterFd());
+        sleepFor(windowSeconds * 1000);
+        bytes = host.bytesSent();
+    }
+    const double cpu1 = overThreads(p->pid());
+    const double wakes1 = overThreads(p->pid(), "voluntary_ctxt_switches:");
+    f.cpuPercent = (cpu1 - cpu0) / (windowSeconds * 1000) * 100;
+    f.wakesPerByte = (wakes1 - wakes0) / bytes;
+    f.bytesPerSecond = bytes / windowSeconds;
+    stopTime(*p);
+}
+
+// SIGTERM to exit while the keyboard leaves the LED reports unanswered: after
+// one change, and after 64 in one read (a quarter of a second of a host's
+// traffic).
+void measureLedStops(const std::string& program, int runs, RealHostFigures& f) {
+    EmulatedKeyboard kb;
+    const std::vector<std::string> env{"LD_PRELOAD=" + umockdevChildPreload()};
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
+    for (const int changes : {1, 64}) {
+        std::vector<double> stops;
+        for (int run = 0; run < runs; ++run) {
+            PtyPair pty{true};
+            const auto p = startRelaying(program, pty, env);
+            const std::size_t before = kb.controlRequests().size();
+            Bytes commands;
+            for (int i = 0; i < changes; ++i) {
+                commands.push_back((run + i) % 2 == 0 ? 0xF7 : 0xFB);
+            }
+            pty.write(commands);
+            awaitLedReport(kb, before);
+            stops.push_back(stopTime(*p));
+        }
+        (changes == 1 ? f.stopAfterLed : f.stopAfterLedBurst) = summarize(stops);
+    }
+}
+
+RealHostFigures measureRealHost(const std::string& program, int changes, double windowSeconds,
+                                int runs) {
+    RealHostFigures f;
+    {
+        // Silent, then talking: one relay, one run, so the ratio is of the
+        // traffic alone.
+        InProcess p;
+        f.silent = keyLatency(p, changes);
+        {
+            RealHost host(p.host());
+            f.talking = keyLatency(p, changes);
+        }
+        // The worker's passes while the host talks and nobody types: what the
+        // relay itself does per host byte, apart from the kernel's wake-ups.
+        {
+            const std::uint64_t before = p.relay.workerPasses();
+            RealHost host(p.host());
+            sleepFor(windowSeconds * 1000);
+            f.passesPerByte =
+                static_cast<double>(p.relay.workerPasses() - before) / host.bytesSent();
+        }
+        f.unanswered = unansweredLeds(p, 2 * runs);
+    }
+    measureTalkingProgram(program, windowSeconds, f);
+    measureLedStops(program, runs, f);
+    return f;
+}
+
+void printRealHost(const RealHostFigures& f) {
+    std::printf("\n%-46s %8s %8s %8s\n", "a real host: ROM 1.0's bytes, 0x41/0x40 / 10 ms", "p50",
+                "p99", "max");
+    printRow("key -> wire, silent host", f.silent.total);
+    printRow("key -> wire, host talking", f.talking.total);
+    std::printf("%-46s %8.2f %8.2f %8.2f\n", "  ratio, talking / silent",
+                f.talking.total.p50 / f.silent.total.p50, f.talking.total.p99 / f.silent.total.p99,
+                f.talking.total.max / f.silent.total.max);
+    printRow("64 unanswered LED changes: key -> wire", f.unanswered.keyToWire);
+    printRow("64 unanswered LED changes: wake -> pass", f.unanswered.wakeToPass);
+    printRow("SIGTERM -> exit, an LED report unanswered", f.stopAfterLed);
+    printRow("SIGTERM -> exit, 64 unanswered LED changes", f.stopAfterLedBurst);
+    std::printf("%-46s %8.3f %% of a core (%.1f host bytes a second, no key typed)\n",
+                "CPU, pellora with the host talking", f.cpuPercent, f.bytesPerSecond);
+    std::printf("%-46s %8.2f per host byte, all threads (voluntary context switches)\n",
+                "wake-ups, pellora with the host talking", f.wakesPerByte);
+    std::printf("%-46s %8.2f per host byte\n", "worker passes, host talking (in process)",
+                f.passesPerByte);
 }
 
 // pellora as systemd runs it with WatchdogSec=10 (the unit's): a look at its
@@ -474,16 +675,27 @@ void printMachine() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PATH_TO_PELLORA [--quick]\n", argv[0]);
+    bool quick = false, realHostOnly = false, usage = argc < 2;
+    for (int i = 2; i < argc; ++i) {
+        const bool isQuick = std::strcmp(argv[i], "--quick") == 0;
+        const bool isRealHost = std::strcmp(argv[i], "--real-host") == 0;
+        quick |= isQuick;
+        realHostOnly |= isRealHost;
+        usage |= !isQuick && !isRealHost;
+    }
+    if (usage) {
+        std::fprintf(stderr, "usage: %s PATH_TO_PELLORA [--quick] [--real-host]\n", argv[0]);
         return 2;
     }
     const std::string program = argv[1];
-    const bool quick = argc > 2 && std::strcmp(argv[2], "--quick") == 0;
     const int changes = quick ? 200 : 2000;
     const double window = quick ? 3.0 : 10.0;
 
     printMachine();
+    if (realHostOnly) {
+        printRealHost(measureRealHost(program, changes, window, quick ? 2 : 5));
+        return 0;
+    }
     std::printf("%-46s %8s %8s %8s\n", "", "p50", "p99", "max");
 
     const Summary hop = ptyHop(quick ? 200 : 2000);
@@ -534,7 +746,6 @@ int main(int argc, char** argv) {
     ProcessFigures f = measureProgram(program, window, quick ? 2 : 5);
     measureWatchdog(program, 2 * window, f);
     printRow("SIGTERM -> exit, pellora process", f.stopMs);
-    printRow("SIGTERM -> exit, LED report unanswered", f.stopDuringLedMs);
     std::printf("\n");
     std::printf("%-46s %8.1f a second\n", "failed transfers, endpoint halted for good", haltedRate);
     std::printf("%-46s %8.1f a second\n", "failed transfers, endpoint failing (EPROTO)",
@@ -551,5 +762,6 @@ int main(int argc, char** argv) {
     std::printf("%-46s %8.1f MB  (%.1f MB private, %.1f MB mapped files)\n",
                 "peak RSS, pellora under the emulator", f.peakRssKb / 1024.0, f.anonRssKb / 1024.0,
                 f.fileRssKb / 1024.0);
+    printRealHost(measureRealHost(program, changes, window, quick ? 2 : 5));
     return 0;
 }

@@ -23,7 +23,9 @@
 //   and the stored mask and brightness are the model's;
 // - the repeat delay and interval are always among their 16 values, and are the
 //   values of the last delay and interval command;
-// - a command never touches the repeat itself (the key and its due time).
+// - a command never touches the repeat itself (the key and its due time);
+// - the MSCTRL line is the level of the last 0x40 or 0x41 (unknown before
+//   either), and its falls are the 0x40s that came while it was high.
 // A failed check prints why and aborts, so libFuzzer keeps the input.
 #include <algorithm>
 #include <array>
@@ -60,9 +62,16 @@ struct Model {
     std::int32_t mask = 0;
     std::int32_t delay = 500;
     std::int32_t interval = 110;
+    int msctrl = -1;  // -1 unknown, else the line's level
+    std::uint32_t falls = 0;
 
     // Returns whether the LED report must go out.
     bool apply(std::uint8_t b) {
+        if (b == 0x40 || b == 0x41) {
+            falls += msctrl == 1 && b == 0x40 ? 1 : 0;
+            msctrl = b & 1;
+            return false;
+        }
         if (b >= 0x54 && b <= 0x57) {
             const bool changed = brightness != (b - 0x54);
             brightness = b - 0x54;
@@ -137,7 +146,7 @@ public:
 
 private:
     void check(std::uint8_t byte) {
-        const bool sendLeds = applyHostCommand(byte, repeat, leds);
+        const bool sendLeds = applyHostCommand(byte, repeat, leds, msctrl);
         if (sendLeds != model.apply(byte)) {
             fail(sendLeds ? "LED report without a change" : "LED change without a report", byte);
         }
@@ -153,12 +162,19 @@ private:
         if (repeat.repeatCode != 0x1E || repeat.repeatDue != 12345) {
             fail("command touched the repeating key", byte);
         }
+        const int level = msctrl.level == MsctrlState::Level::Unknown ? -1
+                          : msctrl.level == MsctrlState::Level::High  ? 1
+                                                                      : 0;
+        if (level != model.msctrl || msctrl.falls != model.falls) {
+            fail("MSCTRL line or its falls differ from the commands", byte);
+        }
     }
 
     ByteQueue queue;
     QueueModel queueModel;
     RepeatState repeat;
     LedState leds;
+    MsctrlState msctrl;
     Model model;
 };
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs the relay's benchmark: an emulated keyboard, a pty as the
 # X68000, the relay in process and the real pellora program; prints one table.
-#   scripts/run-bench.sh            full run (about a minute)
-#   scripts/run-bench.sh --quick    a short run to see that it works
+#   scripts/run-bench.sh              full run (about three minutes)
+#   scripts/run-bench.sh --quick      a short run to see that it works
+#   scripts/run-bench.sh --real-host  only the rows of a real host talking and of
+#                                     LED reports nobody answers (about a minute)
 # Run it on a quiet machine: the figures are the machine's as much as ours.
 set -euo pipefail
 PELLORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)

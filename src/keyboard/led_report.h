@@ -14,9 +14,9 @@ struct LedControlTransfer {
     static constexpr std::uint8_t kRequest = 0x09;
     static constexpr std::uint16_t kValue = 0x030A;  // feature report, ID 0x0A
     static constexpr std::uint16_t kIndex = 1;       // interface 1
-    // A keyboard that does not answer holds the relay's worker this long: short
-    // enough that a stop still ends within a second, with the line drained and
-    // the keyboard released after it.
+    // A report the keyboard has not answered by then is given up, and the
+    // host's next state goes out in its place. Nobody waits for it: the relay
+    // relays on, and a stop leaves it to the keyboard's release.
     static constexpr unsigned kTimeoutMs = 250;
 };
 

@@ -2,6 +2,7 @@
 
 #include <libusb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -72,6 +73,9 @@ struct UsbKeyboardCallbacks {
     static void LIBUSB_CALL transferEnded(libusb_transfer* transfer) {
         static_cast<UsbKeyboard*>(transfer->user_data)->transferEnded(transfer);
     }
+    static void LIBUSB_CALL ledReportEnded(libusb_transfer* transfer) {
+        static_cast<UsbKeyboard*>(transfer->user_data)->ledReportEnded(transfer);
+    }
     static void LIBUSB_CALL pollfdAdded(int, short, void* keyboard) {
         static_cast<UsbKeyboard*>(keyboard)->descriptorsChanged = true;
     }
@@ -114,6 +118,9 @@ bool UsbKeyboard::fail(Failure why, int libusbError) {
 bool UsbKeyboard::open() {
     releaseDevice();  // opening twice must not leak the first connection
     reportBuffers = {};
+    // A keyboard plugged in shows none of the host's LEDs.
+    ledSent = {};
+    ledWanted = {};
     lastFailure = Failure::None;
     lastFailureText.clear();
 
@@ -141,6 +148,10 @@ bool UsbKeyboard::open() {
     }
     if (!claimInterfaces()) {
         return false;
+    }
+    transfers[kLedTransfer] = libusb_alloc_transfer(0);  // filled for each report
+    if (transfers[kLedTransfer] == nullptr) {
+        return fail(Failure::Other, LIBUSB_ERROR_NO_MEM);
     }
     for (int i = 0; i < 2; ++i) {
         transfers[i] = libusb_alloc_transfer(0);
@@ -369,13 +380,13 @@ void UsbKeyboard::releaseDevice() {
     usbActive = false;
     if (deviceHandle != nullptr) {
         releasing = true;
-        for (int i = 0; i < 2; ++i) {
+        for (std::size_t i = 0; i < transfers.size(); ++i) {
             if (inFlight[i]) {
                 libusb_cancel_transfer(transfers[i]);
             }
         }
         const auto giveUp = std::chrono::steady_clock::now() + kReleaseWait;
-        while (inFlight[0] || inFlight[1]) {
+        while (std::find(inFlight.begin(), inFlight.end(), true) != inFlight.end()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 giveUp - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
@@ -392,7 +403,7 @@ void UsbKeyboard::releaseDevice() {
         libusb_close(deviceHandle);
         deviceHandle = nullptr;
     }
-    for (int i = 0; i < 2; ++i) {
+    for (std::size_t i = 0; i < transfers.size(); ++i) {
         if (transfers[i] != nullptr && !inFlight[i]) {
             libusb_free_transfer(transfers[i]);
         }
@@ -407,25 +418,45 @@ void UsbKeyboard::releaseDevice() {
     lost = false;
 }
 
-UsbKeyboard::LedResult UsbKeyboard::sendLeds(std::int32_t brightness, std::int32_t mask) {
-    if (!active()) {
-        return LedResult::Failed;
+void UsbKeyboard::setLeds(std::int32_t brightness, std::int32_t mask) {
+    ledWanted = {brightness, mask};
+    submitLeds();
+    releaseIfLost();  // the submission found the keyboard gone
+}
+
+void UsbKeyboard::submitLeds() {
+    if (!active() || inFlight[kLedTransfer] || ledWanted == ledSent) {
+        return;
     }
-    LedReport report = buildLedReport(brightness, mask);
-    const int result = libusb_control_transfer(
-        deviceHandle, LedControlTransfer::kRequestType, LedControlTransfer::kRequest,
-        LedControlTransfer::kValue, LedControlTransfer::kIndex, report.data(),
-        static_cast<std::uint16_t>(report.size()), LedControlTransfer::kTimeoutMs);
-    if (result == LIBUSB_ERROR_NO_DEVICE) {
+    const LedReport report = buildLedReport(ledWanted.ledBrightness, ledWanted.ledMask);
+    libusb_fill_control_setup(ledBuffer.data(), LedControlTransfer::kRequestType,
+                              LedControlTransfer::kRequest, LedControlTransfer::kValue,
+                              LedControlTransfer::kIndex,
+                              static_cast<std::uint16_t>(report.size()));
+    std::copy(report.begin(), report.end(), ledBuffer.begin() + LIBUSB_CONTROL_SETUP_SIZE);
+    libusb_fill_control_transfer(transfers[kLedTransfer], deviceHandle, ledBuffer.data(),
+                                 &UsbKeyboardCallbacks::ledReportEnded, this,
+                                 LedControlTransfer::kTimeoutMs);
+    // Sent or not, this state is done with: a report that cannot go out is
+    // lost like one that stalls, and only a new state is tried.
+    ledSent = ledWanted;
+    const int r = libusb_submit_transfer(transfers[kLedTransfer]);
+    inFlight[kLedTransfer] = r == LIBUSB_SUCCESS;
+    if (r == LIBUSB_ERROR_NO_DEVICE) {
         markLost();
     }
-    // The wait ran the input transfers' callbacks too, which may have found
-    // a halt or the keyboard gone.
-    recover();
-    const bool gone = lost;
-    releaseIfLost();
-    if (gone) {
-        return LedResult::NoDevice;
+}
+
+void UsbKeyboard::ledReportEnded(libusb_transfer* transfer) {
+    inFlight[kLedTransfer] = false;
+    if (releasing) {
+        return;  // releasing frees it
     }
-    return result < 0 ? LedResult::Failed : LedResult::Sent;
+    if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE) {
+        markLost();
+        return;
+    }
+    // Done, stalled or not answered in time: the state the host asked for
+    // meanwhile, if any, goes now.
+    submitLeds();
 }

@@ -5,7 +5,8 @@
 // of endpoints 0x81 (the 8-byte boot report) and 0x82 (the 16-byte bitmap
 // report). Each report that completes is decoded against the previous report
 // of its endpoint into scan codes in the key queue given at construction. The
-// LED feature report goes out through a synchronous SET_REPORT.
+// LED feature report goes out as an asynchronous SET_REPORT, one at a time and
+// never waited for: a keyboard that leaves it unanswered holds no caller.
 //
 // An endpoint that fails is recovered without spinning (EndpointRecovery): a
 // halt is cleared, after the event handling that saw it (a synchronous call
@@ -13,7 +14,7 @@
 // after a growing pause. A keyboard that goes away (a transfer ends with the
 // device gone or cannot be submitted again, an endpoint stays halted or keeps
 // failing, the LED report finds no device) is released at once, at the end of
-// the event handling or LED report that found out, and active() falls; each
+// the event handling or LED request that found out, and active() falls; each
 // such loss is counted once (takeLosses()), wherever it was found. Nothing is
 // decoded while a connection is being released. The libusb context stays
 // until close(), so open() can be tried again; where libusb can watch for
@@ -29,13 +30,13 @@
 // (keyboard_connection.h), whose contract it keeps.
 //
 // Ownership: a UsbKeyboard owns its own libusb context (from the first open()
-// to close()), the device handle, both transfers and their buffers (the
-// transfers write into this object, so it is neither copied nor moved). It
-// does not own the key queue.
+// to close()), the device handle, the three transfers (two interrupt IN, one
+// control for the LEDs) and their buffers (the transfers write into this
+// object, so it is neither copied nor moved). It does not own the key queue.
 //
 // Threads: one thread at a time drives it: the owner while nobody handles its
 // events, otherwise the thread that handles them (the relay's worker). The
-// completion callbacks run inside handleEvents() and sendLeds(). active() and
+// completion callbacks run inside handleEvents() (and close()). active() and
 // interruptEventHandling() may be called from any thread.
 #pragma once
 
@@ -51,8 +52,10 @@
 #include "io/ticks.h"
 #include "keyboard/endpoint_recovery.h"
 #include "keyboard/keyboard_connection.h"
+#include "keyboard/led_report.h"
 #include "keyboard/report_decoder.h"
 #include "keyboard/usb_presence.h"
+#include "protocol/host_commands.h"
 
 struct libusb_context;
 struct libusb_device_handle;
@@ -137,17 +140,16 @@ public:
     // a libusb context (even one that found no keyboard) to close(). Any thread.
     bool hasEventContext() const override { return context.load() != nullptr; }
 
-    enum class LedResult { Sent, Failed, NoDevice };
-    // Sends the LED feature report for the host's brightness and mask and waits
-    // for it (at most a quarter of a second). NoDevice means the keyboard was found gone
-    // and released; a stall or a time-out loses this one update. Nothing is
-    // sent while inactive.
-    LedResult sendLeds(std::int32_t brightness, std::int32_t mask);
-    // KeyboardConnection's LED call: sendLeds(), whose result the relay does
-    // not need (a loss is counted either way).
-    void setLeds(std::int32_t brightness, std::int32_t mask) override {
-        sendLeds(brightness, mask);
-    }
+    // The LEDs as the host wants them, brightness 0-3 and a 7-bit mask. One
+    // LED feature report is in flight at a time, and none is waited for: a
+    // state that differs from the last one sent goes out now, or, while a
+    // report is in flight, as soon as that one has ended (only the latest
+    // state, then). A report that stalls or is not answered within a quarter
+    // of a second loses that one state; one that finds the keyboard gone is
+    // a loss (released here, or at the end of the event handling that hears
+    // of it). A keyboard opened anew is taken to show no LED. Nothing is sent
+    // while inactive.
+    void setLeds(std::int32_t brightness, std::int32_t mask) override;
 
 private:
     friend struct UsbKeyboardCallbacks;
@@ -156,6 +158,8 @@ private:
     bool makeContext();
     bool claimInterfaces();
     void transferEnded(libusb_transfer* transfer);
+    void ledReportEnded(libusb_transfer* transfer);
+    void submitLeds();
     bool submitTransfer(int index);
     void recover();
     void markLost();
@@ -166,15 +170,25 @@ private:
     std::atomic<bool> usbActive{false};
     std::atomic<libusb_context*> context{nullptr};  // set by the first open(), cleared by close()
     libusb_device_handle* deviceHandle = nullptr;
-    std::array<libusb_transfer*, 2> transfers{};
+    // The interrupt IN transfers of 0x81 and 0x82, then the LED report's.
+    static constexpr int kLedTransfer = 2;
+    std::array<libusb_transfer*, 3> transfers{};
     std::array<ReportBuffer, 2> reportBuffers{};
+    // The LED report's transfer buffer: the 8-byte setup packet, then the report.
+    std::array<unsigned char, 8 + sizeof(LedReport)> ledBuffer{};
+
+    // The LED state last handed to the keyboard (in flight, or sent: a report
+    // that failed counts as sent, so a keyboard that does not answer gets no
+    // retries) and the state the host wants.
+    LedState ledSent;
+    LedState ledWanted;
 
     // Which interfaces are claimed, which transfers are still in flight
     // (cleared by their callback when they end), whether releasing has begun
     // (callbacks then neither decode nor resubmit) and whether a callback found
     // the keyboard gone (released once the event handling returns).
     std::array<bool, 2> claimed{};
-    std::array<bool, 2> inFlight{};
+    std::array<bool, 3> inFlight{};
     bool releasing = false;
     bool lost = false;
     int losses = 0;  // connections lost since takeLosses()

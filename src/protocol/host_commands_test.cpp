@@ -9,7 +9,8 @@ namespace {
 struct Host {
     RepeatState repeat{0, 0, 500, 110};
     LedState leds;
-    bool send(std::uint8_t b) { return applyHostCommand(b, repeat, leds); }
+    MsctrlState msctrl;
+    bool send(std::uint8_t b) { return applyHostCommand(b, repeat, leds, msctrl); }
 };
 
 TEST(HostCommands, LedStateSendsAReportOnlyOnChange) {
@@ -70,7 +71,24 @@ TEST(HostCommands, UnusedBytesChangeNothing) {
         EXPECT_EQ(h.repeat.repeatCode, 0x1E) << b;
         EXPECT_EQ(h.leds.ledBrightness, 0) << b;
         EXPECT_EQ(h.leds.ledMask, 0) << b;
+        EXPECT_EQ(h.msctrl.falls, 0u) << b;
+        EXPECT_EQ(h.msctrl.level == MsctrlState::Level::Unknown, b != 0x40 && b != 0x41) << b;
     }
+}
+
+// ROM 1.0's mouse task: 0x41 and 0x40 in turn, for ever. Each 0x40 after a
+// 0x41 asks the mouse for a packet; nothing else does.
+TEST(HostCommands, EachFallOfMsctrlFromHighIsOneMouseRequest) {
+    Host h;
+    h.send(0x40);  // the host ran before the relay heard it raise the line
+    EXPECT_EQ(h.msctrl.falls, 0u);
+    for (const std::uint8_t b : {0x41, 0x41, 0x49, 0x40, 0x40, 0x41, 0x40}) {
+        h.send(b);
+    }
+    EXPECT_EQ(h.msctrl.falls, 2u);
+    EXPECT_EQ(h.msctrl.level, MsctrlState::Level::Low);
+    EXPECT_EQ(h.leds.ledMask, 0);  // and the keyboard's own state is untouched
+    EXPECT_EQ(h.repeat.repeatDelayMs, 500);
 }
 
 TEST(HostCommands, RepeatCommandsLeaveTheHeldKeyAlone) {

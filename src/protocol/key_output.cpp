@@ -81,3 +81,8 @@ void releaseHeldKeys(SerialPort& port, RepeatState& repeat, HeldKeys& held) {
         }
     }
 }
+
+bool announceReady(SerialPort& port, RepeatState& repeat, HeldKeys& held) {
+    releaseHeldKeys(port, repeat, held);
+    return port.writeByte(kReadyByte);
+}

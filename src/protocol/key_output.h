@@ -27,6 +27,11 @@ struct RepeatState {
 // goes away, so the host is never left with SHIFT or CTRL held.
 using HeldKeys = std::bitset<128>;
 
+// What a keyboard sends when it is ready: the X68000 answers it at once with
+// its LED state (ROM 1.3 also with its repeat delay and interval), so the
+// keyboard's LEDs show the host's from the start. Never a key: 0x7F is none.
+constexpr std::uint8_t kReadyByte = 0xFF;
+
 // The host's defaults: delay 500 ms and interval 110 ms (its commands 0x63, 0x74).
 constexpr std::int32_t kDefaultRepeatDelayMs = 500;
 constexpr std::int32_t kDefaultRepeatIntervalMs = 110;
@@ -48,8 +53,8 @@ std::int32_t msUntilRepeat(const RepeatState& repeat, std::uint32_t now);
 // and the repeat state is kept even while the port is closed), then writes at
 // most one repeat byte if the held key's repeat is due. A repeat found more
 // than an interval late is scheduled again from now, so after a stall (a
-// stopped process, a slow LED report, a suspended machine) one late repeat goes
-// out, not the whole backlog.
+// stopped process, a keyboard being released, a suspended machine) one late
+// repeat goes out, not the whole backlog.
 void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKeys& held,
               std::uint32_t now);
 
@@ -58,3 +63,9 @@ void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKe
 // away (or full) the others stay held, so their breaks go first once it is
 // back.
 void releaseHeldKeys(SerialPort& port, RepeatState& repeat, HeldKeys& held);
+
+// The keyboard and an open line to the host have just met: the breaks still
+// owed to the line go first (releaseHeldKeys), then the ready byte. Returns
+// whether the ready byte went out; one the line did not take is lost like any
+// other byte, never sent again.
+bool announceReady(SerialPort& port, RepeatState& repeat, HeldKeys& held);

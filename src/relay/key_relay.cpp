@@ -160,12 +160,17 @@ void KeyRelay::workerLoop() {
     // on the new port; the host's delay and interval stay as it set them.
     stopRepeat(repeat);
     held.reset();
+    msctrl = {};  // a host on this line has not been heard yet
     portRetry = false;
     // A keyboard missing now is looked for at once.
     keyboardRetry = keyboardWanted && !keyboard.active();
     keyboardRetryDue = ticks();
     refusedPauseMs = kKeyboardRetryMs;
-    // Told only now, so a front-end that sees Open knows the queues are fresh.
+    if (portUp && keyboard.active()) {
+        announceReady(port, repeat, held);
+    }
+    // Told only now, so a front-end that sees Open knows the queues are fresh
+    // and the host has been told that the keyboard is there.
     if (portUp) {
         notePort(PortState::Open);
     } else {
@@ -185,8 +190,7 @@ void KeyRelay::workerLoop() {
         if (portRetry && msUntil(portRetryDue, now) == 0) {
             tryPort(now);
         }
-        // Host commands before keys: an LED report waits for the keyboard, and
-        // the keys decoded meanwhile then go out in this same pass.
+        // Host commands before keys: a repeat time just set applies to them.
         pollHost();
         // The last wait handled the keyboard's events: its reports are in the
         // key queue, the last ones perhaps from just before it went away.
@@ -213,12 +217,13 @@ void KeyRelay::tryKeyboard(std::uint32_t now) {
         keyboardRetry = false;
         refusedPauseMs = kKeyboardRetryMs;
         noteKeyboard();
-        // Back from an unplug, the keyboard shows its own LEDs again; the host
-        // expects its own. Nothing to send if the host never changed them. (A
-        // keyboard lost again meanwhile is a loss like any other.)
-        if (leds.ledBrightness != 0 || leds.ledMask != 0) {
-            keyboard.sendLeds(leds.ledBrightness, leds.ledMask);
+        if (portUp) {
+            announceReady(port, repeat, held);
         }
+        // Back from an unplug, the keyboard shows its own LEDs again; the host
+        // expects its own. Nothing goes out if the host never changed them.
+        // (A keyboard lost again meanwhile is a loss like any other.)
+        keyboard.setLeds(leds.ledBrightness, leds.ledMask);
         return;
     }
     noteKeyboard();  // absent, or refused and why
@@ -265,9 +270,15 @@ void KeyRelay::tryPort(std::uint32_t now) {
         return;
     }
     portRetry = false;
+    msctrl = {};
     // The host may still think keys down that went up while the line was
-    // away (or it is a host that never heard of them): let go of them.
-    releaseHeldKeys(port, repeat, held);
+    // away (or it is a host that never heard of them): let go of them, and
+    // tell it the keyboard is there.
+    if (keyboard.active()) {
+        announceReady(port, repeat, held);
+    } else {
+        releaseHeldKeys(port, repeat, held);
+    }
     notePort(PortState::Open);
 }
 
@@ -297,12 +308,16 @@ void KeyRelay::pollHost() {
     if (n > 0) {
         hostQueue.push(buffer, buffer + n);
     }
-    // Every command in arrival order; each change of the LEDs is one report.
-    // While the keyboard is away the state is kept, and sent when it is back.
+    // Every command in arrival order, then the LEDs as the last of them left
+    // them: one report at most, whatever the host changed in between, and
+    // none for a state the keyboard was sent already. While the keyboard is
+    // away the state is kept, and sent when it is back.
     std::uint8_t command = 0;
+    bool ledsChanged = false;
     while (hostQueue.read(&command, 1) == 1) {
-        if (applyHostCommand(command, repeat, leds) && keyboard.active()) {
-            keyboard.sendLeds(leds.ledBrightness, leds.ledMask);
-        }
+        ledsChanged |= applyHostCommand(command, repeat, leds, msctrl);
+    }
+    if (ledsChanged && keyboard.active()) {
+        keyboard.setLeds(leds.ledBrightness, leds.ledMask);
     }
 }

@@ -19,6 +19,14 @@
 // line, so a break that could not go out goes first when the line is back.
 // The same happens when the worker moves to another port or stops.
 //
+// Each time the keyboard and an open line to the host meet (the worker's
+// start, the keyboard's return, the port's return), the host is sent the
+// ready byte 0xFF once, after the breaks still owed to the line: the X68000
+// answers it with its LED state, so the keyboard's LEDs show the host's at
+// once. Host commands are applied as they come, and the LEDs get one report
+// per pass at most, which nobody waits for (UsbKeyboard::setLeds): a keyboard
+// that does not answer holds up neither keys, nor passes, nor a stop.
+//
 // Ownership: a KeyRelay owns its worker thread, the serial port, both byte
 // queues, the typematic and LED state and the UsbKeyboard that decodes the
 // keyboard's reports into the key queue.
@@ -135,6 +143,9 @@ private:
     RepeatState repeat{0, 0, kDefaultRepeatDelayMs, kDefaultRepeatIntervalMs};
     HeldKeys held;  // what the host was told is down
     LedState leds;  // ledBrightness and ledMask as the host last set them
+    // The mouse's MSCTRL line as the host drives it, for the mouse to answer;
+    // unknown again on each line opened.
+    MsctrlState msctrl;
 
     // Whether openKeyboard() was called (and closeKeyboard() not since): only
     // then does the worker look for the keyboard.

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <atomic>
+#include <thread>
+
 #include "usb/relay_fixture.h"
 
 namespace {
@@ -146,19 +149,21 @@ TEST_F(Relay, AnEndpointThatCannotBeReadAgainIsALostKeyboardThenTriedAgain) {
     advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
     kb.sendReport(kBoot, bootWith(B));
-    EXPECT_EQ(pty.read(1), Bytes{0x2E});
+    EXPECT_EQ(pty.read(2), (Bytes{kReadyByte, 0x2E}));
 }
 
 TEST_F(Relay, AReturningKeyboardTypesAgainWithTheHostsLedsAndRepeatTimes) {
-    pty.write({0x60, 0x57, 0xF7});  // delay 200 ms, the dimmest level, LED 3 lit
-    ASSERT_TRUE(kb.waitForControlRequests(2));
+    hostSendsAndWait({0x60, 0x57});  // delay 200 ms, the dimmest level, and a marker LED
     const auto before = kb.controlRequests();
     kb.unplug();
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
     const std::uint64_t changes = relay.status().changes;
     kb.plugIn();  // libusb tells of it: no clock needs to move
+    // The host hears that the keyboard is back, and the keyboard gets the
+    // host's LEDs again, in one report.
+    EXPECT_EQ(pty.read(1), Bytes{kReadyByte});
     ASSERT_TRUE(kb.waitForControlRequests(before.size() + 1));
-    EXPECT_EQ(kb.controlRequests().back().data, before.back().data);  // the host's LEDs again
+    EXPECT_EQ(kb.controlRequests().back().data, before.back().data);
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
     EXPECT_GT(relay.status().changes, changes);
     const std::uint32_t pressedAt = clock.get();
@@ -178,8 +183,9 @@ TEST_F(Relay, ALostPortIsOpenedAgainByNameAndKeysTypedMeanwhileAreDropped) {
     replacement.linkAs(pty.portPath());
     advanceClockTo(clock.get() + KeyRelay::kPortRetryMs);
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
-    // The new line first hears the keys the old one was told are down let go.
-    EXPECT_EQ(replacement.read(1), Bytes{0x9E});
+    // The new line first hears the keys the old one was told are down let go,
+    // then that the keyboard is there.
+    EXPECT_EQ(replacement.read(2), (Bytes{0x9E, kReadyByte}));
     kb.sendReport(kBoot, kBootEmpty);
     EXPECT_EQ(replacement.read(1), Bytes{0xAE});  // B's break: its make was dropped
 }
@@ -197,7 +203,7 @@ TEST_F(Relay, AKeyHeldThroughTheLossOfPortAndKeyboardIsLetGoFirstOnTheReturningL
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     EXPECT_EQ(replacement.read(1), Bytes{0xF0});
     relay.stop();
-    EXPECT_EQ(replacement.restOfLine(), Bytes{});  // once
+    EXPECT_EQ(replacement.restOfLine(), Bytes{});  // once, and no ready byte without a keyboard
 }
 
 TEST_F(Relay, AKeyboardLostAgainDuringTheReopensLedReportIsLetGoAndTriedAgain) {
@@ -206,17 +212,19 @@ TEST_F(Relay, AKeyboardLostAgainDuringTheReopensLedReportIsLetGoAndTriedAgain) {
     kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::Gone);
     pty.write({0xF3});  // the next LED change finds it gone
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
-    // Held while it was away: reported as soon as it is open again, and taken
-    // in by the LED report's own wait before that report finds it gone again.
+    // Held while it was away: reported as soon as it is open again, as it
+    // finished before the LED report that finds the keyboard gone again.
     kb.sendReport(kBoot, kShiftDown);
     advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
-    EXPECT_EQ(pty.read(2), (Bytes{0x70, 0xF0}));
+    EXPECT_EQ(pty.read(3), (Bytes{kReadyByte, 0x70, 0xF0}));
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
     EXPECT_EQ(KeyRelayTestPeer::repeat(relay).repeatCode, 0);
     kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::Ack);
+    const std::size_t sent = kb.controlRequests().size();
     advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);  // still plugged in: tried again
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    ASSERT_TRUE(kb.waitForControlRequests(sent + 1));
     EXPECT_EQ(kb.controlRequests().back().data, ledReport({{9, 0xFF}, {10, 0xFF}}));
+    EXPECT_EQ(pty.read(1), Bytes{kReadyByte});
 }
 
 TEST_F(Relay, APortNameThatReturnsOnAnotherAdapterIsNotOpenedUntilItsOwnIsBack) {
@@ -243,7 +251,7 @@ TEST_F(Relay, APortNameThatReturnsOnAnotherAdapterIsNotOpenedUntilItsOwnIsBack) 
     same.linkAs(pty.portPath());
     advanceClockTo(clock.get() + KeyRelay::kPortRetryMs);
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
-    EXPECT_EQ(same.read(1), Bytes{0x9E});
+    EXPECT_EQ(same.read(2), (Bytes{0x9E, kReadyByte}));
 }
 
 TEST_F(Relay, AHaltedEndpointIsClearedAndTypesAgain) {
@@ -266,7 +274,7 @@ TEST_F(Relay, AnEndpointThatHaltsAgainAtOnceIsALostKeyboardTriedAgainLater) {
     advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
     kb.sendReport(kBoot, bootWith(A));
-    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    EXPECT_EQ(pty.read(2), (Bytes{kReadyByte, 0x1E}));
 }
 
 // A bad cable or a noisy hub: every transfer on the bitmap endpoint fails. It
@@ -327,8 +335,11 @@ TEST_F(Relay, LedCommandSendsTheExactFeatureReportOncePerChange) {
 TEST_F(Relay, BrightnessLevelsDimTheLitLeds) {
     pty.write({0x54, 0xDE});  // level 0 is stored already; LEDs 0 and 5 lit
     ASSERT_TRUE(kb.waitForControlRequests(1));
-    pty.write({0x55, 0x56, 0x57, 0x54});
-    ASSERT_TRUE(kb.waitForControlRequests(5));
+    for (const std::uint8_t level : {0x55, 0x56, 0x57, 0x54}) {
+        const std::size_t before = kb.controlRequests().size();
+        pty.write({level});
+        ASSERT_TRUE(kb.waitForControlRequests(before + 1));
+    }
     const auto r = kb.controlRequests();
     ASSERT_EQ(r.size(), 5u);
     EXPECT_EQ(r[0].data, ledReport({{7, 0xFF}, {13, 0xFF}}));
@@ -342,12 +353,33 @@ TEST_F(Relay, FailedLedUpdateDoesNotStopTyping) {
     kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::Stall);
     pty.write({0xF7});
     ASSERT_TRUE(kb.waitForControlRequests(1));
+    ASSERT_TRUE(kb.waitFor([&] { return !kb.inFlight(EmulatedKeyboard::kControlEndpoint); }));
     kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
-    pty.write({0xF0});  // times out after a second
+    pty.write({0xF0});  // never answered
     ASSERT_TRUE(kb.waitForControlRequests(2));
     kb.sendReport(kBoot, bootWith(A));
     EXPECT_EQ(pty.read(1), Bytes{0x1E});
     EXPECT_TRUE((relay.status().keyboard == KeyboardState::Connected));
+}
+
+// Changes made while a report is out (here one never answered, given up after
+// a quarter of a second) wait for it to end; then only the latest state goes.
+TEST_F(Relay, LedChangesWhileAReportIsOutFollowItAsOneReportOfTheLatest) {
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
+    pty.write({0xF7});  // LED 3
+    ASSERT_TRUE(kb.waitForControlRequests(1));
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::Ack);
+    pty.write({0xFB});  // LED 2
+    advanceClockTo(clock.get());
+    pty.write({0xFD});  // LED 1
+    advanceClockTo(clock.get());
+    advanceClockTo(clock.get());  // the pass that took 0xFD has ended
+    ASSERT_TRUE(kb.inFlight(EmulatedKeyboard::kControlEndpoint));
+    EXPECT_EQ(kb.controlRequests().size(), 1u);
+    ASSERT_TRUE(kb.waitForControlRequests(2));
+    EXPECT_EQ(kb.controlRequests()[1].data, ledReport({{8, 0xFF}}));
+    hostSendsAndWait({});  // and nothing else followed
+    EXPECT_EQ(kb.controlRequests().size(), 3u);
 }
 
 TEST_F(Relay, LedUpdateFindingTheKeyboardGoneIdlesTheRelay) {
@@ -386,22 +418,75 @@ TEST_F(Relay, RepeatTimesFollowTheHostsCommands) {
     }
 }
 
-TEST_F(Relay, CommandsInOneReadAreAllAppliedInOrder) {
-    Bytes burst;
-    for (int i = 0; i < 10; ++i) {
-        burst.push_back(static_cast<std::uint8_t>(0x80 | i));  // each a different mask
+// Sixty-four LED changes in one read (a quarter of a second of a busy host)
+// into a keyboard that never answers: all applied in order, one report of the
+// last state, and neither the keys, nor the worker's passes, nor a stop wait
+// for that report.
+TEST_F(Relay, ABurstOfLedChangesIsOneReportThatNothingWaitsFor) {
+    kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
+    Bytes burst = {0x6F, 0x55};  // delay 1700 ms, level 1
+    for (int i = 0; i < 64; ++i) {
+        burst.push_back(static_cast<std::uint8_t>(0x80 | (i % 2 == 0 ? 0x7E : 0x7D)));
     }
+    burst.push_back(0x60);  // delay 200 ms: the last word
     pty.write(burst);
-    ASSERT_TRUE(kb.waitForControlRequests(10));
-    const auto r = kb.controlRequests();
-    ASSERT_EQ(r.size(), 10u);
-    for (int i = 0; i < 10; ++i) {
-        const int mask = ~(0x80 | i) & 0x7F;
-        EXPECT_EQ(r[i].data[7], (mask & 1) ? 0xFF : 0) << i;
-        EXPECT_EQ(r[i].data[8], (mask & 2) ? 0xFF : 0) << i;
-        EXPECT_EQ(r[i].data[9], (mask & 4) ? 0xFF : 0) << i;
-        EXPECT_EQ(r[i].data[10], (mask & 8) ? 0xFF : 0) << i;
+    ASSERT_TRUE(kb.waitForControlRequests(1));
+    EXPECT_EQ(kb.controlRequests()[0], setReport(ledReport({{8, 0x80}})));  // LED 1, level 1
+    const std::uint32_t pressedAt = clock.get();
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    advanceClockTo(pressedAt + 200);  // a pass, and the host's last delay
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    relay.stop();
+    // The report is still out: nothing waited for it, not even for its time-out.
+    EXPECT_TRUE(kb.inFlight(EmulatedKeyboard::kControlEndpoint));
+    EXPECT_EQ(kb.controlRequests().size(), 1u);
+}
+
+// A real X68000 on the line: its power-on bytes, then 0x41 and 0x40 in turn
+// every 10 ms (ROM 1.0's mouse task), while keys are typed, one change per
+// host byte, and the LEDs change now and then. The keyboard gets the LED
+// changes and nothing else; the host gets exactly the keys (no echo, no ready
+// byte again).
+TEST_F(Relay, AHostTalkingAHundredTimesASecondChangesNothingButTheLeds) {
+    std::atomic<bool> talking{true};
+    std::atomic<int> said{0};
+    std::thread host([&] {
+        pty.write({0xFF, 0xFF, 0x41, 0x49, 0x59, 0x51, 0x5C, 0x63, 0x72});
+        for (std::uint8_t b = 0x41; talking; b ^= 1, ++said) {
+            pty.write({b});
+            // The host's own pace is what is under test here, not a wait.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    std::vector<EmulatedKeyboard::ControlRequest> ledReports;
+    for (int change = 0; change < 60; ++change) {
+        ASSERT_TRUE(waitFor([&, heard = said.load()] { return said.load() > heard; }));
+        if (change % 10 == 9) {  // LED 3 on, then off again
+            const bool on = change % 20 == 9;
+            pty.write({on ? std::uint8_t{0xF7} : std::uint8_t{0xFF}});
+            ledReports.push_back(setReport(on ? ledReport({{10, 0xFF}}) : ledReport({})));
+            ASSERT_TRUE(kb.waitForControlRequests(ledReports.size()));
+        }
+        kb.sendReport(kBoot, change % 2 == 0 ? bootWith(A) : kBootEmpty);
+        ASSERT_EQ(pty.read(1), Bytes{change % 2 == 0 ? std::uint8_t{0x1E} : std::uint8_t{0x9E}})
+            << "change " << change;
     }
+    talking = false;
+    host.join();
+    relay.stop();
+    EXPECT_EQ(pty.restOfLine(), Bytes{});
+    EXPECT_EQ(kb.controlRequests(), ledReports);
+}
+
+// Another port chosen: the line left hears nothing more, the new one hears
+// that the keyboard is there before any key.
+TEST_F(Relay, AnotherPortHearsTheReadyByteAndTheOneLeftNothingMore) {
+    PtyPair other{true};
+    relay.start(other.portPath());
+    EXPECT_EQ(pty.restOfLine(), Bytes{});
+    kb.sendReport(kBoot, bootWith(A));
+    EXPECT_EQ(other.read(2), (Bytes{kReadyByte, 0x1E}));
 }
 
 TEST_F(Relay, UnusedCommandBytesAreIgnored) {
@@ -425,7 +510,7 @@ protected:
     RelayWithAKeyboardHeldElsewhere() : Relay(true, {.failClaimInterface = 1}) {}
     void SetUp() override {
         ASSERT_FALSE(relay.openKeyboard());
-        startRelay();
+        startRelay(false);
     }
 };
 
@@ -461,7 +546,7 @@ TEST_F(RelayPollingForTheKeyboard, AReturningKeyboardIsFoundWithinASecond) {
     advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
     ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
     kb.sendReport(kBoot, bootWith(A));
-    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    EXPECT_EQ(pty.read(2), (Bytes{kReadyByte, 0x1E}));
 }
 
 }  // namespace

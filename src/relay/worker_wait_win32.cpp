@@ -105,10 +105,11 @@ void WorkerWait::wait(int timeoutMs, bool repeatPending) {
         return;
     }
     // libusb forgets an interrupt once any event handling has seen it, and
-    // the worker handles events outside this wait too (an LED report waits
-    // for its transfer in libusb): a wake() that came meanwhile survives only
-    // in our own event, so that is looked at first. (A wake() that libusb did
-    // report leaves the event set too: that costs one more pass, no more.)
+    // the worker handles events outside this wait too (releasing a lost
+    // keyboard waits for its transfers in libusb): a wake() that came
+    // meanwhile survives only in our own event, so that is looked at first.
+    // (A wake() that libusb did report leaves the event set too: that costs
+    // one more pass, no more.)
     if (WaitForSingleObject(platform->wakeEvent, 0) == WAIT_OBJECT_0) {
         keyboard.handleEvents(0);
         return;

@@ -91,12 +91,12 @@ TEST_F(KeyboardPulledOut, WhileAKeyRepeatsTheRepeatStopsWithABreak) {
     expectReplugWorks();
 }
 
-TEST_F(KeyboardPulledOut, WhileAnLedReportIsInFlightTheWorkerIsFreedAndIdles) {
+TEST_F(KeyboardPulledOut, WhileAnLedReportIsOutTheLossIsHeardAndTheLineStaysQuiet) {
     startRelay();
     kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NeverComplete);
     pty.write({0xF7});
     ASSERT_TRUE(kb.waitForControlRequests(1));
-    ASSERT_TRUE(kb.inFlight(EmulatedKeyboard::kControlEndpoint));  // the worker waits on it
+    ASSERT_TRUE(kb.inFlight(EmulatedKeyboard::kControlEndpoint));  // out, and unanswered
 
     kb.unplug();
     ASSERT_TRUE(waitFor([&] { return (relay.status().keyboard != KeyboardState::Connected); }));

@@ -40,10 +40,15 @@ protected:
             << ::testing::PrintToString(kb.unexpectedIoctls());
     }
 
-    // Starts the worker on the pty and returns once it has opened the port.
-    void startRelay() {
+    // Starts the worker on the pty and returns once it has opened the port
+    // and, when the keyboard is open, the ready byte has come (readyByte:
+    // whether the relay holds the keyboard open; one refused sends nothing).
+    void startRelay(bool readyByte = true) {
         relay.start(pty.portPath());
         ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+        if (readyByte) {
+            ASSERT_EQ(pty.read(1), Bytes{kReadyByte});
+        }
     }
 
     // Sends a report and returns once the worker has taken it: the report was
