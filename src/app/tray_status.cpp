@@ -39,11 +39,17 @@ std::string portReason(const SerialPort::OpenError& error) {
 // comes from WinUSB, which lets one program at a time open a device, or from
 // an interface whose driver is Windows' own keyboard driver, not WinUSB
 // (windows_winusb.c: winusbx_open, hid_open): which of the two, neither says.
+// The Windows program relays only the X68000 Z keyboard, so an error that is
+// neither is libusb's.
 std::string windowsRefusalReason(const RelayStatus& status) {
-    if (status.keyboardFailure == UsbKeyboard::Failure::NoPermission) {
-        return "another program holds it, or its driver is not WinUSB";
+    switch (status.keyboardFailure) {
+        case KeyboardConnection::Failure::NoPermission:
+            return "another program holds it, or its driver is not WinUSB";
+        case KeyboardConnection::Failure::Busy:
+            return refusalReason(status);
+        default:
+            return "libusb says " + refusalReason(status);
     }
-    return refusalReason(status);
 }
 
 TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port, bool seenBefore) {
@@ -128,14 +134,14 @@ std::string keyboardFailureAdvice(const RelayStatus& status) {
     const std::string driver =
         "give both of its interfaces the WinUSB driver, as README-Windows.txt tells.";
     switch (status.keyboardFailure) {
-        case UsbKeyboard::Failure::NoPermission:
+        case KeyboardConnection::Failure::NoPermission:
             return "Another program holds it, or its driver is not WinUSB: close that program, "
                    "or " +
                    driver;
-        case UsbKeyboard::Failure::Busy:
+        case KeyboardConnection::Failure::Busy:
             return "Another program holds it: close that program, then start Pellora again.";
         default:
-            return refusalReason(status) + ": " + driver;
+            return windowsRefusalReason(status) + ": " + driver;
     }
 }
 

@@ -25,7 +25,7 @@ RelayStatus of(KeyboardState keyboard, PortState port) {
     return s;
 }
 
-RelayStatus refusedFor(UsbKeyboard::Failure failure, PortState port = PortState::Open) {
+RelayStatus refusedFor(KeyboardConnection::Failure failure, PortState port = PortState::Open) {
     RelayStatus s = of(kRefused, port);
     s.keyboardFailure = failure;
     s.keyboardFailureText = "LIBUSB_ERROR_IO";
@@ -38,12 +38,12 @@ TEST(StatusSentence, NamesThePortAndWhatKeepsTheKeyboardFromIt) {
     const std::pair<RelayStatus, std::string> cases[] = {
         {of(kUp, PortState::Open), "Relaying to ttyUSB0"},
         {of(kAway, PortState::Open), "ttyUSB0: keyboard disconnected, waiting for it"},
-        {refusedFor(UsbKeyboard::Failure::NoPermission),
+        {refusedFor(KeyboardConnection::Failure::NoPermission),
          "ttyUSB0: keyboard refused (no permission), waiting for it"},
-        {refusedFor(UsbKeyboard::Failure::Busy),
+        {refusedFor(KeyboardConnection::Failure::Busy),
          "ttyUSB0: keyboard refused (another program holds it), waiting for it"},
-        {refusedFor(UsbKeyboard::Failure::Other, PortState::Reopening),
-         "Lost ttyUSB0, waiting for it; keyboard refused (libusb says LIBUSB_ERROR_IO), "
+        {refusedFor(KeyboardConnection::Failure::Other, PortState::Reopening),
+         "Lost ttyUSB0, waiting for it; keyboard refused (LIBUSB_ERROR_IO), "
          "waiting for it"},
         {of(kUp, PortState::Reopening), "Lost ttyUSB0, waiting for it"},
         {of(kUp, PortState::OtherDevice),

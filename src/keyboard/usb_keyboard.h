@@ -125,9 +125,6 @@ public:
     // submitted again (0: due), -1 for none or while nothing is open: handleEvents() then submits
     // it, so the caller's wait must end by then.
     int msUntilDue(std::uint32_t now) const override;
-    // The same, by the name KeyRelay calls it until it drives the keyboard
-    // through KeyboardConnection.
-    int msUntilResubmit(std::uint32_t now) const { return msUntilDue(now); }
 
     // Runs the callbacks of whatever has completed, waiting at most timeoutMs
     // (-1: no limit) for something to complete or for interruptEventHandling().

@@ -1,6 +1,9 @@
 #include "relay/key_relay.h"
 
+#include "keyboard/usb_keyboard.h"
+
 #include <algorithm>
+#include <stdexcept>
 #include <system_error>
 #include <utility>
 
@@ -25,13 +28,23 @@ int sooner(int a, int b) {
 }  // namespace
 
 KeyRelay::KeyRelay(TickSource tickSource, bool watchHotplug)
-    : keyboard(
-          keyQueue, watchHotplug, [this] { keysArrived(); }, tickSource),
-      ticks(std::move(tickSource)) {}
+    : KeyRelay(
+          [watchHotplug, tickSource](ByteQueue& queue, std::function<void()> keysQueued) {
+              return std::make_unique<UsbKeyboard>(queue, watchHotplug, std::move(keysQueued),
+                                                   tickSource);
+          },
+          tickSource) {}
+
+KeyRelay::KeyRelay(const KeyboardFactory& makeKeyboard, TickSource tickSource)
+    : keyboard(makeKeyboard(keyQueue, [this] { keysArrived(); })), ticks(std::move(tickSource)) {
+    if (!keyboard) {
+        throw std::invalid_argument("KeyRelay: the keyboard factory made no keyboard");
+    }
+}
 
 void KeyRelay::keysArrived() {
     // Inside the keyboard's event handling: on the worker, the keys go out
-    // now, before libusb gets on with resubmitting and reaping. On the owner
+    // now, before the back-end gets on with resubmitting and reading. On the owner
     // (closing the keyboard with no worker) they wait in the queue, which
     // the next worker clears.
     if (workerId.load() == std::this_thread::get_id()) {
@@ -70,15 +83,15 @@ bool KeyRelay::openKeyboard() {
     resetRepeat(repeat);
     leds = {};
     keyboardWanted = true;
-    keyboard.takeLosses();  // of a connection before this one, whose worker has ended
-    keyboard.open();
+    keyboard->takeLosses();  // of a connection before this one, whose worker has ended
+    keyboard->open();
     noteKeyboard();
-    return keyboard.active();
+    return keyboard->active();
 }
 
 void KeyRelay::closeKeyboard() {
     keyboardWanted = false;
-    keyboard.close();
+    keyboard->close();
     noteKeyboard();
 }
 
@@ -111,16 +124,17 @@ void KeyRelay::publish(const std::function<bool(RelayStatus&)>& change) {
 
 void KeyRelay::noteKeyboard() {
     KeyboardState state = KeyboardState::Connected;
-    UsbKeyboard::Failure failure = UsbKeyboard::Failure::None;
+    KeyboardConnection::Failure failure = KeyboardConnection::Failure::None;
     std::string text;
-    if (!keyboard.active()) {
-        failure = keyboard.failure();
-        if (failure == UsbKeyboard::Failure::None || failure == UsbKeyboard::Failure::Absent) {
+    if (!keyboard->active()) {
+        failure = keyboard->failure();
+        if (failure == KeyboardConnection::Failure::None ||
+            failure == KeyboardConnection::Failure::Absent) {
             state = KeyboardState::Absent;
-            failure = UsbKeyboard::Failure::None;
+            failure = KeyboardConnection::Failure::None;
         } else {
             state = KeyboardState::Refused;
-            text = keyboard.failureText();
+            text = keyboard->failureText();
         }
     }
     publish([&](RelayStatus& s) {
@@ -163,10 +177,10 @@ void KeyRelay::workerLoop() {
     msctrl = {};  // a host on this line has not been heard yet
     portRetry = false;
     // A keyboard missing now is looked for at once.
-    keyboardRetry = keyboardWanted && !keyboard.active();
+    keyboardRetry = keyboardWanted && !keyboard->active();
     keyboardRetryDue = ticks();
     refusedPauseMs = kKeyboardRetryMs;
-    if (portUp && keyboard.active()) {
+    if (portUp && keyboard->active()) {
         announceReady(port, repeat, held);
     }
     // Told only now, so a front-end that sees Open knows the queues are fresh
@@ -181,9 +195,9 @@ void KeyRelay::workerLoop() {
         passes.fetch_add(1);
         const std::uint32_t now = ticks();
         // Both taken every pass, so neither stays set for a later one.
-        const bool arrived = keyboard.takeArrival();
+        const bool arrived = keyboard->takeArrival();
         const bool lookNow = devicesMoved.exchange(false) || arrived;
-        if (keyboardWanted && !keyboard.active() &&
+        if (keyboardWanted && !keyboard->active() &&
             (lookNow || (keyboardRetry && msUntil(keyboardRetryDue, now) == 0))) {
             tryKeyboard(now);
         }
@@ -198,7 +212,7 @@ void KeyRelay::workerLoop() {
         // Every loss the keyboard counted in this pass or the wait before it,
         // wherever it was found (a callback, the LED report, a reopen's LED
         // report), is handled: breaks, status, another try.
-        if (keyboard.takeLosses() > 0) {
+        if (keyboard->takeLosses() > 0) {
             keyboardLost(now);
         }
         if (portUp && !port.isOpen()) {
@@ -213,7 +227,7 @@ void KeyRelay::workerLoop() {
 }
 
 void KeyRelay::tryKeyboard(std::uint32_t now) {
-    if (keyboard.open()) {
+    if (keyboard->open()) {
         keyboardRetry = false;
         refusedPauseMs = kKeyboardRetryMs;
         noteKeyboard();
@@ -223,17 +237,17 @@ void KeyRelay::tryKeyboard(std::uint32_t now) {
         // Back from an unplug, the keyboard shows its own LEDs again; the host
         // expects its own. Nothing goes out if the host never changed them.
         // (A keyboard lost again meanwhile is a loss like any other.)
-        keyboard.setLeds(leds.ledBrightness, leds.ledMask);
+        keyboard->setLeds(leds.ledBrightness, leds.ledMask);
         return;
     }
     noteKeyboard();  // absent, or refused and why
     keyboardRetry = true;
-    if (keyboard.failure() == UsbKeyboard::Failure::Absent) {
-        // libusb tells when a keyboard is plugged in; without that, look again
+    if (keyboard->failure() == KeyboardConnection::Failure::Absent) {
+        // The back-end tells when a keyboard is plugged in; without that, look again
         // soon, or where the system tells of device changes, now and then.
-        keyboardRetry = !keyboard.watchesHotplug();
+        keyboardRetry = !keyboard->watchesHotplug();
         keyboardRetryDue =
-            now + (keyboard.presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
+            now + (keyboard->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
         refusedPauseMs = kKeyboardRetryMs;
         return;
     }
@@ -246,7 +260,7 @@ void KeyRelay::tryKeyboard(std::uint32_t now) {
 void KeyRelay::keyboardLost(std::uint32_t now) {
     releaseHeldKeys(port, repeat, held);
     noteKeyboard();
-    // One try comes even where libusb tells of arrivals: a keyboard lost to a
+    // One try comes even where the back-end tells of arrivals: a keyboard lost to a
     // transfer error is still plugged in, and will not arrive again.
     keyboardRetry = true;
     keyboardRetryDue = now + kKeyboardRetryMs;
@@ -274,7 +288,7 @@ void KeyRelay::tryPort(std::uint32_t now) {
     // The host may still think keys down that went up while the line was
     // away (or it is a host that never heard of them): let go of them, and
     // tell it the keyboard is there.
-    if (keyboard.active()) {
+    if (keyboard->active()) {
         announceReady(port, repeat, held);
     } else {
         releaseHeldKeys(port, repeat, held);
@@ -295,7 +309,7 @@ int KeyRelay::nextWaitMs(std::uint32_t now) const {
     if (keyboardRetry) {
         wait = sooner(wait, msUntil(keyboardRetryDue, now));
     }
-    wait = sooner(wait, keyboard.msUntilResubmit(now));
+    wait = sooner(wait, keyboard->msUntilDue(now));
     if (portRetry) {
         wait = sooner(wait, msUntil(portRetryDue, now));
     }
@@ -317,7 +331,7 @@ void KeyRelay::pollHost() {
     while (hostQueue.read(&command, 1) == 1) {
         ledsChanged |= applyHostCommand(command, repeat, leds, msctrl);
     }
-    if (ledsChanged && keyboard.active()) {
-        keyboard.setLeds(leds.ledBrightness, leds.ledMask);
+    if (ledsChanged && keyboard->active()) {
+        keyboard->setLeds(leds.ledBrightness, leds.ledMask);
     }
 }

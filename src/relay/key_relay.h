@@ -1,14 +1,17 @@
-// KeyRelay: carries keys from the X68000 Z keyboard to the host's serial line and
-// the host's commands back to the keyboard, on one worker thread, and rides
-// through unplugs of either.
+// KeyRelay: carries keys from a keyboard (the X68000 Z keyboard, or on Linux
+// any input-device keyboard) to the host's serial line and the host's commands
+// back to the keyboard, on one worker thread, and rides through unplugs of
+// either. The keyboard is a KeyboardConnection (keyboard_connection.h): which
+// one is the constructor's choice, and everything here is the same for both.
 //
 // Use: openKeyboard() once, then start(port) whenever a port is chosen and
 // stop() when none is; at the end stop(), then closeKeyboard().
 //
 // What the worker does beside relaying: a keyboard that goes away (or that was
-// absent when the worker started) is opened again as soon as libusb tells of
-// its return, or by a try every 0.9 s where libusb cannot tell (on Windows at
-// each devicesChanged(), and every 10 s for safety); one that is
+// absent when the worker started) is opened again as soon as its back-end
+// tells of its return (libusb's hotplug, udev's news of input devices), or by a
+// try every 0.9 s where it cannot tell (on Windows at each devicesChanged(),
+// and every 10 s for safety); one that is
 // present but refused (no permission, another program holds it) is tried
 // after a pause that doubles from 0.9 s up to 10 s. The host's repeat times
 // are kept and its last LED state is sent to the keyboard again. A port that
@@ -24,26 +27,28 @@
 // ready byte 0xFF once, after the breaks still owed to the line: the X68000
 // answers it with its LED state, so the keyboard's LEDs show the host's at
 // once. Host commands are applied as they come, and the LEDs get one report
-// per pass at most, which nobody waits for (UsbKeyboard::setLeds): a keyboard
+// per pass at most, which nobody waits for (KeyboardConnection::setLeds): a keyboard
 // that does not answer holds up neither keys, nor passes, nor a stop.
 //
 // Ownership: a KeyRelay owns its worker thread, the serial port, both byte
-// queues, the typematic and LED state and the UsbKeyboard that decodes the
-// keyboard's reports into the key queue.
+// queues, the typematic and LED state and the KeyboardConnection that puts the
+// keyboard's key changes into the key queue.
 //
 // Threads: the owning thread calls openKeyboard, closeKeyboard, start, stop and
 // setStatusListener; the worker runs the loop and, inside the keyboard's event
-// handling, its transfer callbacks, which send the keys of each report on to
-// the port at once. The keyboard, repeat, LED and retry state
+// handling, the back-end's callbacks, which send the keys of each report (or
+// input event frame) on to the port at once. The keyboard, repeat, LED and retry state
 // is touched by the worker while it runs and by the owner only while no worker
 // exists (thread start and join order the two). running is atomic; the status
 // has its own lock; the queues and the port carry their own locks. No relay
-// lock is held while calling into libusb or the port, or the status listener.
+// lock is held while calling into the keyboard or the port, or the status
+// listener.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -53,7 +58,7 @@
 #include "io/port_identity.h"
 #include "io/serial_port.h"
 #include "io/ticks.h"
-#include "keyboard/usb_keyboard.h"
+#include "keyboard/keyboard_connection.h"
 #include "protocol/host_commands.h"
 #include "protocol/key_output.h"
 #include "relay/relay_control.h"
@@ -75,23 +80,32 @@ public:
     // keyboard is looked for at each change, and for safety this often.
     static constexpr std::uint32_t kKeyboardSafetyLookMs = 10000;
 
-    // watchHotplug false: find a returning keyboard by trying every kKeyboardRetryMs
-    // even where libusb could tell of it at once.
+    // Makes the keyboard the relay drives: its key changes go into keyQueue,
+    // and keysQueued, called inside its event handling whenever it has put
+    // some there, lets the worker send them on at once.
+    using KeyboardFactory = std::function<std::unique_ptr<KeyboardConnection>(
+        ByteQueue& keyQueue, std::function<void()> keysQueued)>;
+
+    // Relays the X68000 Z keyboard (UsbKeyboard). watchHotplug false: find a
+    // returning keyboard by trying every kKeyboardRetryMs even where libusb
+    // could tell of it at once.
     explicit KeyRelay(TickSource ticks = systemTickMs, bool watchHotplug = true);
+    // Relays the keyboard that makeKeyboard makes, once, here.
+    explicit KeyRelay(const KeyboardFactory& makeKeyboard, TickSource ticks = systemTickMs);
     // Stops a worker that still runs and closes the keyboard, so no thread or
     // libusb resource outlives the object.
     ~KeyRelay() override;
     KeyRelay(const KeyRelay&) = delete;
     KeyRelay& operator=(const KeyRelay&) = delete;
 
-    // Opens the first 33DD:0011 keyboard libusb finds, claims interfaces 0 and 1
-    // and keeps an interrupt IN transfer submitted on each of 0x81 and 0x82.
-    // Resets the repeat (500/110 ms) and LED state. Returns whether it opened;
-    // status() says why not. Call with no worker.
+    // Opens the keyboard (KeyboardConnection::open(): the X68000 Z keyboard's
+    // interfaces claimed, an input device grabbed). Resets the repeat
+    // (500/110 ms) and LED state. Returns whether it opened; status() says why
+    // not. Call with no worker.
     bool openKeyboard() override;
 
-    // Cancels the transfers, waits for them to end, releases the interfaces and
-    // closes libusb. Safe when nothing is open. Call with no worker running.
+    // Gives the keyboard back (KeyboardConnection::close()). Safe when nothing
+    // is open. Call with no worker running.
     void closeKeyboard() override;
 
     // Stops any running worker (closing its port), then starts a new worker that
@@ -136,10 +150,12 @@ private:
     std::atomic<bool> devicesMoved{false};  // devicesChanged() since the worker last looked
     std::string portName;                   // written by start() only while no worker runs
     SerialPort port;
-    ByteQueue keyQueue;    // scan codes from the report decoder
-    ByteQueue hostQueue;   // bytes the host sent, not yet interpreted
-    UsbKeyboard keyboard;  // decodes reports into keyQueue
-    WorkerWait waiter{keyboard, port};
+    ByteQueue keyQueue;   // scan codes from the keyboard
+    ByteQueue hostQueue;  // bytes the host sent, not yet interpreted
+    // Puts the keyboard's key changes into keyQueue; made by the constructor,
+    // never null.
+    std::unique_ptr<KeyboardConnection> keyboard;
+    WorkerWait waiter{*keyboard, port};
     RepeatState repeat{0, 0, kDefaultRepeatDelayMs, kDefaultRepeatIntervalMs};
     HeldKeys held;  // what the host was told is down
     LedState leds;  // ledBrightness and ledMask as the host last set them

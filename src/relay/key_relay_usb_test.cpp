@@ -7,6 +7,7 @@
 #include <atomic>
 #include <thread>
 
+#include "keyboard/endpoint_recovery.h"
 #include "usb/relay_fixture.h"
 
 namespace {
@@ -517,7 +518,7 @@ protected:
 TEST_F(RelayWithAKeyboardHeldElsewhere, IsTriedAfterGrowingPausesWithoutTakingTheKernelsDriver) {
     ASSERT_TRUE(kb.waitFor([&] { return kb.opens() == 2; }));  // at start, and the worker's look
     EXPECT_EQ(relay.status().keyboard, KeyboardState::Refused);
-    EXPECT_EQ(relay.status().keyboardFailure, UsbKeyboard::Failure::Busy);
+    EXPECT_EQ(relay.status().keyboardFailure, KeyboardConnection::Failure::Busy);
     std::uint32_t due = clock.get();
     int tries = kb.opens();
     for (const std::uint32_t pause : {900u, 1800u, 3600u, 7200u, 10000u, 10000u}) {

@@ -2,13 +2,12 @@
 
 std::string refusalReason(const RelayStatus& status) {
     switch (status.keyboardFailure) {
-        case UsbKeyboard::Failure::NoPermission:
+        case KeyboardConnection::Failure::NoPermission:
             return "no permission";
-        case UsbKeyboard::Failure::Busy:
+        case KeyboardConnection::Failure::Busy:
             return "another program holds it";
         default:
-            return "libusb says " + (status.keyboardFailureText.empty()
-                                         ? std::string("it failed")
-                                         : status.keyboardFailureText);
+            return status.keyboardFailureText.empty() ? std::string("it failed")
+                                                      : status.keyboardFailureText;
     }
 }

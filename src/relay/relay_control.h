@@ -14,7 +14,7 @@
 #include <string>
 
 #include "io/serial_port.h"
-#include "keyboard/usb_keyboard.h"
+#include "keyboard/keyboard_connection.h"
 
 // The keyboard as the relay last found it.
 enum class KeyboardState {
@@ -37,9 +37,10 @@ enum class PortState {
 
 struct RelayStatus {
     KeyboardState keyboard = KeyboardState::Absent;
-    // Why the keyboard is Refused (NoPermission, Busy or Other), with libusb's
-    // name for an Other error; None otherwise.
-    UsbKeyboard::Failure keyboardFailure = UsbKeyboard::Failure::None;
+    // Why the keyboard is Refused (NoPermission, Busy or Other), with the
+    // back-end's words for an Other error (KeyboardConnection::failureText());
+    // None otherwise.
+    KeyboardConnection::Failure keyboardFailure = KeyboardConnection::Failure::None;
     std::string keyboardFailureText;
     PortState port = PortState::Idle;
     // Why the port is Failed, or why the last try to reopen it failed.
@@ -50,7 +51,10 @@ struct RelayStatus {
 };
 
 // Why the keyboard is Refused, in a few words for a status line or a tooltip:
-// "no permission", "another program holds it", "libusb says LIBUSB_ERROR_IO".
+// "no permission", "another program holds it", or for any other failure the
+// back-end's own words as they are ("LIBUSB_ERROR_IO", libusb's name of the
+// error; "not a keyboard: it has no key the X68000 has"), "it failed" where it
+// has none.
 std::string refusalReason(const RelayStatus& status);
 
 class RelayControl {

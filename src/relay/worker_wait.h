@@ -1,16 +1,17 @@
 // WorkerWait: where the relay's worker sleeps while there is nothing to do.
 //
-// A wait ends when the keyboard has something for libusb to handle (handled
-// before the wait returns, so decoded reports are in the key queue), when the
+// A wait ends when the keyboard has something for its back-end to handle
+// (handled before the wait returns, so its key changes are in the key queue), when the
 // host has sent a byte or the line has failed, when wake() is called, or when
 // the time-out passes: the next repeat of a held key, or the next try to get
 // the keyboard or the port back. There is no periodic wake-up.
 //
 // One back-end per platform: worker_wait_posix.cpp sleeps in one poll() over
-// libusb's descriptors, the serial line and a wake pipe, then lets libusb
-// handle what is ready without waiting; worker_wait_win32.cpp sleeps in
-// libusb's own event wait, which wake() and the serial line's reader thread
-// interrupt, and raises the timer resolution while a repeat is pending.
+// the keyboard's descriptors (libusb's, or an input device's and udev's), the
+// serial line and a wake pipe, then lets the keyboard handle what is ready
+// without waiting; worker_wait_win32.cpp sleeps in libusb's own event wait,
+// which wake() and the serial line's reader thread interrupt, and raises the
+// timer resolution while a repeat is pending.
 //
 // Ownership: holds the wake descriptor or event it makes; uses, but does not
 // own, the keyboard and the port. Threads: wait() from the worker only; wake()
@@ -21,11 +22,11 @@
 #include <memory>
 
 #include "io/serial_port.h"
-#include "keyboard/usb_keyboard.h"
+#include "keyboard/keyboard_connection.h"
 
 class WorkerWait {
 public:
-    WorkerWait(UsbKeyboard& keyboard, SerialPort& port);
+    WorkerWait(KeyboardConnection& keyboard, SerialPort& port);
     ~WorkerWait();
     WorkerWait(const WorkerWait&) = delete;
     WorkerWait& operator=(const WorkerWait&) = delete;
@@ -49,7 +50,7 @@ public:
     struct Platform;  // the back-end's own state
 
 private:
-    UsbKeyboard& keyboard;
+    KeyboardConnection& keyboard;
     SerialPort& port;
     std::unique_ptr<Platform> platform;
 };

@@ -1,5 +1,6 @@
 // POSIX back-end of WorkerWait: one poll() over the wake pipe, the serial line
-// and libusb's descriptors, then libusb's event handling with no wait.
+// and the keyboard's descriptors, then the keyboard's event handling with no
+// wait.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -16,7 +17,7 @@ struct WorkerWait::Platform {
     std::vector<pollfd> fds;  // rebuilt for each wait; kept to reuse its storage
 };
 
-WorkerWait::WorkerWait(UsbKeyboard& k, SerialPort& p)
+WorkerWait::WorkerWait(KeyboardConnection& k, SerialPort& p)
     : keyboard(k), port(p), platform(std::make_unique<Platform>()) {
     int ends[2];
     if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -52,7 +53,7 @@ void WorkerWait::wait(int timeoutMs, bool) {
         line != SerialPort::kInvalidHandle) {
         fds.push_back({static_cast<int>(line), POLLIN, 0});
     }
-    for (const UsbKeyboard::PollDescriptor& d : keyboard.pollDescriptors()) {
+    for (const KeyboardConnection::PollDescriptor& d : keyboard.pollDescriptors()) {
         fds.push_back({d.fd, d.events, 0});
     }
     const int usbTimeout = keyboard.nextTimeoutMs();
@@ -66,7 +67,7 @@ void WorkerWait::wait(int timeoutMs, bool) {
         while (::read(platform->wakeRead, drain, sizeof drain) > 0) {
         }
     }
-    // Whatever woke us (or nothing, at the time-out), libusb handles what is
-    // ready now, including its own time-outs, without waiting.
+    // Whatever woke us (or nothing, at the time-out), the keyboard handles what
+    // is ready now, including its library's own time-outs, without waiting.
     keyboard.handleEvents(0);
 }

@@ -53,7 +53,7 @@ struct WorkerWait::Platform {
     std::atomic<bool> fineTimer{false};
 };
 
-WorkerWait::WorkerWait(UsbKeyboard& k, SerialPort& p)
+WorkerWait::WorkerWait(KeyboardConnection& k, SerialPort& p)
     : keyboard(k), port(p), platform(std::make_unique<Platform>()) {
     platform->wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (platform->wakeEvent == nullptr) {

@@ -25,6 +25,12 @@ protected:
     explicit RelayOnEmulatedKeyboard(bool watchHotplug = true,
                                      EmulatedKeyboard::Options options = {})
         : kb(options), relay(clock.source(), watchHotplug) {}
+    // A relay of the keyboard that makeKeyboard makes, in the testbed of an
+    // emulated keyboard with these options (tests/input's fixture: an input
+    // device's).
+    RelayOnEmulatedKeyboard(EmulatedKeyboard::Options options,
+                            const KeyRelay::KeyboardFactory& makeKeyboard)
+        : kb(options), relay(makeKeyboard, clock.source()) {}
 
     void SetUp() override {
         ASSERT_TRUE(relay.openKeyboard());
