@@ -43,7 +43,9 @@ protected:
     std::string err;
 };
 
-const std::string kUsageLine = "usage: pellora [-l|--list] [-h|--help] [-V|--version] [PORT]";
+const std::string kUsageLine =
+    "usage: pellora [-l|--list] [-h|--help] [-V|--version] [-k|--keyboard=DEVICE "
+    "[--keymap=FILE]] [PORT]";
 
 TEST_F(PelloraCommand, HelpAndVersionGoToStdoutAndSucceed) {
     run("--help");
@@ -67,6 +69,25 @@ TEST_F(PelloraCommand, AMissingOrWrongCommandLineGivesTheUsageOnStderrAndTwo) {
     run("--bogus");
     EXPECT_EQ(exitCode, 2);
     EXPECT_EQ(firstLine(err), "pellora: unknown option '--bogus'");
+    run("--keymap=pc.map ttyUSB0");  // the X68000 Z keyboard has the X68000's keys
+    EXPECT_EQ(exitCode, 2);
+    EXPECT_EQ(firstLine(err), "pellora: --keymap is for a keyboard named with --keyboard");
+}
+
+// A key map with a bad line ends the start before anything is opened, with
+// the compilers' FILE:LINE: form; a map that cannot be read alike.
+TEST_F(PelloraCommand, ABadKeyMapEndsTheStartWithItsLineAndTwo) {
+    const std::string map = (dir / "pc.map").string();
+    std::ofstream(map) << "# mine\nF11 CODE\nCAPSLOCK KATAKANA\n";
+    run("--keyboard=event3 --keymap=" + map + " /nonexistent/ttyPELLORA");
+    EXPECT_EQ(exitCode, 2);
+    EXPECT_EQ(err, "pellora: " + map +
+                       ":3: \"KATAKANA\" is not an X68000 key name (such as KANA, XF1 or "
+                       "OPT1) nor none\n");
+    run("-k event3 --keymap=" + (dir / "none.map").string() + " ttyUSB0");
+    EXPECT_EQ(exitCode, 2);
+    EXPECT_EQ(err, "pellora: " + (dir / "none.map").string() +
+                       ": cannot read it: No such file or directory\n");
 }
 
 TEST(PortListText, ControlCharactersFromADeviceArePrintedAsQuestionMarks) {

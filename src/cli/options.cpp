@@ -4,19 +4,41 @@
 
 namespace {
 
+// --keymap has no short form: its getopt value is past every character.
+constexpr int kKeymap = 0x100;
+
 const option kLongOptions[] = {
     {"list", no_argument, nullptr, 'l'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
+    {"keyboard", required_argument, nullptr, 'k'},
+    {"keymap", required_argument, nullptr, kKeymap},
     {nullptr, 0, nullptr, 0},
 };
 
+// The name the user wrote an option by: "--keyboard" for a long one (however
+// abbreviated), "-k" for a short one.
+std::string spelled(int val, const std::string& word) {
+    if (word.rfind("--", 0) == 0) {
+        for (const option& o : kLongOptions) {
+            if (o.name != nullptr && o.val == val) {
+                return "--" + std::string(o.name);
+            }
+        }
+    }
+    return "-" + std::string(1, static_cast<char>(val));
+}
+
 // What getopt_long refused, in words. It sets optopt to the option's
-// character for a short option it does not know and for a long option given
-// an argument; to 0 for a long option it does not know or cannot tell from
-// another. For long options optind has already passed the word.
-std::string refusal(char* const* argv) {
+// character for a short option it does not know, for a long option given an
+// argument it takes none of, and for an option whose argument is missing
+// (then it returns ':'); to 0 for a long option it does not know or cannot
+// tell from another. For long options optind has already passed the word.
+std::string refusal(int c, char* const* argv) {
     const std::string word = optind > 0 ? argv[optind - 1] : "";
+    if (c == ':') {
+        return "option '" + spelled(optopt, word) + "' needs a value";
+    }
     if (optopt == 0) {
         return "unknown option '" + word + "'";
     }
@@ -44,10 +66,13 @@ Options parseOptions(const std::vector<std::string>& args) {
     bool help = false;
     bool version = false;
     bool list = false;
+    bool keyboardGiven = false;
+    bool keymapGiven = false;
     Options result;
     optind = 0;  // glibc: start afresh, as for a new argv
     opterr = 0;  // the caller prints the error with the usage
-    for (int c; (c = getopt_long(argc, argv.data(), "lhV", kLongOptions, nullptr)) != -1;) {
+    // The leading ':' has a missing value told apart from an unknown option.
+    for (int c; (c = getopt_long(argc, argv.data(), ":lhVk:", kLongOptions, nullptr)) != -1;) {
         switch (c) {
             case 'l':
                 list = true;
@@ -58,14 +83,29 @@ Options parseOptions(const std::vector<std::string>& args) {
             case 'V':
                 version = true;
                 break;
+            case 'k':
+                keyboardGiven = true;
+                result.keyboard = optarg;
+                break;
+            case kKeymap:
+                keymapGiven = true;
+                result.keymap = optarg;
+                break;
             default:
-                result.error = refusal(argv.data());
+                result.error = refusal(c, argv.data());
                 return result;
         }
     }
     const std::vector<std::string> ports(argv.begin() + optind, argv.end() - 1);
 
-    if (help) {
+    if (keyboardGiven && result.keyboard.empty()) {
+        result.error = "the keyboard's DEVICE is empty";
+    } else if (keymapGiven && result.keymap.empty()) {
+        result.error = "the key map's FILE is empty";
+    } else if (keymapGiven && !keyboardGiven) {
+        // The X68000 Z keyboard's keys are the X68000's own.
+        result.error = "--keymap is for a keyboard named with --keyboard";
+    } else if (help) {
         result.action = Options::Action::Help;
     } else if (version) {
         result.action = Options::Action::Version;

@@ -1,10 +1,12 @@
 // The command line of pellora:
-//     pellora [-l|--list] [-h|--help] [-V|--version] [PORT]
+//     pellora [-l|--list] [-h|--help] [-V|--version]
+//             [-k|--keyboard=DEVICE [--keymap=FILE]] [PORT]
 // read into what to do, by getopt_long: long options may be abbreviated while
 // the abbreviation names one option (--lis), short options may be combined
 // (-lh), options may stand before or after PORT, and "--" ends the options, so
-// a PORT may begin with '-'. Help wins over version, version over list, and
-// list over PORT.
+// a PORT may begin with '-'. A wrong option, or --keymap without --keyboard,
+// is a wrong command line whatever else is asked; otherwise help wins over
+// version, version over list, and list over PORT.
 #pragma once
 
 #include <string>
@@ -13,14 +15,16 @@
 struct Options {
     enum class Action {
         Run,      // relay to port
-        List,     // print the serial ports
+        List,     // print the serial ports and the input devices
         Help,     // print the help
         Version,  // print the version
         Usage,    // no port named, or a wrong command line (see error)
     };
     Action action = Action::Usage;
-    std::string port;   // for Run: a device path or a tty name, as given
-    std::string error;  // for Usage: what was wrong; empty when simply nothing was asked
+    std::string port;      // for Run: a device path or a tty name, as given
+    std::string keyboard;  // the input device to relay, as given; empty: the X68000 Z keyboard
+    std::string keymap;    // the key map file for it, as given; empty: none
+    std::string error;     // for Usage: what was wrong; empty when simply nothing was asked
 };
 
 // args: the arguments after the program's name. Uses getopt_long's global

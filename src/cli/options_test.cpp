@@ -35,6 +35,16 @@ TEST(ParseOptions, WhatEachCommandLineAsksFor) {
         {{"--help", "--bogus=1"}, Action::Usage, "unknown option '--bogus=1'"},
         {{"ttyUSB0", "ttyUSB1"}, Action::Usage, "only one PORT may be given"},
         {{""}, Action::Usage, "PORT is empty"},
+        {{"--keymap=pc.map", "ttyUSB0"},
+         Action::Usage,
+         "--keymap is for a keyboard named with --keyboard"},
+        {{"--help", "--keymap", "pc.map"},
+         Action::Usage,
+         "--keymap is for a keyboard named with --keyboard"},
+        {{"ttyUSB0", "-k"}, Action::Usage, "option '-k' needs a value"},
+        {{"ttyUSB0", "--keyb"}, Action::Usage, "option '--keyboard' needs a value"},
+        {{"--keyboard=", "ttyUSB0"}, Action::Usage, "the keyboard's DEVICE is empty"},
+        {{"-k", "event3", "--keymap=", "ttyUSB0"}, Action::Usage, "the key map's FILE is empty"},
     };
     for (const Case& c : cases) {
         const Options o = parseOptions(c.args);
@@ -42,6 +52,24 @@ TEST(ParseOptions, WhatEachCommandLineAsksFor) {
         EXPECT_EQ(o.action, c.action) << testing::PrintToString(c.args);
         EXPECT_EQ(got, c.portOrError) << testing::PrintToString(c.args);
     }
+}
+
+TEST(ParseOptions, AnInputDeviceAndItsKeyMapInEveryForm) {
+    const std::vector<std::string> forms[] = {
+        {"--keyboard=/dev/input/event3", "--keymap=pc.map", "ttyUSB0"},
+        {"ttyUSB0", "-k", "/dev/input/event3", "--keymap", "pc.map"},
+        {"-k/dev/input/event3", "--keym=pc.map", "ttyUSB0"},
+    };
+    for (const auto& args : forms) {
+        const Options o = parseOptions(args);
+        EXPECT_EQ(o.action, Action::Run) << testing::PrintToString(args) << ": " << o.error;
+        EXPECT_EQ(o.port, "ttyUSB0");
+        EXPECT_EQ(o.keyboard, "/dev/input/event3");
+        EXPECT_EQ(o.keymap, "pc.map");
+    }
+    // Without it, the X68000 Z keyboard; with --list, nothing to relay.
+    EXPECT_EQ(parseOptions({"ttyUSB0"}).keyboard, "");
+    EXPECT_EQ(parseOptions({"-lk", "event3"}).action, Action::List);
 }
 
 }  // namespace

@@ -1,47 +1,80 @@
-// pellora: relays the X68000 Z keyboard to an X68000 on a serial port.
-// This file only joins the pieces: the command line, the port list, and for a
-// run the stop signals, the relay session and what systemd is told of it. No
-// lock file keeps a second pellora out: the keyboard's interfaces and the port
-// are each held exclusively, so a second one finds one of them in use and
-// says so.
+// pellora: relays a keyboard to an X68000 on a serial port: the X68000 Z
+// keyboard, or with --keyboard any keyboard of Linux's input layer.
+// This file only joins the pieces: the command line, the key map, the port and
+// input device lists, and for a run the stop signals, the relay session and
+// what systemd is told of it. No lock file keeps a second pellora out: the
+// keyboard (its interfaces, or the input device's grab) and the port are each
+// held exclusively, so a second one finds one of them in use and says so.
 #include <signal.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/command_text.h"
 #include "cli/exit_codes.h"
+#include "cli/input_device_list.h"
 #include "cli/options.h"
 #include "cli/relay_session.h"
 #include "cli/run_events.h"
 #include "cli/serial_port_list.h"
 #include "cli/service_notifier.h"
+#include "keyboard/input_keyboard.h"
+#include "keyboard/keymap_file.h"
 #include "relay/key_relay.h"
 
 namespace {
 
-int listPorts() {
+// The serial ports, then the input devices that --keyboard takes. No serial
+// port is still a failure: there is nothing to relay to.
+int listDevices() {
     const std::vector<PortEntry> ports = listSerialPorts();
     if (ports.empty()) {
         std::cerr << kNoSerialPort << "\n";
-        return kExitFailure;
     }
     writePortList(std::cout, ports);
-    return kExitOk;
+    writePortList(std::cout, listInputDevices());
+    return ports.empty() ? kExitFailure : kExitOk;
 }
 
-int run(const std::string& port) {
+// Whether udev sends news of devices added: where udevd runs (its control
+// socket is there), or in umockdev's emulated system, whose preload sends
+// udev's news itself but does not redirect /run. Elsewhere (a container, an
+// initramfs) a monitor would hear nothing, and the relay must look for a
+// returning keyboard by trying instead.
+bool udevSendsNews() {
+    return access("/run/udev/control", F_OK) == 0 || getenv("UMOCKDEV_DIR") != nullptr;
+}
+
+int run(const std::string& port, const std::string& keyboardDevice, const InputKeyMap& map) {
     // Before any thread exists, so that every thread inherits the blocked mask.
     RunEvents events;
-    KeyRelay relay;
-    relay.setStatusListener(events.statusListener());
+    std::string inputPath;
+    std::unique_ptr<KeyRelay> relay;
+    if (keyboardDevice.empty()) {
+        relay = std::make_unique<KeyRelay>();
+    } else {
+        const bool watchHotplug = udevSendsNews();
+        relay =
+            std::make_unique<KeyRelay>([&](ByteQueue& keyQueue, std::function<void()> keysQueued) {
+                auto keyboard = std::make_unique<InputKeyboard>(
+                    keyQueue, keyboardDevice, map, std::move(keysQueued), watchHotplug);
+                inputPath = keyboard->path();
+                return keyboard;
+            });
+    }
+    relay->setStatusListener(events.statusListener());
     // systemd, when it started us, hears of the session through its waits.
-    ServiceNotifier service(relay, port, ServiceNotifier::systemdSink(),
+    ServiceNotifier service(*relay, port, ServiceNotifier::systemdSink(),
                             ServiceNotifier::systemdWatchdog());
-    return runRelaySession(relay, port, std::cerr, [&] {
-        return service.wait([&](int timeoutMs) { return events.wait(timeoutMs); });
-    });
+    return runRelaySession(
+        *relay, port, std::cerr,
+        [&] { return service.wait([&](int timeoutMs) { return events.wait(timeoutMs); }); },
+        inputPath);
 }
 
 }  // namespace
@@ -63,9 +96,18 @@ int main(int argc, char** argv) {
             writeVersion(std::cout);
             return kExitOk;
         case Options::Action::List:
-            return listPorts();
-        case Options::Action::Run:
-            return run(options.port);
+            return listDevices();
+        case Options::Action::Run: {
+            // The whole file or nothing, before anything is opened.
+            InputKeyMap map = defaultInputKeyMap();
+            if (!options.keymap.empty()) {
+                if (const auto error = loadKeymapFile(options.keymap, map)) {
+                    std::cerr << "pellora: " << printable(*error) << "\n";
+                    return kExitUsage;
+                }
+            }
+            return run(options.port, options.keyboard, map);
+        }
         case Options::Action::Usage:
             break;
     }

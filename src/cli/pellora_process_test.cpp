@@ -8,10 +8,14 @@
 
 #include <termios.h>
 
+#include <linux/input-event-codes.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
+#include "input/emulated_input_device.h"
 #include "support/child_process.h"
 #include "support/notify_socket.h"
 #include "support/pty_pair.h"
@@ -67,6 +71,21 @@ protected:
             EXPECT_EQ(kb.reattaches(i), kb.detaches(i)) << "interface " << i;
         }
         EXPECT_TRUE(kb.waitForCloses(kb.opens()));
+    }
+
+    // A USB serial adapter, FT232R, as ttyUSB0.
+    void addSerialAdapter() {
+        const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-3";
+        kb.addDevice("P: " + usb +
+                     "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+                     "A: idVendor=0403\\n\nA: idProduct=6001\\n\nA: product=FT232R USB UART\\n\n");
+        kb.addDevice("P: " + usb +
+                     "/1-3:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=ftdi_sio\n");
+        kb.addDevice("P: " + usb +
+                     "/1-3:1.0/ttyUSB0\nE: SUBSYSTEM=usb-serial\nE: DRIVER=ftdi_sio\n");
+        kb.addDevice("P: " + usb +
+                     "/1-3:1.0/ttyUSB0/tty/ttyUSB0\nN: ttyUSB0\nE: SUBSYSTEM=tty\n"
+                     "E: DEVNAME=/dev/ttyUSB0\nL: device=../../../ttyUSB0\n");
     }
 
     EmulatedKeyboard kb;
@@ -240,16 +259,7 @@ TEST_F(PelloraProcess, WatchdogPingsOnlyWhileTheWorkerAnswers) {
 // A machine with a USB serial adapter, the 8250 driver's placeholder ttyS0
 // (no UART behind it) and a virtual console: only the adapter is a port.
 TEST_F(PelloraWithoutKeyboard, ListShowsRealSerialPortsOnly) {
-    const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-3";
-    kb.addDevice("P: " + usb +
-                 "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
-                 "A: idVendor=0403\\n\nA: idProduct=6001\\n\nA: product=FT232R USB UART\\n\n");
-    kb.addDevice("P: " + usb +
-                 "/1-3:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=ftdi_sio\n");
-    kb.addDevice("P: " + usb + "/1-3:1.0/ttyUSB0\nE: SUBSYSTEM=usb-serial\nE: DRIVER=ftdi_sio\n");
-    kb.addDevice("P: " + usb +
-                 "/1-3:1.0/ttyUSB0/tty/ttyUSB0\nN: ttyUSB0\nE: SUBSYSTEM=tty\n"
-                 "E: DEVNAME=/dev/ttyUSB0\nL: device=../../../ttyUSB0\n");
+    addSerialAdapter();
     kb.addDevice("P: /devices/platform/serial8250\nE: SUBSYSTEM=platform\nE: DRIVER=serial8250\n");
     kb.addDevice(
         "P: /devices/platform/serial8250/tty/ttyS0\nN: ttyS0\nE: SUBSYSTEM=tty\n"
@@ -266,6 +276,92 @@ TEST_F(PelloraWithoutKeyboard, ListWithNoPortSaysSoAndFails) {
     EXPECT_EQ(list->waitExit(), 1);
     EXPECT_EQ(list->out(), "");
     EXPECT_EQ(list->err(), "No serial port found.\n");
+}
+
+// pellora relaying a PC keyboard of the input layer, named by its by-id link.
+class PelloraWithAnInputDevice : public PelloraWithoutKeyboard {
+protected:
+    void TearDown() override {
+        PelloraWithoutKeyboard::TearDown();
+        EXPECT_TRUE(device.waitForCloses(device.opens()));
+        EXPECT_FALSE(device.grabbed());  // given back at exit
+        EXPECT_TRUE(device.unexpectedIoctls().empty())
+            << ::testing::PrintToString(device.unexpectedIoctls());
+    }
+
+    std::unique_ptr<ChildProcess> startOnDevice() {
+        return startPellora({"--keyboard=" + link, pty.portPath()});
+    }
+
+    // Every line pellora said, once it has exited.
+    static std::vector<std::string> linesOf(const std::string& text) {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    EmulatedInputDevice device{kb};
+    const std::string link = device.byIdPath();
+};
+
+TEST_F(PelloraWithAnInputDevice, RelaysItAndRidesThroughAnUnplugWithShiftHeld) {
+    auto p = startOnDevice();
+    const std::string relaying = "Relaying the keyboard " + link + " to " + pty.portPath() + ".";
+    ASSERT_TRUE(p->waitForErrLine(relaying)) << p->err();
+    EXPECT_EQ(pty.read(1), Bytes{0xFF});
+    EXPECT_TRUE(device.grabbed());
+    device.press(KEY_A);
+    device.release(KEY_A);
+    EXPECT_EQ(pty.read(2), (Bytes{0x1E, 0x9E}));
+    pty.write({0xF7});  // CAPS lit
+    ASSERT_TRUE(device.waitFor([&] { return device.led(LED_CAPSL); }));
+
+    device.press(KEY_LEFTSHIFT);
+    EXPECT_EQ(pty.read(1), Bytes{0x70});
+    device.unplug();
+    ASSERT_TRUE(p->waitForErrLine("Keyboard disconnected; waiting for it.")) << p->err();
+    EXPECT_EQ(pty.read(1), Bytes{0xF0});
+    device.plugIn(9);  // back on another node, the link following it
+    ASSERT_TRUE(p->waitForErrLine("Keyboard connected.")) << p->err();
+    EXPECT_EQ(pty.read(1), Bytes{0xFF});
+    ASSERT_TRUE(device.waitFor([&] { return device.led(LED_CAPSL); }));  // the host's again
+    device.press(KEY_B);
+    EXPECT_EQ(pty.read(1), Bytes{0x2E});
+    p->signal(SIGTERM);
+    EXPECT_EQ(p->waitExit(), 0) << p->err();
+    EXPECT_EQ(linesOf(p->err()),
+              (std::vector<std::string>{relaying, "Keyboard disconnected; waiting for it.",
+                                        "Keyboard connected.", "Stopped by SIGTERM."}));
+}
+
+TEST_F(PelloraWithAnInputDevice, WaitsForItAndForAnotherProgramToLetGoOfIt) {
+    device.unplug();
+    device.holdGrabElsewhere(true);
+    auto p = startOnDevice();
+    ASSERT_TRUE(p->waitForErrLine("Relaying the keyboard " + link)) << p->err();
+    EXPECT_EQ(p->firstErrLine(), "Waiting for the keyboard " + link + "...");
+    device.plugIn(5);
+    ASSERT_TRUE(p->waitForErrLine("Keyboard refused: another program holds it; waiting for it."))
+        << p->err();
+    device.holdGrabElsewhere(false);
+    ASSERT_TRUE(p->waitForErrLine("Keyboard connected.")) << p->err();  // the next try
+    EXPECT_EQ(pty.read(1), Bytes{0xFF});
+    device.press(KEY_A);
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    p->signal(SIGTERM);
+    EXPECT_EQ(p->waitExit(), 0) << p->err();
+}
+
+TEST_F(PelloraWithAnInputDevice, ListShowsTheSerialPortsThenTheInputDevices) {
+    addSerialAdapter();
+    auto list = startPellora({"--list"});
+    EXPECT_EQ(list->waitExit(), 0) << list->err();
+    EXPECT_EQ(
+        list->out(),
+        "ttyUSB0 - FT232R USB UART\nevent5 - Logitech USB Keyboard (keyboard), " + link + "\n");
 }
 
 }  // namespace

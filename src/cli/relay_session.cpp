@@ -26,19 +26,66 @@ const char* openFailureHint(int code) {
     }
 }
 
-// What the user can do about a keyboard that would not open.
-std::string keyboardFailureReason(const RelayStatus& s) {
-    switch (s.keyboardFailure) {
-        case UsbKeyboard::Failure::NoPermission:
-            return "This user may not use it: install the udev rule 70-pellora.rules and add "
-                   "the user to group pellora (then log in again and replug the keyboard), or "
-                   "run pellora as root.";
-        case UsbKeyboard::Failure::Busy:
-            return "Another program holds it, perhaps another pellora.";
-        default:
-            return refusalReason(s) + ".";
+// What the session says of its keyboard: the X68000 Z keyboard, or an input
+// device by its path.
+struct KeyboardWords {
+    const std::string& inputDevice;  // empty: the X68000 Z keyboard
+
+    bool isInputDevice() const { return !inputDevice.empty(); }
+
+    std::string failed() const {
+        return isInputDevice() ? "Failed to open the keyboard " + inputDevice + "."
+                               : kKeyboardFailed;
     }
-}
+    std::string waiting() const {
+        return isInputDevice() ? "Waiting for the keyboard " + inputDevice + "..."
+                               : kWaitingForKeyboard;
+    }
+    std::string relayed() const {
+        return isInputDevice() ? "the keyboard " + inputDevice : "the X68000 Z keyboard";
+    }
+
+    // Why it is refused, for "Keyboard refused: ...": the X68000 Z keyboard's
+    // other errors are libusb's.
+    std::string refusal(const RelayStatus& s) const {
+        const bool other = s.keyboardFailure != KeyboardConnection::Failure::NoPermission &&
+                           s.keyboardFailure != KeyboardConnection::Failure::Busy;
+        return other && !isInputDevice() ? "libusb says " + refusalReason(s) : refusalReason(s);
+    }
+
+    // Whether a refusal before the keyboard was ever opened ends the run. An
+    // input device that another program holds is waited for.
+    bool endsTheRun(const RelayStatus& s) const {
+        return s.keyboard == KeyboardState::Refused &&
+               (!isInputDevice() || s.keyboardFailure != KeyboardConnection::Failure::Busy);
+    }
+
+    // What the user can do about a keyboard that would not open.
+    std::string advice(const RelayStatus& s) const {
+        switch (s.keyboardFailure) {
+            case KeyboardConnection::Failure::NoPermission:
+                if (isInputDevice()) {
+                    // Debian, Raspberry Pi OS, Fedora and Arch give input devices to
+                    // group input.
+                    return "This user may not read it: add the user to group input (sudo "
+                           "usermod -aG input $USER, then log in again), or run pellora as "
+                           "root.";
+                }
+                return "This user may not use it: install the udev rule 70-pellora.rules and "
+                       "add the user to group pellora (then log in again and replug the "
+                       "keyboard), or run pellora as root.";
+            case KeyboardConnection::Failure::Busy:
+                return "Another program holds it, perhaps another pellora.";
+            default: {
+                std::string reason = refusal(s);
+                if (isInputDevice() && !reason.empty() && reason[0] >= 'a' && reason[0] <= 'z') {
+                    reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
+                }
+                return reason + ".";
+            }
+        }
+    }
+};
 
 const char* signalName(int sig) {
     switch (sig) {
@@ -64,15 +111,23 @@ int shutDown(RelayControl& relay, int exitCode) {
 }  // namespace
 
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
-                    const WaitForEvent& waitForEvent) {
+                    const WaitForEvent& waitForEvent, const std::string& inputDevice) {
+    const KeyboardWords keyboard{inputDevice};
     bool hadKeyboard = relay.openKeyboard();
     RelayStatus status = relay.status();
-    if (status.keyboard == KeyboardState::Refused) {
-        err << kKeyboardFailed << "\n" << keyboardFailureReason(status) << "\n";
+    if (keyboard.endsTheRun(status)) {
+        err << keyboard.failed() << "\n" << keyboard.advice(status) << "\n";
         return shutDown(relay, kExitFailure);
     }
-    if (!hadKeyboard) {
-        err << kWaitingForKeyboard << "\n";
+    // What the user was last told of the keyboard.
+    KeyboardState shownKeyboard = hadKeyboard ? KeyboardState::Connected : KeyboardState::Absent;
+    std::string shownRefusal;
+    if (status.keyboard == KeyboardState::Refused) {
+        shownKeyboard = KeyboardState::Refused;
+        shownRefusal = keyboard.refusal(status);
+        err << "Keyboard refused: " << shownRefusal << "; waiting for it.\n";
+    } else if (!hadKeyboard) {
+        err << keyboard.waiting() << "\n";
     }
 
     const std::string device = SerialPort::devicePath(port);
@@ -93,16 +148,13 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
             << openFailureHint(status.portError.code) << "\n";
         return shutDown(relay, kExitFailure);
     }
-    err << "Relaying the X68000 Z keyboard to " << device << ".\n";
+    err << "Relaying " << keyboard.relayed() << " to " << device << ".\n";
 
-    // What the user was last told: the keyboard as at start, the port open.
-    KeyboardState shownKeyboard = hadKeyboard ? KeyboardState::Connected : KeyboardState::Absent;
-    std::string shownRefusal;
-    PortState shownPort = PortState::Open;
+    PortState shownPort = PortState::Open;  // as the user was told
     for (;;) {
-        if (!hadKeyboard && status.keyboard == KeyboardState::Refused) {
+        if (!hadKeyboard && keyboard.endsTheRun(status)) {
             // Plugged in at last, but not ours to open: as at start.
-            err << kKeyboardFailed << "\n" << keyboardFailureReason(status) << "\n";
+            err << keyboard.failed() << "\n" << keyboard.advice(status) << "\n";
             return shutDown(relay, kExitFailure);
         }
         // One line per change: connected, gone, or refused (again when the
@@ -114,8 +166,8 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
                    shownKeyboard == KeyboardState::Connected) {
             err << "Keyboard disconnected; waiting for it.\n";
         } else if (status.keyboard == KeyboardState::Refused &&
-                   (shownKeyboard != status.keyboard || shownRefusal != refusalReason(status))) {
-            shownRefusal = refusalReason(status);
+                   (shownKeyboard != status.keyboard || shownRefusal != keyboard.refusal(status))) {
+            shownRefusal = keyboard.refusal(status);
             err << "Keyboard refused: " << shownRefusal << "; waiting for it.\n";
         }
         shownKeyboard = status.keyboard;

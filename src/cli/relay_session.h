@@ -3,11 +3,18 @@
 // time the keyboard or the port goes away and comes back, and shuts the relay
 // down in order (stop, then closeKeyboard) on every path.
 //
+// The keyboard is the X68000 Z keyboard, or the input device that
+// inputDevice names (its path, as InputKeyboard::path() gives it); the
+// session only says which.
+//
 // It does not end when the keyboard or the port goes away: the relay gets them
 // back by itself. It ends with a failure when the keyboard is present but
-// cannot be opened before it was ever opened (no permission, or another
-// program, perhaps another pellora, holds it), or when the port cannot be
-// opened at start (missing, not a terminal, in use, no permission).
+// cannot be opened before it was ever opened (no permission; for an input
+// device, not a keyboard; for the X68000 Z keyboard also another program,
+// perhaps another pellora, holding it: that is the single-instance check, which
+// the port's lock is for an input device, whose holder is waited for), or when
+// the port cannot be opened at start (missing, not a terminal, in use, no
+// permission).
 //
 // Everything it says goes to err, one line per event; the return value is the
 // process's exit status (exit_codes.h).
@@ -24,10 +31,10 @@
 using WaitForEvent = std::function<int()>;
 
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
-                    const WaitForEvent& waitForEvent);
+                    const WaitForEvent& waitForEvent, const std::string& inputDevice = {});
 
-// The first line printed when the keyboard cannot be opened.
+// The first line printed when the X68000 Z keyboard cannot be opened.
 inline constexpr const char* kKeyboardFailed = "Failed to initialize the X68000 Z keyboard.";
-// Printed when the keyboard is not plugged in at start.
+// Printed when the X68000 Z keyboard is not plugged in at start.
 inline constexpr const char* kWaitingForKeyboard =
     "Waiting for the X68000 Z keyboard (USB 33DD:0011)...";

@@ -30,12 +30,13 @@ const std::string kRelaying = "Relaying the X68000 Z keyboard to /dev/ttyUSB0.";
 
 // Runs the session with a stop signal on the n-th wait (never when 0); returns
 // the exit status and fills lines with what it said.
+// inputDevice: the input device relayed; empty, the X68000 Z keyboard.
 int run(ScriptedRelay& relay, Lines& lines, int signalOnWait = 0,
-        const std::string& port = "ttyUSB0") {
+        const std::string& port = "ttyUSB0", const std::string& inputDevice = "") {
     std::ostringstream err;
     int waits = 0;
-    const int code =
-        runRelaySession(relay, port, err, [&] { return ++waits == signalOnWait ? SIGHUP : 0; });
+    const int code = runRelaySession(
+        relay, port, err, [&] { return ++waits == signalOnWait ? SIGHUP : 0; }, inputDevice);
     std::istringstream in(err.str());
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
@@ -44,10 +45,10 @@ int run(ScriptedRelay& relay, Lines& lines, int signalOnWait = 0,
 }
 
 TEST(RelaySession, AKeyboardPresentButRefusedEndsTheRunWithTheReason) {
-    const std::pair<UsbKeyboard::Failure, std::string> cases[] = {
-        {UsbKeyboard::Failure::NoPermission, "udev rule 70-pellora.rules"},
-        {UsbKeyboard::Failure::Busy, "Another program holds it, perhaps another pellora."},
-        {UsbKeyboard::Failure::Other, "LIBUSB_ERROR_IO"},
+    const std::pair<KeyboardConnection::Failure, std::string> cases[] = {
+        {KeyboardConnection::Failure::NoPermission, "udev rule 70-pellora.rules"},
+        {KeyboardConnection::Failure::Busy, "Another program holds it, perhaps another pellora."},
+        {KeyboardConnection::Failure::Other, "LIBUSB_ERROR_IO"},
     };
     for (const auto& [failure, reason] : cases) {
         ScriptedRelay relay;
@@ -110,9 +111,9 @@ TEST(RelaySession, TellsEachComingAndGoingAndEndsOnlyOnASignal) {
 
 TEST(RelaySession, ARefusalAndAnotherDeviceOnThePortAreToldOncePerChangeAndWaitedFor) {
     RelayStatus busy = with(KeyboardState::Refused, PortState::Open);
-    busy.keyboardFailure = UsbKeyboard::Failure::Busy;
+    busy.keyboardFailure = KeyboardConnection::Failure::Busy;
     RelayStatus denied = busy;
-    denied.keyboardFailure = UsbKeyboard::Failure::NoPermission;
+    denied.keyboardFailure = KeyboardConnection::Failure::NoPermission;
     RelayStatus other = busy;
     other.port = PortState::OtherDevice;
     ScriptedRelay relay;
@@ -152,7 +153,7 @@ TEST(RelaySession, AnAbsentKeyboardIsWaitedForAndARefusalBeforeItsFirstUseEnds) 
     ScriptedRelay second;
     second.keyboardOpens = false;
     RelayStatus taken = with(KeyboardState::Refused, PortState::Open);
-    taken.keyboardFailure = UsbKeyboard::Failure::Busy;
+    taken.keyboardFailure = KeyboardConnection::Failure::Busy;
     second.script = {with(kAway, PortState::Idle), with(kAway, PortState::Open), taken};
     Lines secondLines;
     EXPECT_EQ(run(second, secondLines), kExitFailure);
@@ -167,6 +168,54 @@ TEST(RelaySession, ASignalWhileThePortOpensStopsCleanly) {
     EXPECT_EQ(run(relay, lines, 2), kExitOk);
     EXPECT_EQ(lines, Lines{"Stopped by SIGHUP."});
     EXPECT_EQ(relay.calls, kFullRun);
+}
+
+// An input device: named by its path; one that another program holds is
+// waited for, at start too (the port's lock keeps a second pellora out); one
+// that cannot be read, or is no keyboard, ends a run that never had it.
+TEST(RelaySession, AnInputDeviceHeldElsewhereIsWaitedForAndOneNotUsableEndsTheRun) {
+    const std::string device = "/dev/input/by-id/usb-Logitech_USB_Keyboard-event-kbd";
+    const auto refused = [](KeyboardConnection::Failure why, PortState port,
+                            const std::string& text = "") {
+        RelayStatus s = with(KeyboardState::Refused, port);
+        s.keyboardFailure = why;
+        s.keyboardFailureText = text;
+        return s;
+    };
+    constexpr auto kBusy = KeyboardConnection::Failure::Busy;
+    ScriptedRelay held;
+    held.keyboardOpens = false;
+    held.script = {refused(kBusy, PortState::Idle), refused(kBusy, PortState::Open),
+                   refused(kBusy, PortState::Open), with(kUp, PortState::Open)};
+    Lines lines;
+    EXPECT_EQ(run(held, lines, 3, "ttyUSB0", device), kExitOk);
+    EXPECT_EQ(lines, (Lines{"Keyboard refused: another program holds it; waiting for it.",
+                            "Relaying the keyboard " + device + " to /dev/ttyUSB0.",
+                            "Keyboard connected.", "Stopped by SIGHUP."}));
+
+    ScriptedRelay denied;
+    denied.keyboardOpens = false;
+    denied.script = {refused(KeyboardConnection::Failure::NoPermission, PortState::Idle)};
+    lines.clear();
+    EXPECT_EQ(run(denied, lines, 0, "ttyUSB0", device), kExitFailure);
+    EXPECT_EQ(lines, (Lines{"Failed to open the keyboard " + device + ".",
+                            "This user may not read it: add the user to group input (sudo "
+                            "usermod -aG input $USER, then log in again), or run pellora as "
+                            "root."}));
+
+    // Absent at start, then found to be no keyboard (a mouse took its link).
+    ScriptedRelay mouse;
+    mouse.keyboardOpens = false;
+    mouse.script = {with(kAway, PortState::Idle), with(kAway, PortState::Open),
+                    refused(KeyboardConnection::Failure::Other, PortState::Open,
+                            "not a keyboard: it has no key the X68000 has")};
+    lines.clear();
+    EXPECT_EQ(run(mouse, lines, 0, "ttyUSB0", "/dev/input/event3"), kExitFailure);
+    EXPECT_EQ(lines, (Lines{"Waiting for the keyboard /dev/input/event3...",
+                            "Relaying the keyboard /dev/input/event3 to /dev/ttyUSB0.",
+                            "Failed to open the keyboard /dev/input/event3.",
+                            "Not a keyboard: it has no key the X68000 has."}));
+    EXPECT_EQ(mouse.calls.back(), "closeKeyboard");
 }
 
 }  // namespace
