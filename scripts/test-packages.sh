@@ -63,8 +63,10 @@ native=$(dpkg --print-architecture)
 echo "packages of pellora $version in $dist:"
 (cd "$dist" && ls -l pellora_*.deb Pellora-*-win64.zip | awk '{print "  " $5 " bytes  " $9}')
 
-# The files every .deb must hold, and nothing else.
-expected_files="/usr/bin/pellora
+# The files every .deb must hold, and nothing else; of them, the conffiles,
+# which a remove leaves and a purge takes.
+expected_files="/etc/default/pellora
+/usr/bin/pellora
 /usr/lib/systemd/system/pellora@.service
 /usr/lib/sysusers.d/pellora.conf
 /usr/lib/udev/rules.d/70-pellora.rules
@@ -72,6 +74,7 @@ expected_files="/usr/bin/pellora
 /usr/share/doc/pellora/changelog.gz
 /usr/share/doc/pellora/copyright
 /usr/share/man/man1/pellora.1.gz"
+conffiles="/etc/default/pellora"
 
 deb_files() { dpkg-deb --fsys-tarfile "$1" | tar -t | sed -n 's|^\./|/|; /[^/]$/p' | sort; }
 deb_file() { dpkg-deb --fsys-tarfile "$1" | tar -xO ".$2"; }
@@ -81,8 +84,10 @@ depends_on_its_libraries() {
     depends=$(dpkg-deb -f "$1" Depends)
     echo "$depends"
     [[ $depends =~ libusb-1\.0-0\ \(\>=\ [^\)]+\) ]] && [[ $depends =~ libc6\ \(\>= ]] &&
-        [[ $depends =~ (^|\ )libsystemd0(,|\ |$) ]] && [[ $depends =~ libudev1\ \(\>= ]]
+        [[ $depends =~ (^|\ )libsystemd0(,|\ |$) ]] && [[ $depends =~ libudev1\ \(\>= ]] &&
+        [[ $depends =~ libevdev2\ \(\>= ]]
 }
+conffiles_are() { diff <(echo "$2") <(dpkg-deb --ctrl-tarfile "$1" | tar -xO ./conffiles); }
 # `file` says of the program: a stripped executable for this machine.
 program_is_stripped_for() {
     local kind
@@ -94,7 +99,7 @@ unit_starts_usr_bin_pellora() {
     # Read to the end: grep -q would leave as soon as it matched, and tar,
     # still writing a unit that spans two of its blocks, die of SIGPIPE.
     deb_file "$1" /usr/lib/systemd/system/pellora@.service |
-        grep -x 'ExecStart=/usr/bin/pellora /dev/%I' >/dev/null
+        grep -x 'ExecStart=/usr/bin/pellora $PELLORA_OPTIONS /dev/%I' >/dev/null
 }
 lintian_clean() {
     local status=0
@@ -110,8 +115,9 @@ for arch in "$native" arm64 armhf; do
     [ -f "$deb" ] || continue
     check "$arch: Version is $version" field_is "$deb" Version "$version"
     check "$arch: Architecture is $arch" field_is "$deb" Architecture "$arch"
-    check "$arch: Depends names libusb-1.0-0, libsystemd0, libudev1 and libc6" depends_on_its_libraries "$deb"
+    check "$arch: Depends names libusb-1.0-0, libsystemd0, libudev1, libevdev2 and libc6" depends_on_its_libraries "$deb"
     check "$arch: holds exactly its files" diff <(echo "$expected_files") <(deb_files "$deb")
+    check "$arch: its conffiles are $conffiles" conffiles_are "$deb" "$conffiles"
     case $arch in
     amd64) machine="x86-64" ;;
     arm64) machine="ARM aarch64" ;;
@@ -173,7 +179,9 @@ dpkg_waiting() {
     return 1
 }
 all_present() { local f; for f in $expected_files; do [ -e "$f" ] || { echo "missing: $f"; return 1; }; done; }
-all_absent() { local f; for f in $expected_files; do [ ! -e "$f" ] || { echo "left: $f"; return 1; }; done; }
+all_absent() { local f; for f in $1; do [ ! -e "$f" ] || { echo "left: $f"; return 1; }; done; }
+all_but_conffiles_absent() { all_absent "$(grep -vxF -f <(echo "$conffiles") <<<"$expected_files")"; }
+conffiles_kept() { local f; for f in $conffiles; do [ -e "$f" ] || { echo "gone: $f"; return 1; }; done; }
 
 installed_here=yes
 check "dpkg -i installs pellora_${version}_${native}.deb" dpkg_waiting -i "$deb"
@@ -188,8 +196,10 @@ check "man pellora finds the page" man_finds_the_page
 service_user_made() { id -nG pellora | tr ' ' '\n' | sort | tr '\n' ' ' | grep -qx 'dialout pellora uucp '; }
 check "the service's user pellora is made, in groups dialout and uucp" service_user_made
 check "dpkg -r removes pellora" dpkg_waiting -r pellora
-check "its files leave" all_absent
+check "its files leave, but for its conffiles" all_but_conffiles_absent
+check "its conffiles stay until the purge" conffiles_kept
 check "dpkg -P purges what is left of it" dpkg_waiting -P pellora
+check "its conffiles leave with the purge" all_absent "$conffiles"
 not_known_to_dpkg() { ! dpkg-query -W -f='${Status}' pellora 2>/dev/null | grep -q installed; }
 check "dpkg knows pellora no more" not_known_to_dpkg
 
