@@ -1,0 +1,129 @@
+// The manual page and the README print the default key map and the X68000's
+// key names as tables for users: held here to the program's own, so that a
+// key moved in the code cannot leave the documentation behind.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "keyboard/input_key_map.h"
+#include "keyboard/keymap_file.h"
+#include "keyboard/x68000_keys.h"
+
+namespace {
+
+using Table = std::vector<std::vector<std::string>>;
+
+std::string slurp(const char* path) {
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> split(const std::string& text, char at) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, at);) {
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+// The cells of the first tbl table after heading, rows of tab-separated cells
+// (the two lines that open a table, its options and its format, skipped).
+Table manTable(const std::string& page, const std::string& heading) {
+    const std::size_t from = page.find(".TS\n", page.find(heading));
+    const std::size_t to = page.find("\n.TE", from);
+    std::vector<std::string> rows = split(page.substr(from, to - from), '\n');
+    Table table;
+    for (std::size_t r = 3; r < rows.size(); ++r) {
+        table.push_back(split(rows[r], '\t'));
+    }
+    return table;
+}
+
+// The cells of the first Markdown table after heading ("| a | `b` |"), its
+// head and rule skipped, backquotes taken off.
+Table markdownTable(const std::string& readme, const std::string& heading) {
+    std::istringstream in(readme.substr(readme.find(heading)));
+    Table table;
+    bool inTable = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("|", 0) != 0) {
+            if (inTable) {
+                break;
+            }
+            continue;
+        }
+        inTable = true;
+        std::vector<std::string> cells;
+        for (std::string cell : split(line.substr(1), '|')) {
+            std::erase(cell, '`');
+            cells.push_back(cell.substr(cell.find_first_not_of(' ') == std::string::npos
+                                            ? cell.size()
+                                            : cell.find_first_not_of(' '),
+                                        cell.find_last_not_of(' ') + 1));
+        }
+        table.push_back(cells);
+    }
+    table.erase(table.begin(), table.begin() + std::min<std::size_t>(2, table.size()));
+    return table;
+}
+
+// Cells read down each column in turn, every `width` of them one entry; empty
+// cells (a short last column) left out.
+std::vector<std::vector<std::string>> columnMajor(const Table& table, std::size_t width) {
+    std::vector<std::vector<std::string>> entries;
+    const std::size_t columns = table.empty() ? 0 : table[0].size() / width;
+    for (std::size_t c = 0; c < columns; ++c) {
+        for (const auto& row : table) {
+            if ((c + 1) * width <= row.size() && !row[c * width].empty()) {
+                entries.emplace_back(row.begin() + static_cast<std::ptrdiff_t>(c * width),
+                                     row.begin() + static_cast<std::ptrdiff_t>((c + 1) * width));
+            }
+        }
+    }
+    return entries;
+}
+
+// The map's table as a key map file applied to an empty map must be the
+// default map: every entry there, and none twice.
+void expectTheDefaultMap(const Table& table, const std::string& where) {
+    std::string lines;
+    for (const auto& entry : columnMajor(table, 2)) {
+        lines += entry[0] + " " + entry[1] + "\n";
+    }
+    InputKeyMap fromTable{};
+    EXPECT_EQ(applyKeymap(lines, where, fromTable), std::nullopt);
+    for (std::size_t key = 0; key < kInputKeyCodes; ++key) {
+        EXPECT_EQ(fromTable[key], defaultInputKeyMap()[key]) << where << ": Linux key " << key;
+    }
+}
+
+// The names' table, in key-code order down the columns, "NAME (key top)".
+void expectTheX68000Names(const Table& table, const std::string& where) {
+    std::vector<std::string> names;
+    for (const auto& entry : columnMajor(table, 1)) {
+        names.push_back(entry[0].substr(0, entry[0].find(' ')));
+    }
+    std::vector<std::string> wanted;
+    for (const X68000Key& key : x68000Keys()) {
+        wanted.push_back(key.name);
+    }
+    EXPECT_EQ(names, wanted) << where;
+}
+
+TEST(KeyMapTables, TheManualPageAndTheReadmeShowTheProgramsMapAndNames) {
+    const std::string page = slurp(PELLORA_MAN_PAGE);
+    const std::string readme = slurp(PELLORA_README);
+    ASSERT_FALSE(page.empty());
+    ASSERT_FALSE(readme.empty());
+    expectTheDefaultMap(manTable(page, ".SS The default key map"), "pellora.1");
+    expectTheX68000Names(manTable(page, ".SS Key map files"), "pellora.1");
+    expectTheDefaultMap(markdownTable(readme, "#### The default key map"), "README.md");
+    expectTheX68000Names(markdownTable(readme, "#### Key map files"), "README.md");
+}
+
+}  // namespace
