@@ -8,11 +8,15 @@
 //   a worker with 64 unanswered LED changes queued makes a pass; then wake-ups,
 //   CPU, peak RSS and stop time of the real `pellora` program run as its own
 //   process, with a silent and with a talking host, its stop with LED reports
-//   nobody answers, and its wake-ups with systemd's watchdog on.
+//   nobody answers, and its wake-ups with systemd's watchdog on; last, an
+//   input-device keyboard (an emulated evdev node read through libevdev):
+//   its key -> wire latency against the X68000 Z keyboard's, both relayed at
+//   once and sampled in turn, and the wake-ups and CPU of pellora relaying it.
 //
-// Usage: pellora_bench PATH_TO_PELLORA [--quick] [--real-host]
+// Usage: pellora_bench PATH_TO_PELLORA [--quick] [--real-host | --input]
 //   --quick: fewer samples and shorter windows; --real-host: only the rows of
-//   the real host and of unanswered LED reports.
+//   the real host and of unanswered LED reports; --input: only the rows of the
+//   input-device keyboard.
 #include <dirent.h>
 #include <poll.h>
 #include <signal.h>
@@ -31,7 +35,11 @@
 #include <string>
 #include <thread>
 
+#include <linux/input-event-codes.h>
+
 #include "bench/stats.h"
+#include "input/emulated_input_device.h"
+#include "keyboard/input_keyboard.h"
 #include "relay/key_relay.h"
 #include "support/child_process.h"
 #include "support/notify_socket.h"
@@ -657,6 +665,129 @@ void measureWatchdog(const std::string& program, double windowSeconds, ProcessFi
     stopTime(p);
 }
 
+// --- An input-device keyboard -------------------------------------------------
+
+// Both keyboards relayed at once, each to a pty of its own: the X68000 Z
+// keyboard (libusb) and an input device (libevdev) in the same testbed.
+struct BothKeyboards {
+    EmulatedKeyboard kb;
+    EmulatedInputDevice device{kb};
+    PtyPair zLine{true}, inputLine{true};
+    KeyRelay zRelay;
+    KeyRelay inputRelay{[](ByteQueue& keyQueue, std::function<void()> keysQueued) {
+        return std::make_unique<InputKeyboard>(keyQueue, "event5", defaultInputKeyMap(),
+                                               std::move(keysQueued));
+    }};
+
+    BothKeyboards() {
+        for (KeyRelay* relay : {&zRelay, &inputRelay}) {
+            if (!relay->openKeyboard()) {
+                throw std::runtime_error("cannot open an emulated keyboard");
+            }
+        }
+        zRelay.start(zLine.portPath());
+        inputRelay.start(inputLine.portPath());
+        for (KeyRelay* relay : {&zRelay, &inputRelay}) {
+            until([&] { return relay->status().port == PortState::Open; }, "a port");
+        }
+        expectReadyByte(zLine.masterFd());
+        expectReadyByte(inputLine.masterFd());
+    }
+    ~BothKeyboards() {
+        for (KeyRelay* relay : {&zRelay, &inputRelay}) {
+            relay->stop();
+            relay->closeKeyboard();
+        }
+    }
+};
+
+struct InputFigures {
+    Summary zKeyboard, inputDevice;
+    double idleWakesPerSecond = 0, idleCpuPercent = 0, typingCpuPercent = 0;
+    int threads = 0;
+};
+
+// Key changes at random moments, taken in turn from the X68000 Z keyboard (a
+// report completing) and the input device (an event frame written to its
+// node), each until its byte is readable at the host end, so that both meet
+// the same machine at the same time.
+void inputLatency(int changes, InputFigures& f) {
+    BothKeyboards both;
+    std::mt19937 random(6809);
+    std::uniform_real_distribution<double> gap(0.0, 10.0);
+    std::vector<double> z, input;
+    for (int i = 0; i < 2 * changes; ++i) {
+        sleepFor(gap(random));
+        const bool press = (i / 2) % 2 == 0;
+        std::pair<std::uint8_t, Clock::time_point> got;
+        // Both from before the emulator's call, which the X68000 Z keyboard's
+        // takes longer over (a report completes an URB under the emulator's lock).
+        const auto sent = Clock::now();
+        if (i % 2 == 0) {
+            both.kb.sendReport(kBoot, press ? kPressA : kReleaseAll);
+            got = readByte(both.zLine.masterFd());
+        } else {
+            press ? both.device.press(KEY_A) : both.device.release(KEY_A);
+            got = readByte(both.inputLine.masterFd());
+        }
+        if (got.first != (press ? 0x1E : 0x9E)) {
+            throw std::runtime_error("unexpected byte in the input latency run");
+        }
+        (i % 2 == 0 ? z : input).push_back(ms(got.second - sent));
+    }
+    f.zKeyboard = summarize(z);
+    f.inputDevice = summarize(input);
+}
+
+// pellora relaying an input device as its own process: its wake-ups and CPU
+// idle, and its CPU while about 30 key changes a second are typed.
+void measureInputProgram(const std::string& program, double windowSeconds, InputFigures& f) {
+    EmulatedKeyboard kb{{.present = false}};
+    EmulatedInputDevice device{kb};
+    PtyPair pty{true};
+    ChildProcess p(program, {"--keyboard=event5", pty.portPath()},
+                   {"LD_PRELOAD=" + umockdevChildPreload()});
+    if (!p.waitForErrLine("Relaying")) {
+        throw std::runtime_error("pellora did not start: " + p.err());
+    }
+    expectReadyByte(pty.masterFd());
+    sleepFor(500);  // past the start-up
+    const double cpu0 = overThreads(p.pid());
+    const double wakes0 = overThreads(p.pid(), "voluntary_ctxt_switches:");
+    sleepFor(windowSeconds * 1000);
+    const double cpu1 = overThreads(p.pid());
+    const double wakes1 = overThreads(p.pid(), "voluntary_ctxt_switches:");
+    f.idleCpuPercent = (cpu1 - cpu0) / (windowSeconds * 1000) * 100;
+    f.idleWakesPerSecond = (wakes1 - wakes0) / windowSeconds;
+    f.threads = static_cast<int>(statusKb(p.pid(), "Threads:"));
+    const auto end = Clock::now() + std::chrono::duration<double>(windowSeconds);
+    for (int i = 0; Clock::now() < end; ++i) {
+        i % 2 == 0 ? device.press(KEY_A) : device.release(KEY_A);
+        readByte(pty.masterFd());
+        sleepFor(1000.0 / 30);
+    }
+    f.typingCpuPercent = (overThreads(p.pid()) - cpu1) / (windowSeconds * 1000) * 100;
+    device.release(KEY_A);  // a break, if A is still down
+    stopTime(p);
+}
+
+void printInput(const std::string& program, int changes, double windowSeconds) {
+    InputFigures f;
+    inputLatency(changes, f);
+    measureInputProgram(program, windowSeconds, f);
+    std::printf("\n%-46s %8s %8s %8s\n", "an input-device keyboard (libevdev)", "p50", "p99",
+                "max");
+    printRow("key -> wire, X68000 Z keyboard (in turn)", f.zKeyboard);
+    printRow("key -> wire, input device (in turn)", f.inputDevice);
+    std::printf("%-46s %8.2f %8.2f %8.2f\n", "  ratio, input device / X68000 Z keyboard",
+                f.inputDevice.p50 / f.zKeyboard.p50, f.inputDevice.p99 / f.zKeyboard.p99,
+                f.inputDevice.max / f.zKeyboard.max);
+    std::printf("%-46s %8.2f a second, all %d threads\n",
+                "wake-ups idle, pellora relaying an input device", f.idleWakesPerSecond, f.threads);
+    std::printf("%-46s %8.3f %% of a core idle, %.3f %% typing 30 changes/s\n",
+                "CPU, pellora relaying an input device", f.idleCpuPercent, f.typingCpuPercent);
+}
+
 void printMachine() {
     std::ifstream cpuinfo("/proc/cpuinfo");
     std::string line, model = "unknown";
@@ -675,16 +806,19 @@ void printMachine() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool quick = false, realHostOnly = false, usage = argc < 2;
+    bool quick = false, realHostOnly = false, inputOnly = false, usage = argc < 2;
     for (int i = 2; i < argc; ++i) {
         const bool isQuick = std::strcmp(argv[i], "--quick") == 0;
         const bool isRealHost = std::strcmp(argv[i], "--real-host") == 0;
+        const bool isInput = std::strcmp(argv[i], "--input") == 0;
         quick |= isQuick;
         realHostOnly |= isRealHost;
-        usage |= !isQuick && !isRealHost;
+        inputOnly |= isInput;
+        usage |= !isQuick && !isRealHost && !isInput;
     }
-    if (usage) {
-        std::fprintf(stderr, "usage: %s PATH_TO_PELLORA [--quick] [--real-host]\n", argv[0]);
+    if (usage || (realHostOnly && inputOnly)) {
+        std::fprintf(stderr, "usage: %s PATH_TO_PELLORA [--quick] [--real-host | --input]\n",
+                     argv[0]);
         return 2;
     }
     const std::string program = argv[1];
@@ -694,6 +828,10 @@ int main(int argc, char** argv) {
     printMachine();
     if (realHostOnly) {
         printRealHost(measureRealHost(program, changes, window, quick ? 2 : 5));
+        return 0;
+    }
+    if (inputOnly) {
+        printInput(program, changes, window);
         return 0;
     }
     std::printf("%-46s %8s %8s %8s\n", "", "p50", "p99", "max");
@@ -763,5 +901,6 @@ int main(int argc, char** argv) {
                 "peak RSS, pellora under the emulator", f.peakRssKb / 1024.0, f.anonRssKb / 1024.0,
                 f.fileRssKb / 1024.0);
     printRealHost(measureRealHost(program, changes, window, quick ? 2 : 5));
+    printInput(program, changes, window);
     return 0;
 }

@@ -5,6 +5,8 @@
 #   scripts/run-bench.sh --quick      a short run to see that it works
 #   scripts/run-bench.sh --real-host  only the rows of a real host talking and of
 #                                     LED reports nobody answers (about a minute)
+#   scripts/run-bench.sh --input      only the rows of an input-device keyboard
+#                                     beside the X68000 Z keyboard (about a minute)
 # Run it on a quiet machine: the figures are the machine's as much as ours.
 set -euo pipefail
 PELLORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
