@@ -124,6 +124,7 @@ TEST_F(PelloraProcess, PortThatCannotOpenIsNamedWithTheReason) {
          "cannot open ../tmp/ttyS0: not a port name (a name that --list shows, "
          "or an absolute path)"},
     };
+    const int opens = kb.opens();
     for (const auto& [port, line] : cases) {
         auto p = startPellora({port});
         EXPECT_EQ(p->waitExit(), 1);
@@ -131,6 +132,8 @@ TEST_F(PelloraProcess, PortThatCannotOpenIsNamedWithTheReason) {
     }
     std::ifstream in(file);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "data");  // untouched
+    // The port is tried first: the keyboard stayed with the kernel's driver.
+    EXPECT_EQ(kb.opens(), opens);
     expectKeyboardGivenBack();
 }
 

@@ -100,6 +100,14 @@ const char* signalName(int sig) {
     }
 }
 
+void tellPortFailure(std::ostream& err, const std::string& port,
+                     const SerialPort::OpenError& error) {
+    const std::string device = SerialPort::devicePath(port);
+    const std::string reason = error.message.empty() ? "unknown error" : error.message;
+    err << "cannot open " << (device.empty() ? port : device) << ": " << reason
+        << openFailureHint(error.code) << "\n";
+}
+
 // The one way out once the keyboard is open: the worker goes first, since it
 // handles the keyboard's transfers while it runs.
 int shutDown(RelayControl& relay, int exitCode) {
@@ -112,6 +120,12 @@ int shutDown(RelayControl& relay, int exitCode) {
 
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
                     const WaitForEvent& waitForEvent, const std::string& inputDevice) {
+    // A port that cannot be had ends the run before the keyboard is taken
+    // from the console (under a service's Restart=, every few seconds).
+    if (const SerialPort::OpenError error = relay.checkPort(port); error.code != 0) {
+        tellPortFailure(err, port, error);
+        return kExitFailure;
+    }
     const KeyboardWords keyboard{inputDevice};
     bool hadKeyboard = relay.openKeyboard();
     RelayStatus status = relay.status();
@@ -141,11 +155,8 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
         }
         status = relay.status();
     }
-    if (status.port == PortState::Failed) {
-        const std::string reason =
-            status.portError.message.empty() ? "unknown error" : status.portError.message;
-        err << "cannot open " << (device.empty() ? port : device) << ": " << reason
-            << openFailureHint(status.portError.code) << "\n";
+    if (status.port == PortState::Failed) {  // taken meanwhile
+        tellPortFailure(err, port, status.portError);
         return shutDown(relay, kExitFailure);
     }
     err << "Relaying " << keyboard.relayed() << " to " << device << ".\n";

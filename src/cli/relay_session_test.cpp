@@ -25,7 +25,8 @@ RelayStatus with(KeyboardState keyboard, PortState port) {
 
 constexpr auto kUp = KeyboardState::Connected;
 constexpr auto kAway = KeyboardState::Absent;
-const Lines kFullRun = {"openKeyboard", "start ttyUSB0", "stop", "closeKeyboard"};
+const Lines kFullRun = {"checkPort ttyUSB0", "openKeyboard", "start ttyUSB0", "stop",
+                        "closeKeyboard"};
 const std::string kRelaying = "Relaying the X68000 Z keyboard to /dev/ttyUSB0.";
 
 // Runs the session with a stop signal on the n-th wait (never when 0); returns
@@ -62,7 +63,8 @@ TEST(RelaySession, AKeyboardPresentButRefusedEndsTheRunWithTheReason) {
         ASSERT_EQ(lines.size(), 2u);
         EXPECT_EQ(lines[0], "Failed to initialize the X68000 Z keyboard.");
         EXPECT_NE(lines[1].find(reason), std::string::npos) << lines[1];
-        EXPECT_EQ(relay.calls, (Lines{"openKeyboard", "stop", "closeKeyboard"}));
+        EXPECT_EQ(relay.calls,
+                  (Lines{"checkPort ttyUSB0", "openKeyboard", "stop", "closeKeyboard"}));
     }
 }
 
@@ -76,23 +78,33 @@ TEST(RelaySession, APortThatWillNotOpenGivesTheReasonAndAHint) {
         {ENOTTY, "not a terminal", ""},
     };
     for (const auto& [code, message, hint] : cases) {
+        // Found before the keyboard is taken: it is never opened.
         ScriptedRelay relay;
-        RelayStatus failed = with(kUp, PortState::Failed);
-        failed.portError = {code, message};
-        relay.script = {with(kUp, PortState::Opening), failed};
+        relay.portCheck = {code, message};
         Lines lines;
         EXPECT_EQ(run(relay, lines), kExitFailure);
         EXPECT_EQ(lines, Lines{std::string("cannot open /dev/ttyUSB0: ") + message + hint});
-        EXPECT_EQ(relay.calls, kFullRun);
+        EXPECT_EQ(relay.calls, Lines{"checkPort ttyUSB0"});
     }
     // A name that is no port name is named as given.
     ScriptedRelay relay;
-    RelayStatus failed = with(kUp, PortState::Failed);
-    failed.portError = {EINVAL, "not a port name"};
-    relay.script = {failed};
+    relay.portCheck = {EINVAL, "not a port name"};
     Lines lines;
     run(relay, lines, 0, "../ttyS0");
     EXPECT_EQ(lines, Lines{"cannot open ../ttyS0: not a port name"});
+
+    // A port taken by another program between the check and the worker's
+    // open: the same words, and everything given back.
+    ScriptedRelay raced;
+    RelayStatus failed = with(kUp, PortState::Failed);
+    failed.portError = {EBUSY, "in use by another program"};
+    raced.script = {with(kUp, PortState::Opening), failed};
+    Lines told;
+    EXPECT_EQ(run(raced, told), kExitFailure);
+    EXPECT_EQ(
+        told,
+        Lines{"cannot open /dev/ttyUSB0: in use by another program (perhaps another pellora)"});
+    EXPECT_EQ(raced.calls, kFullRun);
 }
 
 TEST(RelaySession, TellsEachComingAndGoingAndEndsOnlyOnASignal) {

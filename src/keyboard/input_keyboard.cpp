@@ -312,9 +312,18 @@ void InputKeyboard::readArrivals() {
         std::unique_ptr<udev_device, UdevDeviceUnref> seen{udev_monitor_receive_device(monitor)}) {
         const char* action = udev_device_get_action(seen.get());
         const char* node = udev_device_get_devnode(seen.get());
-        if (action != nullptr && std::strcmp(action, "add") == 0 && node != nullptr &&
-            namesUs(node, udev_device_get_property_value(seen.get(), "DEVLINKS"))) {
+        if (action == nullptr || node == nullptr ||
+            !namesUs(node, udev_device_get_property_value(seen.get(), "DEVLINKS"))) {
+            continue;
+        }
+        if (std::strcmp(action, "add") == 0) {
             arrived = true;
+        } else if (std::strcmp(action, "remove") == 0 && device == nullptr &&
+                   lastFailure != Failure::Absent) {
+            // Refused (another program held it), and now gone: absent.
+            lastFailure = Failure::Absent;
+            lastFailureText.clear();
+            departed = true;
         }
     }
 }

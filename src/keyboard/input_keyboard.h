@@ -96,6 +96,7 @@ public:
     int takeLosses() override { return std::exchange(losses, 0); }
     bool watchesHotplug() const override { return monitor != nullptr; }
     bool takeArrival() override { return std::exchange(arrived, false); }
+    bool takeDeparture() override { return std::exchange(departed, false); }
     bool presenceFromSystem() const override { return false; }
     Failure failure() const override { return lastFailure; }
     const std::string& failureText() const override { return lastFailureText; }
@@ -159,6 +160,7 @@ private:
     udev_monitor* monitor = nullptr;
     const int wakeFd;
     bool arrived = false;
+    bool departed = false;  // the device was removed while not open
 
     Failure lastFailure = Failure::None;
     std::string lastFailureText;

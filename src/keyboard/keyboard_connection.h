@@ -83,6 +83,11 @@ public:
     // True once after the keyboard was plugged in, as found by the event
     // handling since the last call.
     virtual bool takeArrival() = 0;
+    // True once after the keyboard, while not open (refused), was unplugged,
+    // as found by the event handling since the last call; failure() is then
+    // Absent, so a keyboard refused and then unplugged is told absent at once
+    // rather than at its next try.
+    virtual bool takeDeparture() = 0;
     // Whether the last open() could ask the system cheaply if the keyboard is
     // plugged in, so that the system's own news of device changes may prompt a
     // look (Windows' device-change broadcast).

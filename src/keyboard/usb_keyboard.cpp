@@ -89,13 +89,24 @@ struct UsbKeyboardCallbacks {
         auto* self = static_cast<UsbKeyboard*>(user);
         if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) {
             self->arrived = true;
-        } else if (self->deviceHandle != nullptr &&
-                   libusb_get_device(self->deviceHandle) == device) {
+        } else if (self->deviceHandle == nullptr) {
+            self->departed = true;  // one not opened (refused) went
+        } else if (libusb_get_device(self->deviceHandle) == device) {
             self->markLost();  // ours went: its transfers will say so too, but maybe later
         }
         return 0;  // stay registered
     }
 };
+
+bool UsbKeyboard::takeDeparture() {
+    if (!departed.exchange(false) || deviceHandle != nullptr || lastFailure == Failure::Absent ||
+        lastFailure == Failure::None) {
+        return false;
+    }
+    lastFailure = Failure::Absent;  // refused before, and now unplugged
+    lastFailureText.clear();
+    return true;
+}
 
 UsbKeyboard::UsbKeyboard(ByteQueue& queue, bool watchHotplug, std::function<void()> keysQueuedHook,
                          TickSource tickSource)

@@ -104,6 +104,7 @@ public:
     // True once after a 33DD:0011 device was plugged in, as found by the event
     // handling since the last call.
     bool takeArrival() override { return arrived.exchange(false); }
+    bool takeDeparture() override;
 
     // Whether the last open() could ask the system, without libusb, if the
     // keyboard is plugged in (usbDevicePresent(): Windows), so that looking
@@ -203,8 +204,9 @@ private:
     const bool hotplugWanted;
     const std::function<void()> keysQueued;
     const TickSource ticks;
-    int hotplugHandle = -1;            // libusb's handle of our hotplug callback
-    std::atomic<bool> arrived{false};  // set by the hotplug callback
+    int hotplugHandle = -1;             // libusb's handle of our hotplug callback
+    std::atomic<bool> arrived{false};   // set by the hotplug callback
+    std::atomic<bool> departed{false};  // the same, for one that left while none was open
 
     std::vector<PollDescriptor> descriptors;
     std::atomic<bool> descriptorsChanged{true};  // set by libusb's notifiers

@@ -8,10 +8,31 @@ namespace {
 
 constexpr std::size_t kPumpBufferBytes = ByteQueue::kCapacity;
 
+// A break for a key the host holds; whether the line took it.
+bool letGo(SerialPort& port, HeldKeys& held, std::uint8_t code) {
+    if (!port.writeByte(breakOf(code))) {
+        held.owed.set(code);
+        return false;
+    }
+    held.down.reset(code);
+    held.owed.reset(code);
+    return true;
+}
+
 void write(SerialPort& port, HeldKeys& held, std::uint8_t b) {
     // The host saw the key change only if the byte went out.
-    if (port.writeByte(b) && keyCodeOf(b) != 0) {
-        held.set(keyCodeOf(b), !isBreak(b));
+    const std::uint8_t code = keyCodeOf(b);
+    if (isBreak(b)) {
+        if (held.down.test(code)) {
+            letGo(port, held, code);
+        } else {
+            port.writeByte(b);  // a key the host never heard of: nothing owed
+        }
+        return;
+    }
+    held.owed.reset(code);  // down again at the keyboard: no break is owed
+    if (port.writeByte(b) && code != 0) {
+        held.down.set(code);
     }
 }
 
@@ -42,6 +63,11 @@ std::int32_t msUntilRepeat(const RepeatState& repeat, std::uint32_t now) {
 
 void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKeys& held,
               std::uint32_t now) {
+    // Breaks the line refused go before anything typed since: the host must
+    // not take a new key with SHIFT still down.
+    if (held.owed.any()) {
+        sendOwedBreaks(port, held);
+    }
     std::array<std::uint8_t, kPumpBufferBytes> buffer;
     const std::size_t count = keyQueue.read(buffer.data(), buffer.size());
     for (std::size_t i = 0; i < count; ++i) {
@@ -75,9 +101,17 @@ void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKe
 
 void releaseHeldKeys(SerialPort& port, RepeatState& repeat, HeldKeys& held) {
     stopRepeat(repeat);
-    for (std::size_t code = 0; code < held.size(); ++code) {
-        if (held.test(code) && port.writeByte(breakOf(static_cast<std::uint8_t>(code)))) {
-            held.reset(code);
+    for (std::size_t code = 0; code < held.down.size(); ++code) {
+        if (held.down.test(code)) {
+            letGo(port, held, static_cast<std::uint8_t>(code));
+        }
+    }
+}
+
+void sendOwedBreaks(SerialPort& port, HeldKeys& held) {
+    for (std::size_t code = 0; code < held.owed.size(); ++code) {
+        if (held.owed.test(code) && !letGo(port, held, static_cast<std::uint8_t>(code))) {
+            return;  // still full
         }
     }
 }

@@ -24,8 +24,17 @@ struct RepeatState {
 
 // The keys the host was last told are down: a make written sets its code, a
 // break written clears it. What has to be let go when the line or the keyboard
-// goes away, so the host is never left with SHIFT or CTRL held.
-using HeldKeys = std::bitset<128>;
+// goes away, so the host is never left with SHIFT or CTRL held. owed: those
+// among them whose break the line did not take (a host that stopped reading
+// filled it): up at the keyboard, still down at the host, until
+// sendOwedBreaks() finds room.
+struct HeldKeys {
+    std::bitset<128> down;
+    std::bitset<128> owed;
+
+    bool any() const { return down.any(); }
+    std::size_t count() const { return down.count(); }
+};
 
 // What a keyboard sends when it is ready: the X68000 answers it at once with
 // its LED state (ROM 1.3 also with its repeat delay and interval), so the
@@ -49,7 +58,8 @@ bool repeatIsDue(const RepeatState& repeat, std::uint32_t now);
 // already); -1 when no key repeats.
 std::int32_t msUntilRepeat(const RepeatState& repeat, std::uint32_t now);
 
-// One worker pass at tick now: drains keyQueue to the port (bytes are drained
+// One worker pass at tick now: sends the breaks still owed (sendOwedBreaks),
+// then drains keyQueue to the port (bytes are drained
 // and the repeat state is kept even while the port is closed), then writes at
 // most one repeat byte if the held key's repeat is due. A repeat found more
 // than an interval late is scheduled again from now, so after a stall (a
@@ -63,6 +73,10 @@ void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKe
 // away (or full) the others stay held, so their breaks go first once it is
 // back.
 void releaseHeldKeys(SerialPort& port, RepeatState& repeat, HeldKeys& held);
+
+// Writes the breaks in held.owed, lowest code first, while the line takes
+// them; what it still refuses stays owed.
+void sendOwedBreaks(SerialPort& port, HeldKeys& held);
 
 // The keyboard and an open line to the host have just met: the breaks still
 // owed to the line go first (releaseHeldKeys), then the ready byte. Returns

@@ -161,6 +161,13 @@ void KeyRelay::notePort(PortState state, const SerialPort::OpenError& error) {
 }
 
 void KeyRelay::workerLoop() {
+    // Reports that completed while no worker ran are decoded now, before the
+    // queue is cleared and before this thread counts as the worker (which
+    // would send their keys at once): keys typed before the start are not
+    // typed on this line.
+    if (keyboard->hasEventContext()) {
+        keyboard->handleEvents(0);
+    }
     workerId = std::this_thread::get_id();
     // Which adapter the name means now, before the open raises DTR on it.
     portIdentity = identifyPort(portName);
@@ -173,15 +180,20 @@ void KeyRelay::workerLoop() {
     // A key whose release was dropped with the old queue must not keep repeating
     // on the new port; the host's delay and interval stay as it set them.
     stopRepeat(repeat);
-    held.reset();
-    msctrl = {};  // a host on this line has not been heard yet
+    // What an earlier worker could not let go of on this line (a stop with
+    // the line away or full) is still owed to it.
+    held = {};
+    if (const auto owed = owedByPort.find(portName); owed != owedByPort.end()) {
+        held = owed->second;
+        owedByPort.erase(owed);
+    }
     portRetry = false;
     // A keyboard missing now is looked for at once.
     keyboardRetry = keyboardWanted && !keyboard->active();
     keyboardRetryDue = ticks();
     refusedPauseMs = kKeyboardRetryMs;
-    if (portUp && keyboard->active()) {
-        announceReady(port, repeat, held);
+    if (portUp) {
+        lineOpened();
     }
     // Told only now, so a front-end that sees Open knows the queues are fresh
     // and the host has been told that the keyboard is there.
@@ -194,9 +206,12 @@ void KeyRelay::workerLoop() {
     while (running.load()) {
         passes.fetch_add(1);
         const std::uint32_t now = ticks();
-        // Both taken every pass, so neither stays set for a later one.
+        // All taken every pass, so none stays set for a later one.
         const bool arrived = keyboard->takeArrival();
         const bool lookNow = devicesMoved.exchange(false) || arrived;
+        if (keyboard->takeDeparture()) {
+            keyboardDeparted(now);
+        }
         if (keyboardWanted && !keyboard->active() &&
             (lookNow || (keyboardRetry && msUntil(keyboardRetryDue, now) == 0))) {
             tryKeyboard(now);
@@ -218,10 +233,14 @@ void KeyRelay::workerLoop() {
         if (portUp && !port.isOpen()) {
             portLost(now);
         }
-        waiter.wait(nextWaitMs(now), repeat.repeatCode != 0);
+        waiter.wait(nextWaitMs(now), repeat.repeatCode != 0, portUp && held.owed.any());
     }
-    // Leaving this port: the host must not be left holding a key.
+    // Leaving this port: the host must not be left holding a key. What the
+    // line does not take now is kept for the next worker on it.
     releaseHeldKeys(port, repeat, held);
+    if (held.any()) {
+        owedByPort[portName] = held;
+    }
     waiter.settle();
     workerId = std::thread::id();
 }
@@ -232,7 +251,7 @@ void KeyRelay::tryKeyboard(std::uint32_t now) {
         refusedPauseMs = kKeyboardRetryMs;
         noteKeyboard();
         if (portUp) {
-            announceReady(port, repeat, held);
+            announceReady(port, repeat, held);  // the owed breaks, then 0xFF
         }
         // Back from an unplug, the keyboard shows its own LEDs again; the host
         // expects its own. Nothing goes out if the host never changed them.
@@ -243,12 +262,7 @@ void KeyRelay::tryKeyboard(std::uint32_t now) {
     noteKeyboard();  // absent, or refused and why
     keyboardRetry = true;
     if (keyboard->failure() == KeyboardConnection::Failure::Absent) {
-        // The back-end tells when a keyboard is plugged in; without that, look again
-        // soon, or where the system tells of device changes, now and then.
-        keyboardRetry = !keyboard->watchesHotplug();
-        keyboardRetryDue =
-            now + (keyboard->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
-        refusedPauseMs = kKeyboardRetryMs;
+        awaitArrival(now);
         return;
     }
     // Nothing tells when a present keyboard stops being refused, and each try
@@ -265,6 +279,36 @@ void KeyRelay::keyboardLost(std::uint32_t now) {
     keyboardRetry = true;
     keyboardRetryDue = now + kKeyboardRetryMs;
     refusedPauseMs = kKeyboardRetryMs;
+}
+
+void KeyRelay::awaitArrival(std::uint32_t now) {
+    // The back-end tells when a keyboard is plugged in; without that, look
+    // again soon, or where the system tells of device changes, now and then.
+    keyboardRetry = !keyboard->watchesHotplug();
+    keyboardRetryDue =
+        now + (keyboard->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
+    refusedPauseMs = kKeyboardRetryMs;
+}
+
+void KeyRelay::keyboardDeparted(std::uint32_t now) {
+    // A keyboard that was not open (refused) was unplugged: it is absent now,
+    // not refused, and waited for as one that never came.
+    if (!keyboard->active()) {
+        noteKeyboard();
+        awaitArrival(now);
+    }
+}
+
+void KeyRelay::lineOpened() {
+    msctrl = {};  // a host on this line has not been heard yet
+    // The host may still think keys down that went up while the line was
+    // away (or it is a host that never heard of them): let go of them, and
+    // tell it the keyboard is there.
+    if (keyboard->active()) {
+        announceReady(port, repeat, held);
+    } else {
+        releaseHeldKeys(port, repeat, held);
+    }
 }
 
 void KeyRelay::tryPort(std::uint32_t now) {
@@ -284,15 +328,7 @@ void KeyRelay::tryPort(std::uint32_t now) {
         return;
     }
     portRetry = false;
-    msctrl = {};
-    // The host may still think keys down that went up while the line was
-    // away (or it is a host that never heard of them): let go of them, and
-    // tell it the keyboard is there.
-    if (keyboard->active()) {
-        announceReady(port, repeat, held);
-    } else {
-        releaseHeldKeys(port, repeat, held);
-    }
+    lineOpened();
     notePort(PortState::Open);
 }
 

@@ -19,8 +19,10 @@
 // is the same USB adapter as at the first open, or none (PortIdentity); keys
 // typed meanwhile are dropped. Either way the keys the host was told are down
 // get their breaks: a key stays held until its break was written to an open
-// line, so a break that could not go out goes first when the line is back.
-// The same happens when the worker moves to another port or stops.
+// line, so a break that could not go out goes first when the line is back,
+// or as soon as a full line takes bytes again. The same happens when the
+// worker moves to another port or stops, and what a stopped worker could not
+// send is kept per port for the next worker on it.
 //
 // Each time the keyboard and an open line to the host meet (the worker's
 // start, the keyboard's return, the port's return), the host is sent the
@@ -48,6 +50,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -133,6 +136,9 @@ private:
     void pollHost();
     void tryKeyboard(std::uint32_t now);
     void keyboardLost(std::uint32_t now);
+    void keyboardDeparted(std::uint32_t now);
+    void awaitArrival(std::uint32_t now);
+    void lineOpened();
     void tryPort(std::uint32_t now);
     void portLost(std::uint32_t now);
     int nextWaitMs(std::uint32_t now) const;
@@ -157,7 +163,11 @@ private:
     std::unique_ptr<KeyboardConnection> keyboard;
     WorkerWait waiter{*keyboard, port};
     RepeatState repeat{0, 0, kDefaultRepeatDelayMs, kDefaultRepeatIntervalMs};
-    HeldKeys held;  // what the host was told is down
+    HeldKeys held;  // what the host on this worker's line was told is down
+    // Per port name, what a worker that ended could not let go of there (its
+    // breaks refused, or no line): the next worker on that port sends them
+    // first.
+    std::map<std::string, HeldKeys> owedByPort;
     LedState leds;  // ledBrightness and ledMask as the host last set them
     // The mouse's MSCTRL line as the host drives it, for the mouse to answer;
     // unknown again on each line opened.

@@ -49,6 +49,14 @@ TEST(KeyRelay, RestartClosesOldPortBeforeOpeningNew) {
     relay.stop();
 }
 
+TEST(KeyRelay, APortIsCheckedByOpeningItAndGivingItBack) {
+    PtyPair pty;
+    KeyRelay relay;
+    EXPECT_EQ(relay.checkPort(pty.slavePath()).code, 0);
+    EXPECT_FALSE(processHasOpen(pty.slavePath()));
+    EXPECT_EQ(relay.checkPort("/nonexistent/ttyPELLORA").code, ENOENT);
+}
+
 TEST(KeyRelay, PortThatCannotOpenLeavesAWorkerThatStops) {
     KeyRelay relay;
     relay.start("/nonexistent/ttyPELLORA");

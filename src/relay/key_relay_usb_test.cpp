@@ -107,14 +107,33 @@ TEST_F(Relay, WrongLengthReportIsDroppedAndItsTransferResubmitted) {
     EXPECT_EQ(pty.read(1), Bytes{0x2E});  // nothing came of the short report
 }
 
-TEST_F(Relay, ReportsWaitingWhileNoWorkerRanAreSentByTheNext) {
+TEST_F(Relay, AKeyPressedWhileNoWorkerRanIsNotTypedByTheNext) {
     kb.sendReport(kBoot, bootWith(A));
     EXPECT_EQ(pty.read(1), Bytes{0x1E});
-    relay.stop();
-    kb.sendReport(kBoot, kBootEmpty);  // completes with nobody handling events
+    relay.stop();                       // lets go of A
+    kb.sendReport(kBoot, bootWith(B));  // completes with nobody handling events
     relay.start(pty.portPath());
-    // Decoded against the report from before the stop: the release of A.
-    EXPECT_EQ(pty.read(1), Bytes{0x9E});
+    // B's make was decoded before the new worker took the line, and dropped;
+    // its release goes out as every release does.
+    EXPECT_EQ(pty.read(2), (Bytes{0x9E, kReadyByte}));
+    kb.sendReport(kBoot, kBootEmpty);
+    EXPECT_EQ(pty.read(1), Bytes{0xAE});
+}
+
+TEST_F(Relay, BreaksAStoppedWorkerOwedGoFirstWhenItsPortIsChosenAgain) {
+    kb.sendReport(kBoot, kShiftDown);
+    EXPECT_EQ(pty.read(1), Bytes{0x70});
+    PtyPair replacement{true};
+    pty.closeMaster();
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Reopening; }));
+    relay.stop();  // Shift's break has no line: it stays owed to this port
+    PtyPair other;
+    relay.start(other.slavePath());
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
+    EXPECT_EQ(other.read(1), Bytes{kReadyByte});  // not owed there
+    replacement.linkAs(pty.portPath());
+    relay.start(pty.portPath());
+    EXPECT_EQ(replacement.read(2), (Bytes{0xF0, kReadyByte}));
 }
 
 TEST_F(Relay, UnplugLetsGoOfHeldKeysThenKeepsTheLineQuiet) {
@@ -486,6 +505,8 @@ TEST_F(Relay, AnotherPortHearsTheReadyByteAndTheOneLeftNothingMore) {
     PtyPair other{true};
     relay.start(other.portPath());
     EXPECT_EQ(pty.restOfLine(), Bytes{});
+    // Once the new worker has begun (a report before that is not typed).
+    ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
     kb.sendReport(kBoot, bootWith(A));
     EXPECT_EQ(other.read(2), (Bytes{kReadyByte, 0x1E}));
 }
@@ -532,6 +553,12 @@ TEST_F(RelayWithAKeyboardHeldElsewhere, IsTriedAfterGrowingPausesWithoutTakingTh
     // Interface 1 was asked first each time: the console kept interface 0.
     EXPECT_EQ(kb.claims(0), 0);
     EXPECT_EQ(kb.detaches(0), 0);
+}
+
+TEST_F(RelayWithAKeyboardHeldElsewhere, IsAbsentAsSoonAsItIsUnplugged) {
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Refused; }));
+    kb.unplug();  // the clock stands: only the news of the unplug can tell
+    EXPECT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
 }
 
 // Where libusb cannot tell of a keyboard plugged in, the relay looks once a second.

@@ -11,3 +11,8 @@ std::string refusalReason(const RelayStatus& status) {
                                                       : status.keyboardFailureText;
     }
 }
+
+SerialPort::OpenError RelayControl::checkPort(const std::string& name) {
+    SerialPort probe;
+    return probe.open(name) ? SerialPort::OpenError{} : probe.lastOpenError();
+}

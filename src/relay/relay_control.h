@@ -73,6 +73,11 @@ public:
     virtual void start(const std::string& name) = 0;
     // Ends the worker and closes its port. Safe when none runs.
     virtual void stop() = 0;
+    // Whether the port called name can be had now (code 0), or why not: it
+    // is opened and closed again at once. A front-end that must not take the
+    // keyboard for a run that cannot use its port (the kernel's driver would
+    // lose it for nothing) asks first. Call with no worker on that port.
+    virtual SerialPort::OpenError checkPort(const std::string& name);
     // A snapshot for front-ends; callable from any thread.
     virtual RelayStatus status() const = 0;
     // Called after every change of status(), on the thread that made it (the

@@ -34,7 +34,13 @@ public:
     // Sleeps until one of the events above or timeoutMs (-1: no time-out).
     // repeatPending: a key repeat is what the time-out waits for, so it must
     // end on time rather than on the platform's coarse timer tick.
-    void wait(int timeoutMs, bool repeatPending);
+    // writeBacklog: bytes the line refused are waiting (breaks of held keys),
+    // so the wait also ends when the line takes bytes again (on POSIX when
+    // poll() finds it writable; on Windows, where no event tells of room in
+    // the driver's queue, within kBacklogRetryMs).
+    void wait(int timeoutMs, bool repeatPending, bool writeBacklog = false);
+
+    static constexpr int kBacklogRetryMs = 100;
 
     // Makes the wait in progress, or the next one, return at once.
     void wake();

@@ -45,13 +45,14 @@ bool WorkerWait::fineTimerHeld() const {
     return false;  // poll() time-outs are not quantised to a coarse tick here
 }
 
-void WorkerWait::wait(int timeoutMs, bool) {
+void WorkerWait::wait(int timeoutMs, bool, bool writeBacklog) {
     std::vector<pollfd>& fds = platform->fds;
     fds.clear();
     fds.push_back({platform->wakeRead, POLLIN, 0});
     if (const SerialPort::NativeHandle line = port.nativeHandle();
         line != SerialPort::kInvalidHandle) {
-        fds.push_back({static_cast<int>(line), POLLIN, 0});
+        const short events = writeBacklog ? POLLIN | POLLOUT : POLLIN;
+        fds.push_back({static_cast<int>(line), events, 0});
     }
     for (const KeyboardConnection::PollDescriptor& d : keyboard.pollDescriptors()) {
         fds.push_back({d.fd, d.events, 0});

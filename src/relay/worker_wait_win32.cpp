@@ -90,7 +90,10 @@ bool WorkerWait::fineTimerHeld() const {
     return platform->fineTimer;
 }
 
-void WorkerWait::wait(int timeoutMs, bool repeatPending) {
+void WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog) {
+    if (writeBacklog && (timeoutMs < 0 || timeoutMs > kBacklogRetryMs)) {
+        timeoutMs = kBacklogRetryMs;
+    }
     if (repeatPending && !platform->fineTimer) {
         keepTimerResolutionWhenHidden();
         platform->fineTimer = timeBeginPeriod(1) == TIMERR_NOERROR;

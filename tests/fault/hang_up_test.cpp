@@ -3,10 +3,12 @@
 // keyboard keeps draining), type again once the host reads again, and let go
 // of the port when the line then goes away (as a USB serial adapter pulled out
 // does).
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
 #include "full_line_fixture.h"
+#include "protocol/scan_code.h"
 
 namespace {
 
@@ -39,9 +41,29 @@ TEST_F(FullLine, TypingResumesOnceTheHostReadsAgain) {
         pty.readReady(backlog);
     }
     EXPECT_GT(backlog.size(), 0u);
-    // Right GUI (0x60) is on the boot report only: the next key goes through.
+    // Right GUI (0x60) is on the boot report only: the next key goes through,
+    // behind whatever breaks the full line still owed.
     kb.sendReport(EmulatedKeyboard::kBootEndpoint, {0x80, 0, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(pty.read(1), Bytes{0x60});
+    Bytes after;
+    ASSERT_TRUE(waitFor([&] {
+        pty.readReady(after);
+        return std::find(after.begin(), after.end(), 0x60) != after.end();
+    }));
+    EXPECT_TRUE(std::all_of(after.begin(), std::find(after.begin(), after.end(), 0x60),
+                            [](std::uint8_t b) { return isBreak(b); }));
+}
+
+TEST_F(FullLine, ABreakTheFullLineRefusedGoesOutAsSoonAsItTakesBytesAgain) {
+    kb.sendReport(EmulatedKeyboard::kBootEndpoint, {0x02, 0, 0, 0, 0, 0, 0, 0});  // Shift
+    EXPECT_EQ(pty.read(1), Bytes{0x70});
+    ASSERT_NO_FATAL_FAILURE(fillTheLine());
+    sendAndWaitForItsPass(EmulatedKeyboard::kBootEndpoint, Bytes(8, 0));  // let go, not told
+    // The host reads again and nothing more is typed: the break comes by itself.
+    Bytes seen;
+    EXPECT_TRUE(waitFor([&] {
+        pty.readReady(seen);
+        return std::find(seen.begin(), seen.end(), 0xF0) != seen.end();
+    }));
 }
 
 TEST_F(FullLine, HangUpWhileFullLetsGoOfThePort) {

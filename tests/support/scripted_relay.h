@@ -14,6 +14,7 @@
 class ScriptedRelay : public RelayControl {
 public:
     bool keyboardOpens = true;
+    SerialPort::OpenError portCheck;  // what checkPort() answers
     std::vector<RelayStatus> script;
     std::vector<std::string> calls;
     std::uint64_t passes = 0;  // what workerPasses() answers
@@ -25,6 +26,10 @@ public:
     }
     void closeKeyboard() override { calls.push_back("closeKeyboard"); }
     void start(const std::string& port) override { calls.push_back("start " + port); }
+    SerialPort::OpenError checkPort(const std::string& port) override {
+        calls.push_back("checkPort " + port);
+        return portCheck;
+    }
     void stop() override { calls.push_back("stop"); }
     RelayStatus status() const override { return script.at(std::min(next++, script.size() - 1)); }
     void setStatusListener(std::function<void()>) override {}
