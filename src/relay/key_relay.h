@@ -11,9 +11,9 @@
 // absent when the worker started) is opened again as soon as its back-end
 // tells of its return (libusb's hotplug, udev's news of input devices), or by a
 // try every 0.9 s where it cannot tell (on Windows at each devicesChanged(),
-// and every 10 s for safety); one that is
-// present but refused (no permission, another program holds it) is tried
-// after a pause that doubles from 0.9 s up to 10 s. The host's repeat times
+// and every 10 s for safety); one that is present but refused (no
+// permission, another program holds it) is tried after a pause that doubles
+// from 0.9 s up to 10 s. The host's repeat times
 // are kept and its last LED state is sent to the keyboard again. A port that
 // goes away is opened again by its name every second, but only while the name
 // is the same USB adapter as at the first open, or none (PortIdentity); keys
@@ -29,8 +29,8 @@
 // ready byte 0xFF once, after the breaks still owed to the line: the X68000
 // answers it with its LED state, so the keyboard's LEDs show the host's at
 // once. Host commands are applied as they come, and the LEDs get one report
-// per pass at most, which nobody waits for (KeyboardConnection::setLeds): a keyboard
-// that does not answer holds up neither keys, nor passes, nor a stop.
+// per pass at most, which nobody waits for (KeyboardConnection::setLeds): a
+// keyboard that does not answer holds up neither keys, nor passes, nor a stop.
 //
 // Ownership: a KeyRelay owns its worker thread, the serial port, both byte
 // queues, the typematic and LED state and the KeyboardConnection that puts the
@@ -39,8 +39,8 @@
 // Threads: the owning thread calls openKeyboard, closeKeyboard, start, stop and
 // setStatusListener; the worker runs the loop and, inside the keyboard's event
 // handling, the back-end's callbacks, which send the keys of each report (or
-// input event frame) on to the port at once. The keyboard, repeat, LED and retry state
-// is touched by the worker while it runs and by the owner only while no worker
+// input event frame) on to the port at once. The keyboard, repeat, LED and
+// retry state is touched by the worker while it runs and by the owner only while no worker
 // exists (thread start and join order the two). running is atomic; the status
 // has its own lock; the queues and the port carry their own locks. No relay
 // lock is held while calling into the keyboard or the port, or the status
@@ -96,7 +96,7 @@ public:
     // Relays the keyboard that makeKeyboard makes, once, here.
     explicit KeyRelay(const KeyboardFactory& makeKeyboard, TickSource ticks = systemTickMs);
     // Stops a worker that still runs and closes the keyboard, so no thread or
-    // libusb resource outlives the object.
+    // keyboard resource outlives the object.
     ~KeyRelay() override;
     KeyRelay(const KeyRelay&) = delete;
     KeyRelay& operator=(const KeyRelay&) = delete;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <thread>
 
+#include "keyboard/usb_keyboard.h"
 #include "relay/key_relay.h"
 #include "relay/worker_wait.h"
 #include "support/key_relay_peer.h"

@@ -65,7 +65,7 @@ public:
         installWindowProbe([this](WPARAM keyboard, LPARAM port) {
             std::unique_lock lock(mutex);
             current.keyboard = static_cast<KeyboardState>(LOWORD(keyboard));
-            current.keyboardFailure = static_cast<UsbKeyboard::Failure>(HIWORD(keyboard));
+            current.keyboardFailure = static_cast<KeyboardConnection::Failure>(HIWORD(keyboard));
             current.port = static_cast<PortState>(LOWORD(port));
             const DWORD error = HIWORD(port);
             current.portError = {static_cast<int>(error),
@@ -85,8 +85,8 @@ public:
         current.keyboard = keyboard == L"absent"    ? KeyboardState::Absent
                            : keyboard == L"refused" ? KeyboardState::Refused
                                                     : KeyboardState::Connected;
-        current.keyboardFailure = keyboard == L"refused" ? UsbKeyboard::Failure::NoPermission
-                                                         : UsbKeyboard::Failure::None;
+        current.keyboardFailure = keyboard == L"refused" ? KeyboardConnection::Failure::NoPermission
+                                                         : KeyboardConnection::Failure::None;
         changed(lock);
         return current.keyboard == KeyboardState::Connected;
     }

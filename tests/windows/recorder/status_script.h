@@ -1,6 +1,6 @@
 // The status a test makes the test variant's relay report, posted to the
 // window as this registered message: wParam MAKEWPARAM(KeyboardState,
-// UsbKeyboard::Failure), lParam MAKELPARAM(PortState, the Win32 error the port
+// KeyboardConnection::Failure), lParam MAKELPARAM(PortState, the Win32 error the port
 // failed with, 0 for none). The relay takes it on the window thread, from the
 // window's queue, and tells its listener as the engine's worker would.
 #pragma once
