@@ -43,9 +43,7 @@ protected:
     std::string err;
 };
 
-const std::string kUsageLine =
-    "usage: pellora [-l|--list] [-h|--help] [-V|--version] [-k|--keyboard=DEVICE "
-    "[--keymap=FILE]] [PORT]";
+const std::string kUsageLine = "usage: pellora [-l|--list] [-h|--help] [-V|--version]";
 
 TEST_F(PelloraCommand, HelpAndVersionGoToStdoutAndSucceed) {
     run("--help");

@@ -61,8 +61,8 @@ bool isControlOrFormat(char32_t c) {
 }
 
 constexpr const char* kUsageLine =
-    "usage: pellora [-l|--list] [-h|--help] [-V|--version] [-k|--keyboard=DEVICE "
-    "[--keymap=FILE]] [PORT]\n";
+    "usage: pellora [-l|--list] [-h|--help] [-V|--version]\n"
+    "               [-k|--keyboard=DEVICE [--keymap=FILE]] [PORT]\n";
 
 }  // namespace
 
