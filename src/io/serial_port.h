@@ -1,6 +1,7 @@
-// SerialPort: the one serial line to the X68000, opened with the keyboard line
-// settings (2400 baud, 8N1, raw, no flow control, DTR and RTS asserted) and read
-// without ever blocking.
+// SerialPort: a serial line to the X68000, opened with the key line's settings
+// (2400 baud, 8N1, raw, no flow control, DTR and RTS asserted) or the mouse
+// line's (4800 baud 8N2, written only; line_settings.h), and read without ever
+// blocking.
 //
 // Port names: on POSIX an absolute path is used as it stands and a bare name
 // (ttyUSB0) means /dev/ttyUSB0, while a bare name with a "/" or ".." in it is
@@ -11,7 +12,10 @@
 // or TIOCEXCL of another: refused as "in use by another program", EBUSY). Its
 // line settings are saved at open and put back at close, input waiting at
 // open is discarded, and closing gives unsent output at most 100 ms to go out
-// before it drops the rest instead of waiting for a line that has stopped.
+// before it drops the rest instead of waiting for a line that has stopped. A
+// line that receives asks the driver for low latency (ASYNC_LOW_LATENCY through
+// TIOCSSERIAL) where the driver offers it, and gets its own flag back at close;
+// a driver without it (a pty) or one that refuses runs the line all the same.
 //
 // A port closed by a failure that means the device is gone (hang-up, removal;
 // on Windows found by the reader thread or by a write) stays closed until the
@@ -34,6 +38,8 @@
 #include <mutex>
 #include <string>
 
+#include "io/line_settings.h"
+
 class SerialPort {
 public:
     // The platform handle as an integer: a file descriptor on POSIX, a HANDLE on
@@ -54,10 +60,10 @@ public:
 
     // Closes any open handle, then opens name and applies the line settings.
     // Raising the modem lines may fail (a pty has none). The Windows back-end
-    // also requires the line to read back as 2400 baud 8N1 without flow control,
-    // and fails the open with the reason otherwise. Returns whether the port is
-    // open.
-    bool open(const std::string& name);
+    // offers the key line only (the mouse is Linux's), requires the line to
+    // read back as 2400 baud 8N1 without flow control, and fails the open with
+    // the reason otherwise. Returns whether the port is open.
+    bool open(const std::string& name, const LineSettings& settings = LineSettings::keyLine());
 
     // Writes one byte; false when closed or the write failed. The POSIX back-end
     // never waits: a full output queue (a far end that reads nothing) loses the
@@ -67,6 +73,7 @@ public:
 
     // Reads what is already waiting, up to maxBytes, without blocking; 0 when
     // nothing waits or the port is closed. Closes the port when the device is gone.
+    // A line that does not receive is never read: this only finds a hang-up.
     std::size_t readAvailable(std::uint8_t* buffer, std::size_t maxBytes);
 
     // Gives the last bytes written (the breaks of held keys) their time to
@@ -87,8 +94,10 @@ public:
     void setWake(std::function<void()> wake);
 
     // The open handle, kInvalidHandle when closed: what a worker that sleeps in
-    // poll() watches for input and hang-ups. Only the worker may use it, and
-    // only until its next call that may close the port.
+    // poll() watches for input and hang-ups (for a line that does not receive,
+    // hang-ups only: poll() it for no events, and POLLHUP or POLLERR still
+    // come, whereupon readAvailable() closes it). Only the worker may use it,
+    // and only until its next call that may close the port.
     NativeHandle nativeHandle() const;
     OpenError lastOpenError() const;
 

@@ -1,5 +1,6 @@
-// POSIX back-end of SerialPort: a tty opened raw at 2400 baud 8N1, for this
-// program alone, and given back as it was found.
+// POSIX back-end of SerialPort: a tty opened raw with the line's settings (the
+// key line's 2400 baud 8N1, the mouse line's 4800 baud 8N2), for this program
+// alone, and given back as it was found.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -9,6 +10,10 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -23,19 +28,69 @@ int fdOf(SerialPort::NativeHandle h) {
     return static_cast<int>(h);
 }
 
-// Raw 8N1 at 2400 baud, no flow control of any kind, reads that return at once.
-void applyLineSettings(int fd, termios tio) {
+speed_t speedOf(int baud) {
+    switch (baud) {
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        default:
+            return B0;
+    }
+}
+
+// Raw 8 bits, no parity, no flow control of any kind, reads that return at
+// once; the speed and stop bits of the line, and its receiver on only if it
+// receives.
+void applyLineSettings(int fd, termios tio, const LineSettings& line) {
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
                                           ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | CREAD);
+    tio.c_cflag |= CS8 | CLOCAL;
+    if (line.stopBits == 2) {
+        tio.c_cflag |= CSTOPB;
+    }
+    if (line.receive) {
+        tio.c_cflag |= CREAD;
+    }
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    cfsetispeed(&tio, B2400);
-    cfsetospeed(&tio, B2400);
+    cfsetispeed(&tio, speedOf(line.baud));
+    cfsetospeed(&tio, speedOf(line.baud));
     tcsetattr(fd, TCSANOW, &tio);
+}
+
+// Asks the driver to hand each received byte on at once rather than after its
+// own timer (an FTDI adapter's latency timer holds them up to 16 ms, most of a
+// mouse request's budget). True when the flag was off and is on now, so that
+// close() puts it back. A driver without the request (a pty) or one that
+// refuses it leaves the line as it was: slower, but working.
+bool askLowLatency(int fd) {
+#if defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0) {
+        return false;
+    }
+    serial.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd, TIOCSSERIAL, &serial) == 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
+void giveBackLowLatency(int fd) {
+#if defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        serial.flags &= ~ASYNC_LOW_LATENCY;
+        ioctl(fd, TIOCSSERIAL, &serial);
+    }
+#else
+    (void)fd;
+#endif
 }
 
 bool meansDeviceGone(int err) {
@@ -97,6 +152,8 @@ SerialPort::OpenError refusal(int code, const char* why) {
 struct SerialPort::Platform {
     termios savedSettings{};  // the line as found at open, put back at close
     bool pseudoTerminal = false;
+    bool receive = true;             // the line is read; otherwise written only
+    bool lowLatencySetHere = false;  // ASYNC_LOW_LATENCY was off before the open
 };
 
 SerialPort::SerialPort() : platform(std::make_unique<Platform>()) {}
@@ -118,10 +175,14 @@ std::string SerialPort::devicePath(const std::string& name) {
     return "/dev/" + name;
 }
 
-bool SerialPort::open(const std::string& name) {
+bool SerialPort::open(const std::string& name, const LineSettings& settings) {
     std::lock_guard lock(mutex);
     closeLocked();
 
+    if (speedOf(settings.baud) == B0 || (settings.stopBits != 1 && settings.stopBits != 2)) {
+        openError = refusal(EINVAL, "not a line speed and stop bits this port offers");
+        return false;
+    }
     const std::string path = devicePath(name);
     if (path.empty()) {
         openError =
@@ -139,7 +200,9 @@ bool SerialPort::open(const std::string& name) {
     // carrier would block the open itself, and later a host that stops reading
     // would park the worker in write() for good (holding the port's lock, so
     // stop() and status() would wait too).
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    // A line written only is opened so: nothing can read it by mistake.
+    const int fd = ::open(
+        path.c_str(), (settings.receive ? O_RDWR : O_WRONLY) | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
         openError =
@@ -165,10 +228,12 @@ bool SerialPort::open(const std::string& name) {
     handle = fd;
     platform->savedSettings = found;
     platform->pseudoTerminal = isPseudoTerminal(st);
+    platform->receive = settings.receive;
 
     // The settings calls may fail (a pty has no modem lines); none is fatal.
     ioctl(fd, TIOCEXCL);  // no other opener may share the line
-    applyLineSettings(fd, found);
+    applyLineSettings(fd, found, settings);
+    platform->lowLatencySetHere = settings.receive && askLowLatency(fd);
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &lines);
     tcflush(fd, TCIFLUSH);  // what came before us was not meant for us
@@ -201,10 +266,13 @@ std::size_t SerialPort::readAvailable(std::uint8_t* buffer, std::size_t maxBytes
     }
     // With VMIN 0 a hung-up tty reads 0 bytes, just like an idle one, so ask
     // the kernel explicitly whether the line is still there.
-    pollfd pfd{fdOf(handle), POLLIN, 0};
+    pollfd pfd{fdOf(handle), static_cast<short>(platform->receive ? POLLIN : 0), 0};
     if (poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         closeLocked();
         return 0;
+    }
+    if (!platform->receive) {
+        return 0;  // its input is not ours to look at
     }
     const ssize_t n = ::read(fdOf(handle), buffer, maxBytes);
     if (n < 0) {
@@ -231,6 +299,10 @@ void SerialPort::closeLocked() {
     }
     // The line gets back the settings it had before us (a line that hung up
     // refuses, which changes nothing).
+    if (platform->lowLatencySetHere) {
+        giveBackLowLatency(fd);
+        platform->lowLatencySetHere = false;
+    }
     tcsetattr(fd, TCSANOW, &platform->savedSettings);
     ioctl(fd, TIOCNXCL);  // leave the line shareable for whoever comes next
     ::close(fd);          // and with it our flock

@@ -1,6 +1,7 @@
 #include "io/serial_port.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -131,6 +132,58 @@ TEST(SerialPort, AppliesKeyboardLineSettings) {
     } else {
         EXPECT_EQ(errno, EBUSY);
     }
+}
+
+TEST(SerialPort, TheMouseLineRuns4800Baud8N2WrittenOnlyBesideTheKeyLine) {
+    PtyPair keys, mouse;
+    for (const PtyPair* pty : {&keys, &mouse}) {
+        // Set otherwise first, so that the settings must come from the port (a
+        // pty keeps CS8 and CREAD and clears PARENB itself, whatever it is told).
+        termios tio{};
+        ASSERT_EQ(tcgetattr(pty->masterFd(), &tio), 0);
+        cfsetspeed(&tio, B9600);
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+        tio.c_oflag |= OPOST | ONLCR;
+        ASSERT_EQ(tcsetattr(pty->masterFd(), TCSANOW, &tio), 0);
+    }
+    SerialPort keyLine, mouseLine;
+    ASSERT_TRUE(keyLine.open(keys.slavePath()));
+    ASSERT_TRUE(mouseLine.open(mouse.slavePath(), LineSettings::mouseLine()));
+    termios tio{};
+    ASSERT_EQ(tcgetattr(mouse.masterFd(), &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), B4800);
+    EXPECT_EQ(tio.c_cflag & (CSIZE | CSTOPB | PARENB | CRTSCTS),
+              static_cast<tcflag_t>(CS8 | CSTOPB));
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    ASSERT_EQ(tcgetattr(keys.masterFd(), &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), B2400);
+    EXPECT_EQ(tio.c_cflag & (CSIZE | CSTOPB | PARENB), static_cast<tcflag_t>(CS8));
+
+    // A packet may hold any byte: dy -1 is 0xFF, dx 10 a line feed.
+    const Bytes packets{0x92, 0x7F, 0x80, 0x00, 0x0A, 0xFF, 0x03, 0x0D, 0x11};
+    for (std::uint8_t b : packets) {
+        ASSERT_TRUE(mouseLine.writeByte(b));
+    }
+    EXPECT_EQ(mouse.read(packets.size()), packets);
+    mouse.write({0x41});  // whatever comes in is not read
+    std::uint8_t buffer[16];
+    EXPECT_EQ(mouseLine.readAvailable(buffer, sizeof buffer), 0u);
+    EXPECT_TRUE(mouseLine.isOpen());
+    mouseLine.close();
+    ASSERT_EQ(tcgetattr(mouse.masterFd(), &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), B9600);  // given back as it was found
+
+    // A hang-up wakes a poll() for no events, and closes the line.
+    ASSERT_TRUE(mouseLine.open(mouse.slavePath(), LineSettings::mouseLine()));
+    mouse.closeMaster();
+    pollfd hangUp{static_cast<int>(mouseLine.nativeHandle()), 0, 0};
+    EXPECT_EQ(::poll(&hangUp, 1, 0), 1);
+    EXPECT_NE(hangUp.revents & POLLHUP, 0);
+    EXPECT_EQ(mouseLine.readAvailable(buffer, sizeof buffer), 0u);
+    EXPECT_FALSE(mouseLine.isOpen());
+
+    EXPECT_FALSE(mouseLine.open(keys.slavePath(), {.baud = 9600}));
+    EXPECT_EQ(mouseLine.lastOpenError().code, EINVAL);
 }
 
 TEST(SerialPort, RawBytesBothWaysWithoutTranslation) {

@@ -513,9 +513,15 @@ std::string SerialPort::devicePath(const std::string& name) {
     return "\\\\.\\" + name;
 }
 
-bool SerialPort::open(const std::string& name) {
+bool SerialPort::open(const std::string& name, const LineSettings& settings) {
     std::lock_guard lock(mutex);
     closeLocked();
+
+    // The mouse line is Linux's: this back-end runs the key line only.
+    if (settings != LineSettings::keyLine()) {
+        openError = {ERROR_NOT_SUPPORTED, std::string("Only ") + kWantedLine + " is offered here."};
+        return false;
+    }
 
     const std::wstring path = widen(devicePath(name));
     const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

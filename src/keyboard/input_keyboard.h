@@ -3,29 +3,20 @@
 // through libevdev, as the X68000's keyboard. It is the input-device back-end
 // of KeyboardConnection (keyboard_connection.h), whose contract it keeps.
 //
-// The device is named as the user gave it: a node (/dev/input/event3), a link
-// to one (/dev/input/by-id/usb-...-event-kbd, /dev/input/by-path/...), or the
-// node's name (event3, meaning /dev/input/event3). Each open() opens that
-// name anew, so a link that udev has moved to another eventN is followed.
+// The device: named, opened, grabbed, read and watched for as InputDevice
+// (input_device.h) says, which InputKeyboard owns: a node, a link to one, or
+// the node's name (event3); the grab waits while a key is down; a device
+// another program holds is Busy; a device unplugged while relayed is a loss,
+// and its return is announced by udev.
 //
 // Keys: each change of a key (EV_KEY, value 1 or 0) becomes a make or break
 // through the InputKeyMap given at construction; the kernel's auto-repeat
 // (value 2) is ignored, as the relay repeats a held key itself. A break goes
 // out only for a key whose make did, so a key that was down when the device
 // was opened (the Enter that started the program) sends nothing when it goes
-// up. After SYN_DROPPED (the kernel's buffer overflowed) libevdev's resync
-// hands over the changes that were lost, so a key released during the drop
-// still gets its break.
-//
-// Grab: the device is grabbed (EVIOCGRAB) while it is relayed, so its keys do
-// not also type on the console or the desktop, and given back at close().
-// A grab taken while a key is down would leave that key down for everyone
-// else (the desktop then repeats the Enter that started the program), so while
-// any key is down after open() the grab waits, and no key is relayed, until
-// all keys are up. Opening tries the grab at once, though, and lets go of it
-// again at once if a key is down, so a device that another program holds is
-// refused then (Failure::Busy), as is one found held when the grab is taken
-// later (then a loss, with failure() Busy).
+// up. Keys that change while the grab waits are the desktop's. After
+// SYN_DROPPED libevdev's resync hands over the changes that were lost, so a
+// key released during the drop still gets its break.
 //
 // LEDs: the host's CAPS lights the device's Caps Lock lamp; its かな the Kana
 // lamp where the device has one, else its Scroll Lock lamp; the host's other
@@ -34,28 +25,14 @@
 // state they had at open(). The kernel echoes every LED change back to every
 // reader as EV_LED, which is ignored.
 //
-// Failures: a node or link that is not there, or a device that goes away
-// while being opened, is Absent; one this user may not open is NoPermission
-// (Debian gives group "input" access); one another program has grabbed is
-// Busy; a node that is not an input device, or one without a key that the
-// map gives an X68000 key (a mouse, a power button), is Other.
-// A device unplugged while relayed (ENODEV) is released and counted as a
-// loss.
+// Failures: as InputDevice's; a device without a key that the map gives an
+// X68000 key (a mouse, a power button) is Other.
 //
-// Arrivals: from the first open() to close() a udev monitor of the input
-// subsystem watches for the device coming back: the same node, or a new node
-// that the given link (or udev's DEVLINKS for it) now names, which may be
-// another eventN. udev (udevd) sends that news; where it does not run, the
-// owner passes watchHotplug false, and the relay tries open() on its timer.
-//
-// Ownership: an InputKeyboard owns the device's file descriptor and libevdev
-// state (open() to close() or a loss), the udev monitor (first open() to
-// close()) and a wake descriptor for interruptEventHandling() (its whole
-// life). It does not own the key queue. Threads: as KeyboardConnection says; keysQueued runs inside
-// handleEvents().
+// Ownership: an InputKeyboard owns its InputDevice (the device, the udev
+// monitor and the wake descriptor). It does not own the key queue. Threads: as
+// KeyboardConnection says; keysQueued runs inside handleEvents().
 #pragma once
 
-#include <atomic>
 #include <bitset>
 #include <cstdint>
 #include <functional>
@@ -64,12 +41,11 @@
 #include <vector>
 
 #include "io/byte_queue.h"
+#include "keyboard/input_device.h"
 #include "keyboard/input_key_map.h"
 #include "keyboard/keyboard_connection.h"
 
-struct libevdev;
-struct udev;
-struct udev_monitor;
+struct input_event;
 
 class InputKeyboard final : public KeyboardConnection {
 public:
@@ -85,61 +61,47 @@ public:
 
     // The path open() opens: the device as given, or /dev/input/NAME for a
     // bare name.
-    const std::string& path() const { return devicePath; }
+    const std::string& path() const { return input.path(); }
     // Whether the device is grabbed now (false while the grab waits for keys
     // to go up).
-    bool grabbed() const { return grabHeld; }
+    bool grabbed() const { return input.grabbed(); }
 
     bool open() override;
     void close() override;
-    bool active() const override { return keyboardActive.load(); }
-    int takeLosses() override { return std::exchange(losses, 0); }
-    bool watchesHotplug() const override { return monitor != nullptr; }
-    bool takeArrival() override { return std::exchange(arrived, false); }
-    bool takeDeparture() override { return std::exchange(departed, false); }
+    bool active() const override { return input.active(); }
+    int takeLosses() override { return input.takeLosses(); }
+    bool watchesHotplug() const override { return input.watchesHotplug(); }
+    bool takeArrival() override { return input.takeArrival(); }
+    bool takeDeparture() override { return input.takeDeparture(); }
     bool presenceFromSystem() const override { return false; }
-    Failure failure() const override { return lastFailure; }
-    const std::string& failureText() const override { return lastFailureText; }
-    const std::vector<PollDescriptor>& pollDescriptors() override;
+    Failure failure() const override { return input.failure(); }
+    const std::string& failureText() const override { return input.failureText(); }
+    const std::vector<PollDescriptor>& pollDescriptors() override {
+        return input.pollDescriptors();
+    }
     int nextTimeoutMs() override { return -1; }
     int msUntilDue(std::uint32_t) const override { return -1; }
     void handleEvents(int timeoutMs) override;
-    void interruptEventHandling() override;
-    bool hasEventContext() const override { return watching.load(); }
+    void interruptEventHandling() override { input.interruptEventHandling(); }
+    bool hasEventContext() const override { return input.hasEventContext(); }
     void setLeds(std::int32_t brightness, std::int32_t mask) override;
 
 private:
-    // Releases the device and notes why open() failed; returns false.
-    bool fail(Failure why, const std::string& text = {});
-    void makeWatch();
-    bool hasMappedKey() const;
-    bool anyKeyDown() const;
-    // The grab that waited for all keys to be up.
-    void takeGrab();
-    void readEvents();
-    void handleEvent(unsigned type, unsigned code, int value);
-    void readArrivals();
-    // Whether a node udev added (with its DEVLINKS) is the device given.
-    bool namesUs(const char* devnode, const char* devlinks) const;
+    bool hasMappedKey(const libevdev* device) const;
+    void handleEvent(const input_event& ev);
     // Sets the Caps and かな lamps where they differ from what they show:
     // 0, or libevdev's -errno.
     int writeLeds(bool caps, bool kana);
-    void markLost();
+    // Gives the lamps back (to a device still there), then the device.
     void releaseDevice();
+    // Forgets what this connection kept: the keys sent down and the lamps.
+    void forgetConnection();
 
     ByteQueue& keyQueue;
-    const std::string devicePath;
     const InputKeyMap map;
     const std::function<void()> keysQueued;
-    const bool hotplugWanted;
+    InputDevice input;
 
-    // The open device, from open() until close() or a loss.
-    int deviceFd = -1;
-    libevdev* device = nullptr;
-    std::atomic<bool> keyboardActive{false};
-    bool grabHeld = false;
-    bool lost = false;
-    int losses = 0;
     // Keys whose make went out and whose break has not.
     std::bitset<kInputKeyCodes> sentDown;
     bool queuedInFrame = false;  // a scan code was queued since the last SYN_REPORT
@@ -150,19 +112,4 @@ private:
     bool kanaAtOpen = false;
     bool capsShown = false;
     bool kanaShown = false;
-
-    // Watching for the device's return, from the first open() to close(),
-    // and the eventfd that interruptEventHandling() counts up, for the
-    // object's life (so that no thread ever writes to a descriptor closed
-    // under it).
-    std::atomic<bool> watching{false};
-    udev* udevContext = nullptr;
-    udev_monitor* monitor = nullptr;
-    const int wakeFd;
-    bool arrived = false;
-    bool departed = false;  // the device was removed while not open
-
-    Failure lastFailure = Failure::None;
-    std::string lastFailureText;
-    std::vector<PollDescriptor> descriptors;
 };

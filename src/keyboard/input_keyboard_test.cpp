@@ -199,6 +199,18 @@ TEST_F(InputKeyboardTest, RefusesWhatItCannotRelayAndSaysWhy) {
     ASSERT_TRUE(keyboard.open());
     EXPECT_EQ(keyboard.failure(), KeyboardConnection::Failure::None);
     EXPECT_TRUE(device.grabbed());
+    keyboard.close();
+
+    // Refused, then unplugged: absent at once, before any other try.
+    InputKeyboard held{keys, device.byIdPath(), defaultInputKeyMap()};
+    device.holdGrabElsewhere(true);
+    EXPECT_FALSE(held.open());
+    device.unplug();
+    ASSERT_TRUE(device.waitFor([&] {
+        held.handleEvents(0);
+        return held.takeDeparture();
+    }));
+    EXPECT_EQ(held.failure(), KeyboardConnection::Failure::Absent);
 
     InputKeyboard missing{keys, "event9", defaultInputKeyMap()};
     EXPECT_FALSE(missing.open());

@@ -32,9 +32,24 @@ void MouseMotion::move(std::int32_t dx, std::int32_t dy) {
     sumY = addBounded(sumY, dy);
 }
 
+void MouseMotion::Button::set(bool now) {
+    pressed = pressed || (now && !down);
+    released = released || (!now && down);
+    down = now;
+}
+
+bool MouseMotion::Button::take() {
+    // Up when told, a press since shows; down when told, a release does.
+    told = told ? !released && down : pressed || down;
+    // What the packet could not tell yet waits for the next one.
+    pressed = down && !told;
+    released = !down && told;
+    return told;
+}
+
 void MouseMotion::setButtons(bool leftDown, bool rightDown) {
-    left = leftDown;
-    right = rightDown;
+    left.set(leftDown);
+    right.set(rightDown);
 }
 
 MouseMotion::Packet MouseMotion::takePacket() {
@@ -42,14 +57,15 @@ MouseMotion::Packet MouseMotion::takePacket() {
     const Axis y = axisOf(sumY);
     sumX = 0;
     sumY = 0;
-    const auto status = static_cast<std::uint8_t>((left ? 0x01 : 0) | (right ? 0x02 : 0) |
-                                                  (x.overflow << 4) | (y.overflow << 6));
+    const auto status =
+        static_cast<std::uint8_t>((left.take() ? 0x01 : 0) | (right.take() ? 0x02 : 0) |
+                                  (x.overflow << 4) | (y.overflow << 6));
     return {status, x.value, y.value};
 }
 
 void MouseMotion::reset() {
     sumX = 0;
     sumY = 0;
-    left = false;
-    right = false;
+    left = {};
+    right = {};
 }

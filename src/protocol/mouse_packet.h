@@ -14,6 +14,11 @@
 // each axis and drops the excess, as a real mouse does, with the axis's
 // overflow bit set only for motion past those bounds.
 //
+// Buttons are reported as they are when the packet is made, except that a
+// change undone before then (a click shorter than the 20 ms between the
+// host's requests) is not lost: the next packet shows it, and the one after
+// the state it went back to.
+//
 // A plain value: its owner (the relay's worker) uses it from one thread.
 #pragma once
 
@@ -26,8 +31,7 @@ public:
 
     // Relative motion as the input device reports it (+x right, +y down).
     void move(std::int32_t dx, std::int32_t dy);
-    // The buttons as they are now; a packet reports them as they are when it
-    // is made.
+    // The buttons as they are now.
     void setButtons(bool left, bool right);
 
     // The packet for what happened since the last one (no motion is a packet
@@ -42,6 +46,17 @@ private:
     // host that stops asking cannot make them overflow.
     std::int32_t sumX = 0;
     std::int32_t sumY = 0;
-    bool left = false;
-    bool right = false;
+    // One button: as it is, as the last packet told it, and a change since
+    // then that the next packet must show even if it was undone.
+    struct Button {
+        bool down = false;
+        bool told = false;
+        bool pressed = false;
+        bool released = false;
+
+        void set(bool now);
+        bool take();  // the state the next packet tells
+    };
+    Button left;
+    Button right;
 };

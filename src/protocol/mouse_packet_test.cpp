@@ -28,6 +28,21 @@ TEST(MousePacket, ButtonsAreReportedAsTheyAreWhenThePacketIsMade) {
     EXPECT_EQ(mouse.takePacket(), (Packet{0x00, 0x00, 0x00}));
 }
 
+TEST(MousePacket, AClickShorterThanTheHostsRequestsIsNotLost) {
+    MouseMotion mouse;
+    mouse.setButtons(true, false);
+    mouse.setButtons(false, false);  // down and up between two requests
+    EXPECT_EQ(mouse.takePacket()[0], 0x01);
+    EXPECT_EQ(mouse.takePacket()[0], 0x00);
+    mouse.setButtons(false, true);
+    EXPECT_EQ(mouse.takePacket()[0], 0x02);
+    mouse.setButtons(false, false);  // held, let go of and pressed again
+    mouse.setButtons(false, true);
+    EXPECT_EQ(mouse.takePacket()[0], 0x00);
+    EXPECT_EQ(mouse.takePacket()[0], 0x02);
+    EXPECT_EQ(mouse.takePacket()[0], 0x02);
+}
+
 TEST(MousePacket, MotionPastABytesRangeIsClampedWithItsOverflowBit) {
     struct Case {
         std::int32_t dx, dy;

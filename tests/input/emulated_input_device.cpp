@@ -687,6 +687,11 @@ bool EmulatedInputDevice::pluggedIn() const {
 }
 
 void EmulatedInputDevice::sendFrame(const std::vector<std::pair<int, int>>& changes) {
+    move(0, 0, 0, changes);
+}
+
+void EmulatedInputDevice::move(int dx, int dy, int wheel,
+                               const std::vector<std::pair<int, int>>& changes) {
     std::lock_guard lock(state->mutex);
     State& s = *state;
     std::vector<input_event> frame;
@@ -697,6 +702,12 @@ void EmulatedInputDevice::sendFrame(const std::vector<std::pair<int, int>>& chan
         } else if (s.keys[bit] != (value != 0)) {
             s.keys[bit] = value != 0;
             frame.push_back(eventOf(EV_KEY, code, value != 0 ? 1 : 0));
+        }
+    }
+    // Buttons first, then the axes, in the order of a HID mouse's report.
+    for (const auto& [code, value] : {std::pair{REL_X, dx}, {REL_Y, dy}, {REL_WHEEL, wheel}}) {
+        if (value != 0 && s.relBits[static_cast<std::size_t>(code)]) {
+            frame.push_back(eventOf(EV_REL, code, value));
         }
     }
     if (!frame.empty() && s.plugged) {

@@ -21,8 +21,9 @@
 //   own included) or while another program holds it (holdGrabElsewhere());
 //   0 fails with EINVAL unless the caller holds it; a file that closes gives
 //   its grab back.
-// - Events: press(), release() and the rest write whole frames (EV_KEY
-//   events and a SYN_REPORT) as the kernel passes them on: an EV_KEY that
+// - Events: press(), release(), move() and the rest write whole frames (EV_KEY
+//   and EV_REL events and a SYN_REPORT) as the kernel passes them on (a
+//   mouse's buttons are keys: BTN_LEFT, BTN_RIGHT, ...): an EV_KEY that
 //   changes nothing is dropped (auto-repeat, value 2, always passes), a frame
 //   left empty is not sent, nothing is queued while no file has the node open
 //   or another program holds the grab, and each new open starts with an empty
@@ -93,6 +94,9 @@ public:
     void autoRepeat(int code) { sendFrame({{code, 2}}); }
     // Several key changes (code, value) in one frame.
     void sendFrame(const std::vector<std::pair<int, int>>& changes);
+    // A mouse's motion (REL_X, REL_Y, REL_WHEEL; 0 sends no event for that
+    // axis) and its buttons' changes (BTN_LEFT, 1), in one frame.
+    void move(int dx, int dy, int wheel = 0, const std::vector<std::pair<int, int>>& buttons = {});
     // The reader's buffer overflows: what it had not read is dropped and a
     // SYN_DROPPED takes its place; the changes given happen during the drop,
     // so they show only in the key state that a resync asks for.

@@ -111,6 +111,14 @@ TEST(SerialPortWin32, MissingPortFailsWithTheSystemsReasonAndStaysClosed) {
     EXPECT_EQ(port.readAvailable(buffer, sizeof(buffer)), 0u);
 }
 
+TEST(SerialPortWin32, TheMouseLineIsNotOfferedAndTouchesNoPort) {
+    PeerLink peer;
+    SerialPort port;
+    EXPECT_FALSE(port.open(PeerLink::comPort(), LineSettings::mouseLine()));
+    EXPECT_EQ(port.lastOpenError().code, ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(peer.openers(), 0);
+}
+
 TEST(SerialPortWin32, ReopeningReleasesTheFirstHandleAndCloseReleasesTheLine) {
     PeerLink peer;
     ASSERT_EQ(peer.openers(), 0) << "the line is held before the test";

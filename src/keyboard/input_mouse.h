@@ -1,0 +1,108 @@
+// InputMouse: a mouse that Linux's input layer presents as an event device
+// (/dev/input/eventN: USB, Bluetooth, PS/2), read through libevdev, as the
+// X68000's mouse. It stands beside the keyboard seam, not inside it: the relay
+// asks it for one packet each time the host asks the mouse for one (MSCTRL
+// high to low on the key line: 0x41, then 0x40), and writes the packet to the
+// mouse's own line (SerialPort with LineSettings::mouseLine()).
+//
+// The device: named, opened, grabbed, read and watched for as InputDevice
+// (input_device.h) says, which InputMouse owns: a node, a link to one, or the
+// node's name (event7); grabbed while relayed, so that it does not also move
+// the desktop's pointer, and given back at close(); the grab waits while a
+// button is down; a device another program holds is Busy. A device without
+// relative motion on both axes (REL_X and REL_Y: a keyboard, a tablet, a
+// touchpad, which report absolute positions) is refused as Other, "not a
+// mouse: it has no relative motion".
+//
+// Motion and buttons: REL_X and REL_Y are summed into a MouseMotion
+// (protocol/mouse_packet.h) until the next packet; BTN_LEFT and BTN_RIGHT are
+// its buttons, as libevdev holds them at the end of each frame (SYN_REPORT).
+// The middle button, side buttons and the wheel have no place on the X68000's
+// mouse. Motion and buttons while the grab waits are the desktop's. After
+// SYN_DROPPED libevdev's resync gives the buttons' true state, so a button
+// released during the drop comes out released; motion lost in a drop is lost.
+//
+// Presence: a mouse that is not there sends nothing (takePacket() has none),
+// so that the host, finding no mouse answering, may turn to its own mouse
+// port. Unplugged while relayed (ENODEV), it is released and counted once as a
+// loss (takeLosses()), with its buttons up and its motion forgotten; udev
+// announces its return (takeArrival()), after which the owner calls open().
+//
+// Driving it: the relay's worker waits on pollDescriptors() beside its own in
+// poll() and then calls handleEvents(0); on each request from the host it
+// calls takePacket() and writes the packet's three bytes, if there is one.
+//
+// Ownership: owns its InputDevice (the device, the udev monitor and a wake
+// descriptor) and the motion not yet sent. Threads: one thread at a time
+// drives it (the relay's worker while it runs, the owner otherwise); active(),
+// hasEventContext() and interruptEventHandling() may be called from any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "keyboard/input_device.h"
+#include "protocol/mouse_packet.h"
+
+struct input_event;
+
+class InputMouse {
+public:
+    using Failure = InputDevice::Failure;
+    using PollDescriptor = InputDevice::PollDescriptor;
+
+    // device: as the user gave it. watchHotplug false: never watch for the
+    // device's return (the caller tries open() on a timer instead).
+    explicit InputMouse(std::string device, bool watchHotplug = true);
+    ~InputMouse();
+    InputMouse(const InputMouse&) = delete;
+    InputMouse& operator=(const InputMouse&) = delete;
+
+    // The path open() opens: the device as given, or /dev/input/NAME.
+    const std::string& path() const { return input.path(); }
+    // Whether the mouse is grabbed now (false while the grab waits for the
+    // buttons to go up).
+    bool grabbed() const { return input.grabbed(); }
+
+    // Opens the mouse, with no motion and no button down, and starts the
+    // watch for its return. Releases an earlier connection first. False, with
+    // nothing kept open, when it cannot: failure() says why.
+    bool open();
+    // Releases the mouse and stops the watch. Safe when nothing is open.
+    void close();
+
+    // True while the mouse is open and read. Any thread.
+    bool active() const { return input.active(); }
+    // How many connections were lost since the last call.
+    int takeLosses() { return input.takeLosses(); }
+    // Whether udev tells of the mouse's return (known after the first open()).
+    bool watchesHotplug() const { return input.watchesHotplug(); }
+    // True once after the mouse was plugged in again, as found by the event
+    // handling since the last call.
+    bool takeArrival() { return input.takeArrival(); }
+    bool takeDeparture() { return input.takeDeparture(); }
+    Failure failure() const { return input.failure(); }
+    const std::string& failureText() const { return input.failureText(); }
+
+    // The descriptors to wait on in poll(); they may change after open(),
+    // close() and handleEvents().
+    const std::vector<PollDescriptor>& pollDescriptors() { return input.pollDescriptors(); }
+    // Reads what is ready (motion, buttons, arrivals, the loss of the mouse),
+    // waiting at most timeoutMs (-1: no limit) for something to be or for
+    // interruptEventHandling(). Does nothing before the first open().
+    void handleEvents(int timeoutMs);
+    void interruptEventHandling() { input.interruptEventHandling(); }
+    bool hasEventContext() const { return input.hasEventContext(); }
+
+    // The packet for the host's request: the buttons, and the motion summed
+    // since the last packet, clamped with its overflow bits (an idle mouse
+    // gives one too: no motion). None while the mouse is not active.
+    std::optional<MouseMotion::Packet> takePacket();
+
+private:
+    void handleEvent(const input_event& ev);
+
+    InputDevice input;
+    MouseMotion motion;
+};
