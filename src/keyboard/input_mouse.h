@@ -1,9 +1,10 @@
 // InputMouse: a mouse that Linux's input layer presents as an event device
 // (/dev/input/eventN: USB, Bluetooth, PS/2), read through libevdev, as the
-// X68000's mouse. It stands beside the keyboard seam, not inside it: the relay
-// asks it for one packet each time the host asks the mouse for one (MSCTRL
-// high to low on the key line: 0x41, then 0x40), and writes the packet to the
-// mouse's own line (SerialPort with LineSettings::mouseLine()).
+// X68000's mouse. It is the input-device back-end of MouseConnection
+// (mouse_connection.h), the mouse's seam beside the keyboard's: the relay
+// (MouseRelay) asks it for one packet each time the host asks the mouse for
+// one (MSCTRL high to low on the key line: 0x41, then 0x40), and writes the
+// packet to the mouse's own line (SerialPort with LineSettings::mouseLine()).
 //
 // The device: named, opened, grabbed, read and watched for as InputDevice
 // (input_device.h) says, which InputMouse owns: a node, a link to one, or the
@@ -43,19 +44,17 @@
 #include <vector>
 
 #include "keyboard/input_device.h"
+#include "keyboard/mouse_connection.h"
 #include "protocol/mouse_packet.h"
 
 struct input_event;
 
-class InputMouse {
+class InputMouse final : public MouseConnection {
 public:
-    using Failure = InputDevice::Failure;
-    using PollDescriptor = InputDevice::PollDescriptor;
-
     // device: as the user gave it. watchHotplug false: never watch for the
     // device's return (the caller tries open() on a timer instead).
     explicit InputMouse(std::string device, bool watchHotplug = true);
-    ~InputMouse();
+    ~InputMouse() override;
     InputMouse(const InputMouse&) = delete;
     InputMouse& operator=(const InputMouse&) = delete;
 
@@ -68,37 +67,39 @@ public:
     // Opens the mouse, with no motion and no button down, and starts the
     // watch for its return. Releases an earlier connection first. False, with
     // nothing kept open, when it cannot: failure() says why.
-    bool open();
+    bool open() override;
     // Releases the mouse and stops the watch. Safe when nothing is open.
-    void close();
+    void close() override;
 
     // True while the mouse is open and read. Any thread.
-    bool active() const { return input.active(); }
+    bool active() const override { return input.active(); }
     // How many connections were lost since the last call.
-    int takeLosses() { return input.takeLosses(); }
+    int takeLosses() override { return input.takeLosses(); }
     // Whether udev tells of the mouse's return (known after the first open()).
-    bool watchesHotplug() const { return input.watchesHotplug(); }
+    bool watchesHotplug() const override { return input.watchesHotplug(); }
     // True once after the mouse was plugged in again, as found by the event
     // handling since the last call.
-    bool takeArrival() { return input.takeArrival(); }
-    bool takeDeparture() { return input.takeDeparture(); }
-    Failure failure() const { return input.failure(); }
-    const std::string& failureText() const { return input.failureText(); }
+    bool takeArrival() override { return input.takeArrival(); }
+    bool takeDeparture() override { return input.takeDeparture(); }
+    Failure failure() const override { return input.failure(); }
+    const std::string& failureText() const override { return input.failureText(); }
 
     // The descriptors to wait on in poll(); they may change after open(),
     // close() and handleEvents().
-    const std::vector<PollDescriptor>& pollDescriptors() { return input.pollDescriptors(); }
+    const std::vector<PollDescriptor>& pollDescriptors() override {
+        return input.pollDescriptors();
+    }
     // Reads what is ready (motion, buttons, arrivals, the loss of the mouse),
     // waiting at most timeoutMs (-1: no limit) for something to be or for
     // interruptEventHandling(). Does nothing before the first open().
-    void handleEvents(int timeoutMs);
+    void handleEvents(int timeoutMs) override;
     void interruptEventHandling() { input.interruptEventHandling(); }
     bool hasEventContext() const { return input.hasEventContext(); }
 
     // The packet for the host's request: the buttons, and the motion summed
     // since the last packet, clamped with its overflow bits (an idle mouse
     // gives one too: no motion). None while the mouse is not active.
-    std::optional<MouseMotion::Packet> takePacket();
+    std::optional<MouseMotion::Packet> takePacket() override;
 
 private:
     void handleEvent(const input_event& ev);

@@ -11,20 +11,6 @@ namespace {
 
 constexpr std::size_t kHostReadBytes = 4096;
 
-// Milliseconds from now until due, 0 when it has passed (wrap-safe).
-int msUntil(std::uint32_t due, std::uint32_t now) {
-    const auto left = static_cast<std::int32_t>(due - now);
-    return left > 0 ? left : 0;
-}
-
-// The shorter of two waits, -1 meaning none.
-int sooner(int a, int b) {
-    if (a < 0) {
-        return b;
-    }
-    return b < 0 || a < b ? a : b;
-}
-
 }  // namespace
 
 KeyRelay::KeyRelay(TickSource tickSource, bool watchHotplug)
@@ -57,9 +43,18 @@ KeyRelay::~KeyRelay() {
     closeKeyboard();
 }
 
+void KeyRelay::addMouse(std::unique_ptr<MouseConnection> device, const std::string& name) {
+    mouse = std::make_unique<MouseRelay>(std::move(device), name);
+    noteMouse();
+}
+
 void KeyRelay::start(const std::string& name) {
     stop();
     portName = name;
+    if (mouse) {
+        mouse->lineOpening();
+        noteMouse();
+    }
     notePort(PortState::Opening);
     running.exchange(true);
     worker = std::thread(&KeyRelay::workerLoop, this);
@@ -76,6 +71,10 @@ void KeyRelay::stop() {
         worker.join();
     }
     port.close();
+    if (mouse) {
+        mouse->closeLine();
+        noteMouse();
+    }
     notePort(PortState::Idle);
 }
 
@@ -86,6 +85,10 @@ bool KeyRelay::openKeyboard() {
     keyboard->takeLosses();  // of a connection before this one, whose worker has ended
     keyboard->open();
     noteKeyboard();
+    if (mouse) {
+        mouse->openMouse();
+        noteMouse();
+    }
     return keyboard->active();
 }
 
@@ -93,6 +96,10 @@ void KeyRelay::closeKeyboard() {
     keyboardWanted = false;
     keyboard->close();
     noteKeyboard();
+    if (mouse) {
+        mouse->closeMouse();
+        noteMouse();
+    }
 }
 
 RelayStatus KeyRelay::status() const {
@@ -148,6 +155,17 @@ void KeyRelay::noteKeyboard() {
     });
 }
 
+void KeyRelay::noteMouse() {
+    const MouseStatus now = mouse->status();
+    publish([&](RelayStatus& s) {
+        if (s.mouse == now) {
+            return false;
+        }
+        s.mouse = now;
+        return true;
+    });
+}
+
 void KeyRelay::notePort(PortState state, const SerialPort::OpenError& error) {
     publish([&](RelayStatus& s) {
         if (s.port == state && s.portError.code == error.code &&
@@ -195,6 +213,12 @@ void KeyRelay::workerLoop() {
     if (portUp) {
         lineOpened();
     }
+    // The mouse's line before the key line's verdict, so that a front-end
+    // that sees the key line open knows how PORT2 went too.
+    if (mouse) {
+        mouse->begin(ticks());
+        noteMouse();
+    }
     // Told only now, so a front-end that sees Open knows the queues are fresh
     // and the host has been told that the keyboard is there.
     if (portUp) {
@@ -219,6 +243,9 @@ void KeyRelay::workerLoop() {
         if (portRetry && msUntil(portRetryDue, now) == 0) {
             tryPort(now);
         }
+        if (mouse) {
+            mouse->pass(now);
+        }
         // Host commands before keys: a repeat time just set applies to them.
         pollHost();
         // The last wait handled the keyboard's events: its reports are in the
@@ -233,7 +260,14 @@ void KeyRelay::workerLoop() {
         if (portUp && !port.isOpen()) {
             portLost(now);
         }
-        waiter.wait(nextWaitMs(now), repeat.repeatCode != 0, portUp && held.owed.any());
+        if (mouse) {
+            noteMouse();
+            waiter.wait(nextWaitMs(now), repeat.repeatCode != 0, portUp && held.owed.any(),
+                        mouse->pollDescriptors());
+            mouse->afterWait();
+        } else {
+            waiter.wait(nextWaitMs(now), repeat.repeatCode != 0, portUp && held.owed.any());
+        }
     }
     // Leaving this port: the host must not be left holding a key. What the
     // line does not take now is kept for the next worker on it.
@@ -301,6 +335,7 @@ void KeyRelay::keyboardDeparted(std::uint32_t now) {
 
 void KeyRelay::lineOpened() {
     msctrl = {};  // a host on this line has not been heard yet
+    fallsAnswered = 0;
     // The host may still think keys down that went up while the line was
     // away (or it is a host that never heard of them): let go of them, and
     // tell it the keyboard is there.
@@ -343,11 +378,14 @@ void KeyRelay::portLost(std::uint32_t now) {
 int KeyRelay::nextWaitMs(std::uint32_t now) const {
     int wait = msUntilRepeat(repeat, now);
     if (keyboardRetry) {
-        wait = sooner(wait, msUntil(keyboardRetryDue, now));
+        wait = soonerWait(wait, msUntil(keyboardRetryDue, now));
     }
-    wait = sooner(wait, keyboard->msUntilDue(now));
+    wait = soonerWait(wait, keyboard->msUntilDue(now));
     if (portRetry) {
-        wait = sooner(wait, msUntil(portRetryDue, now));
+        wait = soonerWait(wait, msUntil(portRetryDue, now));
+    }
+    if (mouse) {
+        wait = soonerWait(wait, mouse->msUntilDue(now));
     }
     return wait;
 }
@@ -366,6 +404,14 @@ void KeyRelay::pollHost() {
     bool ledsChanged = false;
     while (hostQueue.read(&command, 1) == 1) {
         ledsChanged |= applyHostCommand(command, repeat, leds, msctrl);
+    }
+    // The mouse's requests of this read, answered at once and once: a late
+    // read holding two must not send the host two packets (mouse_relay.h).
+    if (msctrl.falls != fallsAnswered) {
+        fallsAnswered = msctrl.falls;
+        if (mouse) {
+            mouse->answer();
+        }
     }
     if (ledsChanged && keyboard->active()) {
         keyboard->setLeds(leds.ledBrightness, leds.ledMask);

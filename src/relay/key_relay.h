@@ -24,6 +24,12 @@
 // worker moves to another port or stops, and what a stopped worker could not
 // send is kept per port for the next worker on it.
 //
+// A mouse (addMouse(), on Linux --mouse) is a MouseRelay of its own beside
+// the keyboard (mouse_relay.h): driven by the same worker, which waits on its
+// descriptors too and, in the pass that read a request of the host (MSCTRL
+// high then low on the key line), has it write one packet to its own line.
+// Without one nothing of a mouse exists.
+//
 // Each time the keyboard and an open line to the host meet (the worker's
 // start, the keyboard's return, the port's return), the host is sent the
 // ready byte 0xFF once, after the breaks still owed to the line: the X68000
@@ -33,18 +39,19 @@
 // keyboard that does not answer holds up neither keys, nor passes, nor a stop.
 //
 // Ownership: a KeyRelay owns its worker thread, the serial port, both byte
-// queues, the typematic and LED state and the KeyboardConnection that puts the
-// keyboard's key changes into the key queue.
+// queues, the typematic and LED state, the KeyboardConnection that puts the
+// keyboard's key changes into the key queue, and the MouseRelay when it has
+// one.
 //
 // Threads: the owning thread calls openKeyboard, closeKeyboard, start, stop and
-// setStatusListener; the worker runs the loop and, inside the keyboard's event
-// handling, the back-end's callbacks, which send the keys of each report (or
-// input event frame) on to the port at once. The keyboard, repeat, LED and
-// retry state is touched by the worker while it runs and by the owner only while no worker
-// exists (thread start and join order the two). running is atomic; the status
-// has its own lock; the queues and the port carry their own locks. No relay
-// lock is held while calling into the keyboard or the port, or the status
-// listener.
+// setStatusListener (and addMouse, once, first); the worker runs the loop
+// and, inside the keyboard's event handling, the back-end's callbacks, which
+// send the keys of each report (or input event frame) on to the port at once.
+// The keyboard, mouse, repeat, LED and retry state is touched by the worker
+// while it runs and by the owner only while no worker exists (thread start
+// and join order the two). running is atomic; the status has its own lock;
+// the queues and the ports carry their own locks. No relay lock is held while
+// calling into the keyboard, the mouse or the ports, or the status listener.
 #pragma once
 
 #include <atomic>
@@ -62,8 +69,10 @@
 #include "io/serial_port.h"
 #include "io/ticks.h"
 #include "keyboard/keyboard_connection.h"
+#include "keyboard/mouse_connection.h"
 #include "protocol/host_commands.h"
 #include "protocol/key_output.h"
+#include "relay/mouse_relay.h"
 #include "relay/relay_control.h"
 #include "relay/worker_wait.h"
 
@@ -101,14 +110,22 @@ public:
     KeyRelay(const KeyRelay&) = delete;
     KeyRelay& operator=(const KeyRelay&) = delete;
 
+    // Relays a mouse too, its packets going to the serial port called
+    // portName (the one wired to MSDATA); status().mouse tells of both from
+    // now on. Call
+    // once, before openKeyboard(), with no worker. Throws
+    // std::invalid_argument for no mouse.
+    void addMouse(std::unique_ptr<MouseConnection> mouse, const std::string& portName);
+
     // Opens the keyboard (KeyboardConnection::open(): the X68000 Z keyboard's
-    // interfaces claimed, an input device grabbed). Resets the repeat
-    // (500/110 ms) and LED state. Returns whether it opened; status() says why
-    // not. Call with no worker.
+    // interfaces claimed, an input device grabbed), and the mouse when there
+    // is one. Resets the repeat (500/110 ms) and LED state. Returns whether
+    // the keyboard opened; status() says why not, and how the mouse is. Call
+    // with no worker.
     bool openKeyboard() override;
 
-    // Gives the keyboard back (KeyboardConnection::close()). Safe when nothing
-    // is open. Call with no worker running.
+    // Gives the keyboard back (KeyboardConnection::close()), and the mouse.
+    // Safe when nothing is open. Call with no worker running.
     void closeKeyboard() override;
 
     // Stops any running worker (closing its port), then starts a new worker that
@@ -146,6 +163,7 @@ private:
     // Status changes: each takes the status lock, changes what differs, counts
     // the change and then, without the lock, tells the listener.
     void noteKeyboard();
+    void noteMouse();
     void notePort(PortState state, const SerialPort::OpenError& error = {});
     void publish(const std::function<bool(RelayStatus&)>& change);
 
@@ -170,8 +188,12 @@ private:
     std::map<std::string, HeldKeys> owedByPort;
     LedState leds;  // ledBrightness and ledMask as the host last set them
     // The mouse's MSCTRL line as the host drives it, for the mouse to answer;
-    // unknown again on each line opened.
+    // unknown again on each line opened, when the falls answered start again
+    // from none too.
     MsctrlState msctrl;
+    std::uint32_t fallsAnswered = 0;
+    // The mouse and its line; null unless addMouse() was called.
+    std::unique_ptr<MouseRelay> mouse;
 
     // Whether openKeyboard() was called (and closeKeyboard() not since): only
     // then does the worker look for the keyboard.

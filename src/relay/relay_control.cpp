@@ -1,18 +1,22 @@
 #include "relay/relay_control.h"
 
 std::string refusalReason(const RelayStatus& status) {
-    switch (status.keyboardFailure) {
+    return refusalReason(status.keyboardFailure, status.keyboardFailureText);
+}
+
+std::string refusalReason(KeyboardConnection::Failure failure, const std::string& text) {
+    switch (failure) {
         case KeyboardConnection::Failure::NoPermission:
             return "no permission";
         case KeyboardConnection::Failure::Busy:
             return "another program holds it";
         default:
-            return status.keyboardFailureText.empty() ? std::string("it failed")
-                                                      : status.keyboardFailureText;
+            return text.empty() ? std::string("it failed") : text;
     }
 }
 
-SerialPort::OpenError RelayControl::checkPort(const std::string& name) {
+SerialPort::OpenError RelayControl::checkPort(const std::string& name,
+                                              const LineSettings& settings) {
     SerialPort probe;
-    return probe.open(name) ? SerialPort::OpenError{} : probe.lastOpenError();
+    return probe.open(name, settings) ? SerialPort::OpenError{} : probe.lastOpenError();
 }

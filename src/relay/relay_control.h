@@ -1,5 +1,6 @@
 // RelayControl: what a front-end drives of the relay engine: the keyboard's
-// connection, the worker's port, and a status to show the user.
+// connection, the worker's port (and, where there is one, the mouse and its
+// own line), and a status to show the user.
 //
 // KeyRelay is the one real implementation. The front-ends take a RelayControl
 // so that their own tests can hand them a stand-in (a script of statuses, a
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "io/serial_port.h"
@@ -35,6 +37,23 @@ enum class PortState {
     OtherDevice,
 };
 
+// The mouse and the line its packets go out on (PORT2), for a relay that has
+// one. The device's states mean what they mean for the keyboard; the line's
+// what they mean for the worker's port.
+struct MouseStatus {
+    KeyboardState device = KeyboardState::Absent;
+    KeyboardConnection::Failure failure = KeyboardConnection::Failure::None;
+    std::string failureText;
+    PortState port = PortState::Idle;
+    SerialPort::OpenError portError;
+
+    bool operator==(const MouseStatus& o) const {
+        return device == o.device && failure == o.failure && failureText == o.failureText &&
+               port == o.port && portError.code == o.portError.code &&
+               portError.message == o.portError.message;
+    }
+};
+
 struct RelayStatus {
     KeyboardState keyboard = KeyboardState::Absent;
     // Why the keyboard is Refused (NoPermission, Busy or Other), with the
@@ -45,6 +64,8 @@ struct RelayStatus {
     PortState port = PortState::Idle;
     // Why the port is Failed, or why the last try to reopen it failed.
     SerialPort::OpenError portError;
+    // The mouse, when the relay has one (none: nothing of a mouse runs).
+    std::optional<MouseStatus> mouse;
     // Goes up by one at every change of the above: a front-end that remembers
     // it sees that something changed without comparing the rest.
     std::uint64_t changes = 0;
@@ -56,6 +77,8 @@ struct RelayStatus {
 // error; "not a keyboard: it has no key the X68000 has"), "it failed" where it
 // has none.
 std::string refusalReason(const RelayStatus& status);
+// The same for a mouse, or any device refused for failure with text.
+std::string refusalReason(KeyboardConnection::Failure failure, const std::string& text);
 
 class RelayControl {
 public:
@@ -74,10 +97,12 @@ public:
     // Ends the worker and closes its port. Safe when none runs.
     virtual void stop() = 0;
     // Whether the port called name can be had now (code 0), or why not: it
-    // is opened and closed again at once. A front-end that must not take the
-    // keyboard for a run that cannot use its port (the kernel's driver would
-    // lose it for nothing) asks first. Call with no worker on that port.
-    virtual SerialPort::OpenError checkPort(const std::string& name);
+    // is opened with settings and closed again at once. A front-end that must
+    // not take the keyboard for a run that cannot use its port (the kernel's
+    // driver would lose it for nothing) asks first. Call with no worker on
+    // that port.
+    virtual SerialPort::OpenError checkPort(const std::string& name,
+                                            const LineSettings& settings = LineSettings::keyLine());
     // A snapshot for front-ends; callable from any thread.
     virtual RelayStatus status() const = 0;
     // Called after every change of status(), on the thread that made it (the

@@ -2,7 +2,9 @@
 //
 // A wait ends when the keyboard has something for its back-end to handle
 // (handled before the wait returns, so its key changes are in the key queue), when the
-// host has sent a byte or the line has failed, when wake() is called, or when
+// host has sent a byte or the line has failed, when one of the caller's own
+// descriptors has something (the mouse's and its line's, on POSIX; the caller
+// handles those), when wake() is called, or when
 // the time-out passes: the next repeat of a held key, or the next try to get
 // the keyboard or the port back. There is no periodic wake-up.
 //
@@ -20,6 +22,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include "io/serial_port.h"
 #include "keyboard/keyboard_connection.h"
@@ -38,7 +41,11 @@ public:
     // so the wait also ends when the line takes bytes again (on POSIX when
     // poll() finds it writable; on Windows, where no event tells of room in
     // the driver's queue, within kBacklogRetryMs).
-    void wait(int timeoutMs, bool repeatPending, bool writeBacklog = false);
+    // also: more descriptors to wait on, on POSIX (the mouse's, and its line's
+    // for a hang-up); the Windows back-end has none to wait on (the mouse is
+    // Linux's) and ignores them.
+    void wait(int timeoutMs, bool repeatPending, bool writeBacklog = false,
+              const std::vector<KeyboardConnection::PollDescriptor>& also = {});
 
     static constexpr int kBacklogRetryMs = 100;
 

@@ -1,6 +1,6 @@
-// POSIX back-end of WorkerWait: one poll() over the wake pipe, the serial line
-// and the keyboard's descriptors, then the keyboard's event handling with no
-// wait.
+// POSIX back-end of WorkerWait: one poll() over the wake pipe, the serial line,
+// the keyboard's descriptors and the caller's own, then the keyboard's event
+// handling with no wait.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -45,7 +45,8 @@ bool WorkerWait::fineTimerHeld() const {
     return false;  // poll() time-outs are not quantised to a coarse tick here
 }
 
-void WorkerWait::wait(int timeoutMs, bool, bool writeBacklog) {
+void WorkerWait::wait(int timeoutMs, bool, bool writeBacklog,
+                      const std::vector<KeyboardConnection::PollDescriptor>& also) {
     std::vector<pollfd>& fds = platform->fds;
     fds.clear();
     fds.push_back({platform->wakeRead, POLLIN, 0});
@@ -55,6 +56,9 @@ void WorkerWait::wait(int timeoutMs, bool, bool writeBacklog) {
         fds.push_back({static_cast<int>(line), events, 0});
     }
     for (const KeyboardConnection::PollDescriptor& d : keyboard.pollDescriptors()) {
+        fds.push_back({d.fd, d.events, 0});
+    }
+    for (const KeyboardConnection::PollDescriptor& d : also) {
         fds.push_back({d.fd, d.events, 0});
     }
     const int usbTimeout = keyboard.nextTimeoutMs();

@@ -90,7 +90,8 @@ bool WorkerWait::fineTimerHeld() const {
     return platform->fineTimer;
 }
 
-void WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog) {
+void WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog,
+                      const std::vector<KeyboardConnection::PollDescriptor>&) {
     if (writeBacklog && (timeoutMs < 0 || timeoutMs > kBacklogRetryMs)) {
         timeoutMs = kBacklogRetryMs;
     }

@@ -1,10 +1,14 @@
-// A relay of an input-device keyboard running end to end for a test: the
-// emulated input device read through real libevdev (InputKeyboard), a worker
-// relaying to a real pty, and the hand-set clock of the X68000 Z keyboard's
-// fixture (tests/usb/relay_fixture.h), whose helpers it shares.
-//
-// The device is given to the relay by its node's name (event5), or by any
-// name the test passes; udev's news of its return is watched for.
+// Relays running end to end for a test, with the hand-set clock of the
+// X68000 Z keyboard's fixture (tests/usb/relay_fixture.h), whose helpers they
+// share:
+//   - RelayOnEmulatedInputDevice: an input-device keyboard, the emulated
+//     input device read through real libevdev (InputKeyboard), relayed to a
+//     real pty. The device is given to the relay by its node's name (event5),
+//     or by any name the test passes; udev's news of its return is watched
+//     for.
+//   - RelayWithAnEmulatedMouse: the X68000 Z keyboard with an emulated mouse
+//     beside it (InputMouse on event6), whose packets go to a second real pty,
+//     the mouse's line.
 #pragma once
 
 #include <memory>
@@ -13,6 +17,7 @@
 
 #include "input/emulated_input_device.h"
 #include "keyboard/input_keyboard.h"
+#include "keyboard/input_mouse.h"
 #include "usb/relay_fixture.h"
 
 class RelayOnEmulatedInputDevice : public RelayOnEmulatedKeyboard {
@@ -37,4 +42,34 @@ protected:
     }
 
     EmulatedInputDevice device;
+};
+
+class RelayWithAnEmulatedMouse : public RelayOnEmulatedKeyboard {
+protected:
+    static EmulatedInputDevice::Options mouseOptions() {
+        return {.kind = EmulatedInputDevice::Kind::Mouse,
+                .name = "Logitech USB Optical Mouse",
+                .productId = 0xc077,
+                .usbPort = 5,
+                .eventNumber = 6};
+    }
+
+    RelayWithAnEmulatedMouse() : mouse(kb, mouseOptions()) {
+        relay.addMouse(std::make_unique<InputMouse>("event6"), mouseLine.portPath());
+    }
+
+    // As the X68000 Z keyboard's, and the mouse was let go of too.
+    void TearDown() override {
+        RelayOnEmulatedKeyboard::TearDown();
+        EXPECT_TRUE(mouse.waitForCloses(mouse.opens()));
+        EXPECT_FALSE(mouse.grabbed());
+        EXPECT_TRUE(mouse.unexpectedIoctls().empty())
+            << ::testing::PrintToString(mouse.unexpectedIoctls());
+    }
+
+    // The mouse and its line as the relay tells of them.
+    MouseStatus mouseStatus() const { return relay.status().mouse.value_or(MouseStatus{}); }
+
+    EmulatedInputDevice mouse;
+    PtyPair mouseLine{true};
 };

@@ -14,7 +14,8 @@
 class ScriptedRelay : public RelayControl {
 public:
     bool keyboardOpens = true;
-    SerialPort::OpenError portCheck;  // what checkPort() answers
+    SerialPort::OpenError portCheck;       // what checkPort() answers for the key line
+    SerialPort::OpenError mousePortCheck;  // and for the mouse's
     std::vector<RelayStatus> script;
     std::vector<std::string> calls;
     std::uint64_t passes = 0;  // what workerPasses() answers
@@ -26,9 +27,11 @@ public:
     }
     void closeKeyboard() override { calls.push_back("closeKeyboard"); }
     void start(const std::string& port) override { calls.push_back("start " + port); }
-    SerialPort::OpenError checkPort(const std::string& port) override {
-        calls.push_back("checkPort " + port);
-        return portCheck;
+    SerialPort::OpenError checkPort(const std::string& port,
+                                    const LineSettings& settings) override {
+        const bool mouseLine = settings == LineSettings::mouseLine();
+        calls.push_back("checkPort " + port + (mouseLine ? " (mouse)" : ""));
+        return mouseLine ? mousePortCheck : portCheck;
     }
     void stop() override { calls.push_back("stop"); }
     RelayStatus status() const override { return script.at(std::min(next++, script.size() - 1)); }

@@ -67,6 +67,17 @@ protected:
         ASSERT_TRUE(waitFor([&] { return clock.readCount() > seen; }));
     }
 
+    // Host command bytes, then an LED command as a marker: once its report
+    // reaches the X68000 Z keyboard, every byte before it has been
+    // interpreted (and whatever the relay does in that pass is done).
+    void hostSendsAndWait(Bytes commands) {
+        const std::size_t before = kb.controlRequests().size();
+        marker ^= 0x01;  // alternate between two masks so each marker is a change
+        commands.push_back(static_cast<std::uint8_t>(0xF0 | marker));
+        pty.write(commands);
+        ASSERT_TRUE(kb.waitForControlRequests(before + 1));
+    }
+
     // Moves the hand-set clock to t and returns once the worker has run a pass
     // that saw it (a sleeping worker looks at the clock only when woken).
     void advanceClockTo(std::uint32_t t) {
@@ -80,4 +91,5 @@ protected:
     PtyPair pty{true};
     ManualClock clock;
     KeyRelay relay;
+    std::uint8_t marker = 0;  // hostSendsAndWait()'s last LED marker
 };
