@@ -1,11 +1,16 @@
 #include "cli/options.h"
 
 #include <getopt.h>
+#include <sys/stat.h>
+
+#include "io/serial_port.h"
 
 namespace {
 
-// --keymap has no short form: its getopt value is past every character.
+// --keymap and --mouse-port have no short form: their getopt values are past
+// every character.
 constexpr int kKeymap = 0x100;
+constexpr int kMousePort = 0x101;
 
 const option kLongOptions[] = {
     {"list", no_argument, nullptr, 'l'},
@@ -13,6 +18,8 @@ const option kLongOptions[] = {
     {"version", no_argument, nullptr, 'V'},
     {"keyboard", required_argument, nullptr, 'k'},
     {"keymap", required_argument, nullptr, kKeymap},
+    {"mouse", required_argument, nullptr, 'm'},
+    {"mouse-port", required_argument, nullptr, kMousePort},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -40,6 +47,18 @@ std::string refusal(int c, char* const* argv) {
         return "option '" + spelled(optopt, word) + "' needs a value";
     }
     if (optopt == 0) {
+        // An abbreviation of more than one option (--mou: --mouse, --mouse-port).
+        const std::string name = word.substr(2, word.find('=') - 2);
+        std::string names;
+        for (const option& o : kLongOptions) {
+            if (o.name != nullptr && word.rfind("--", 0) == 0 && !name.empty() &&
+                std::string(o.name).rfind(name, 0) == 0) {
+                names += (names.empty() ? "" : ", ") + std::string("--") + o.name;
+            }
+        }
+        if (names.find(',') != std::string::npos) {
+            return "option '" + word + "' is ambiguous (" + names + ")";
+        }
         return "unknown option '" + word + "'";
     }
     for (const option& o : kLongOptions) {
@@ -68,11 +87,13 @@ Options parseOptions(const std::vector<std::string>& args) {
     bool list = false;
     bool keyboardGiven = false;
     bool keymapGiven = false;
+    bool mouseGiven = false;
+    bool mousePortGiven = false;
     Options result;
     optind = 0;  // glibc: start afresh, as for a new argv
     opterr = 0;  // the caller prints the error with the usage
     // The leading ':' has a missing value told apart from an unknown option.
-    for (int c; (c = getopt_long(argc, argv.data(), ":lhVk:", kLongOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv.data(), ":lhVk:m:", kLongOptions, nullptr)) != -1;) {
         switch (c) {
             case 'l':
                 list = true;
@@ -91,6 +112,14 @@ Options parseOptions(const std::vector<std::string>& args) {
                 keymapGiven = true;
                 result.keymap = optarg;
                 break;
+            case 'm':
+                mouseGiven = true;
+                result.mouse = optarg;
+                break;
+            case kMousePort:
+                mousePortGiven = true;
+                result.mousePort = optarg;
+                break;
             default:
                 result.error = refusal(c, argv.data());
                 return result;
@@ -105,6 +134,15 @@ Options parseOptions(const std::vector<std::string>& args) {
     } else if (keymapGiven && !keyboardGiven) {
         // The X68000 Z keyboard's keys are the X68000's own.
         result.error = "--keymap is for a keyboard named with --keyboard";
+    } else if (mouseGiven && result.mouse.empty()) {
+        result.error = "the mouse's DEVICE is empty";
+    } else if (mousePortGiven && result.mousePort.empty()) {
+        result.error = "the mouse's PORT2 is empty";
+    } else if (mouseGiven && !mousePortGiven) {
+        // The key line cannot carry it: 2400 baud against the mouse's 4800.
+        result.error = "--mouse needs --mouse-port=PORT2, the serial port wired to MSDATA";
+    } else if (mousePortGiven && !mouseGiven) {
+        result.error = "--mouse-port needs --mouse=DEVICE, the mouse to relay";
     } else if (help) {
         result.action = Options::Action::Help;
     } else if (version) {
@@ -120,4 +158,23 @@ Options parseOptions(const std::vector<std::string>& args) {
         result.port = ports[0];
     }
     return result;
+}
+
+std::string mousePortRefusal(const Options& options) {
+    if (options.mouse.empty()) {
+        return "";
+    }
+    const std::string port = SerialPort::devicePath(options.port);
+    const std::string port2 = SerialPort::devicePath(options.mousePort);
+    bool same = !port.empty() && port == port2;
+    struct stat a {};
+    struct stat b {};
+    if (!same && !port.empty() && !port2.empty() && ::stat(port.c_str(), &a) == 0 &&
+        ::stat(port2.c_str(), &b) == 0) {
+        // What the names lead to: one device node however it is reached.
+        same = S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode)
+                   ? a.st_rdev == b.st_rdev
+                   : a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    }
+    return same ? "--mouse-port names PORT itself: the mouse needs a serial port of its own" : "";
 }

@@ -1,12 +1,14 @@
 // The command line of pellora:
 //     pellora [-l|--list] [-h|--help] [-V|--version]
-//             [-k|--keyboard=DEVICE [--keymap=FILE]] [PORT]
+//             [-k|--keyboard=DEVICE [--keymap=FILE]]
+//             [-m|--mouse=DEVICE --mouse-port=PORT2] [PORT]
 // read into what to do, by getopt_long: long options may be abbreviated while
 // the abbreviation names one option (--lis), short options may be combined
 // (-lh), options may stand before or after PORT, and "--" ends the options, so
-// a PORT may begin with '-'. A wrong option, or --keymap without --keyboard,
-// is a wrong command line whatever else is asked; otherwise help wins over
-// version, version over list, and list over PORT.
+// a PORT may begin with '-'. A wrong option, --keymap without --keyboard, or
+// --mouse and --mouse-port one without the other, is a wrong command line
+// whatever else is asked; otherwise help wins over version, version over
+// list, and list over PORT.
 #pragma once
 
 #include <string>
@@ -21,12 +23,19 @@ struct Options {
         Usage,    // no port named, or a wrong command line (see error)
     };
     Action action = Action::Usage;
-    std::string port;      // for Run: a device path or a tty name, as given
-    std::string keyboard;  // the input device to relay, as given; empty: the X68000 Z keyboard
-    std::string keymap;    // the key map file for it, as given; empty: none
-    std::string error;     // for Usage: what was wrong; empty when simply nothing was asked
+    std::string port;       // for Run: a device path or a tty name, as given
+    std::string keyboard;   // the input device to relay, as given; empty: the X68000 Z keyboard
+    std::string keymap;     // the key map file for it, as given; empty: none
+    std::string mouse;      // the input device to relay as the mouse, as given; empty: none
+    std::string mousePort;  // the serial port its packets go to (PORT2), as given
+    std::string error;      // for Usage: what was wrong; empty when simply nothing was asked
 };
 
 // args: the arguments after the program's name. Uses getopt_long's global
 // state: call it from one thread at a time.
 Options parseOptions(const std::vector<std::string>& args);
+
+// For a Run with a mouse: why PORT2 cannot be used, "" when it can. It must
+// not be PORT itself, by name or by what the names lead to (two links to one
+// device, /dev/ttyUSB0 and ttyUSB0): the two lines run at different speeds.
+std::string mousePortRefusal(const Options& options);

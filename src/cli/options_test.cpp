@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/pty_pair.h"
+
 namespace {
 
 using Action = Options::Action;
@@ -45,6 +47,24 @@ TEST(ParseOptions, WhatEachCommandLineAsksFor) {
         {{"ttyUSB0", "--keyb"}, Action::Usage, "option '--keyboard' needs a value"},
         {{"--keyboard=", "ttyUSB0"}, Action::Usage, "the keyboard's DEVICE is empty"},
         {{"-k", "event3", "--keymap=", "ttyUSB0"}, Action::Usage, "the key map's FILE is empty"},
+        {{"--key=event3", "ttyUSB0"},
+         Action::Usage,
+         "option '--key=event3' is ambiguous (--keyboard, --keymap)"},
+        // A mouse needs its own line, and a line is for a mouse; so whatever
+        // else is asked.
+        {{"--mouse=event6", "ttyUSB0"},
+         Action::Usage,
+         "--mouse needs --mouse-port=PORT2, the serial port wired to MSDATA"},
+        {{"--help", "--mouse-port", "ttyUSB1"},
+         Action::Usage,
+         "--mouse-port needs --mouse=DEVICE, the mouse to relay"},
+        {{"-m", "", "--mouse-port=ttyUSB1", "ttyUSB0"},
+         Action::Usage,
+         "the mouse's DEVICE is empty"},
+        {{"-m", "event6", "--mouse-port=", "ttyUSB0"}, Action::Usage, "the mouse's PORT2 is empty"},
+        {{"--mou=event6", "ttyUSB0"},
+         Action::Usage,
+         "option '--mou=event6' is ambiguous (--mouse, --mouse-port)"},
     };
     for (const Case& c : cases) {
         const Options o = parseOptions(c.args);
@@ -70,6 +90,33 @@ TEST(ParseOptions, AnInputDeviceAndItsKeyMapInEveryForm) {
     // Without it, the X68000 Z keyboard; with --list, nothing to relay.
     EXPECT_EQ(parseOptions({"ttyUSB0"}).keyboard, "");
     EXPECT_EQ(parseOptions({"-lk", "event3"}).action, Action::List);
+}
+
+TEST(ParseOptions, AMouseAndItsPortInEveryFormOnAPortOfItsOwn) {
+    const std::vector<std::string> forms[] = {
+        {"--mouse=event6", "--mouse-port=ttyUSB1", "ttyUSB0"},
+        {"ttyUSB0", "-m", "event6", "--mouse-port", "ttyUSB1"},
+        {"-mevent6", "--mouse-p=ttyUSB1", "-k", "event3", "ttyUSB0"},
+    };
+    for (const auto& args : forms) {
+        const Options o = parseOptions(args);
+        EXPECT_EQ(o.action, Action::Run) << testing::PrintToString(args) << ": " << o.error;
+        EXPECT_EQ(o.port, "ttyUSB0");
+        EXPECT_EQ(o.mouse, "event6");
+        EXPECT_EQ(o.mousePort, "ttyUSB1");
+        EXPECT_EQ(mousePortRefusal(o), "");
+    }
+    // PORT2 must not be PORT: by its name, or by where the names lead.
+    PtyPair keys{true}, mouse{true};
+    const auto clash = [](const std::string& port, const std::string& port2) {
+        return mousePortRefusal(parseOptions({"-m", "event6", "--mouse-port=" + port2, port}));
+    };
+    const std::string refused =
+        "--mouse-port names PORT itself: the mouse needs a serial port of its own";
+    EXPECT_EQ(clash("ttyUSB9", "/dev/ttyUSB9"), refused);          // neither there: by name
+    EXPECT_EQ(clash(keys.portPath(), keys.slavePath()), refused);  // a link and its pty
+    EXPECT_EQ(clash(keys.portPath(), mouse.portPath()), "");
+    EXPECT_EQ(clash("ttyUSB9", "ttyUSB8"), "");
 }
 
 }  // namespace

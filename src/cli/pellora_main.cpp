@@ -1,5 +1,6 @@
 // pellora: relays a keyboard to an X68000 on a serial port: the X68000 Z
-// keyboard, or with --keyboard any keyboard of Linux's input layer.
+// keyboard, or with --keyboard any keyboard of Linux's input layer; and with
+// --mouse a mouse of the input layer, its packets on a second port.
 // This file only joins the pieces: the command line, the key map, the port and
 // input device lists, and for a run the stop signals, the relay session and
 // what systemd is told of it. No lock file keeps a second pellora out: the
@@ -24,6 +25,7 @@
 #include "cli/serial_port_list.h"
 #include "cli/service_notifier.h"
 #include "keyboard/input_keyboard.h"
+#include "keyboard/input_mouse.h"
 #include "keyboard/keymap_file.h"
 #include "relay/key_relay.h"
 
@@ -50,31 +52,39 @@ bool udevSendsNews() {
     return access("/run/udev/control", F_OK) == 0;
 }
 
-int run(const std::string& port, const std::string& keyboardDevice, const InputKeyMap& map) {
+int run(const Options& options, const InputKeyMap& map) {
     // Before any thread exists, so that every thread inherits the blocked mask.
     RunEvents events;
+    const bool watchHotplug = udevSendsNews();
     std::string inputPath;
     std::unique_ptr<KeyRelay> relay;
-    if (keyboardDevice.empty()) {
+    if (options.keyboard.empty()) {
         relay = std::make_unique<KeyRelay>();
     } else {
-        const bool watchHotplug = udevSendsNews();
         relay =
             std::make_unique<KeyRelay>([&](ByteQueue& keyQueue, std::function<void()> keysQueued) {
                 auto keyboard = std::make_unique<InputKeyboard>(
-                    keyQueue, keyboardDevice, map, std::move(keysQueued), watchHotplug);
+                    keyQueue, options.keyboard, map, std::move(keysQueued), watchHotplug);
                 inputPath = keyboard->path();
                 return keyboard;
             });
     }
+    // Without --mouse nothing of a mouse is made.
+    SessionMouse mouse;
+    if (!options.mouse.empty()) {
+        auto device = std::make_unique<InputMouse>(options.mouse, watchHotplug);
+        mouse = {device->path(), options.mousePort};
+        relay->addMouse(std::move(device), options.mousePort);
+    }
+    const std::string& port = options.port;
     relay->setStatusListener(events.statusListener());
     // systemd, when it started us, hears of the session through its waits.
     ServiceNotifier service(*relay, port, ServiceNotifier::systemdSink(),
-                            ServiceNotifier::systemdWatchdog());
+                            ServiceNotifier::systemdWatchdog(), systemTickMs, options.mousePort);
     return runRelaySession(
         *relay, port, std::cerr,
         [&] { return service.wait([&](int timeoutMs) { return events.wait(timeoutMs); }); },
-        inputPath);
+        inputPath, mouse);
 }
 
 }  // namespace
@@ -98,6 +108,10 @@ int main(int argc, char** argv) {
         case Options::Action::List:
             return listDevices();
         case Options::Action::Run: {
+            if (const std::string refused = mousePortRefusal(options); !refused.empty()) {
+                writeUsage(std::cerr, refused, listSerialPorts());
+                return kExitUsage;
+            }
             // The whole file or nothing, before anything is opened.
             InputKeyMap map = defaultInputKeyMap();
             if (!options.keymap.empty()) {
@@ -106,7 +120,7 @@ int main(int argc, char** argv) {
                     return kExitUsage;
                 }
             }
-            return run(options.port, options.keyboard, map);
+            return run(options, map);
         }
         case Options::Action::Usage:
             break;

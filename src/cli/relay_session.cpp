@@ -26,6 +26,31 @@ const char* openFailureHint(int code) {
     }
 }
 
+// What the user can do about an input device or the X68000 Z keyboard that
+// would not open, for failure, whose reason in words is reason.
+std::string adviceFor(KeyboardConnection::Failure failure, std::string reason, bool inputDevice) {
+    switch (failure) {
+        case KeyboardConnection::Failure::NoPermission:
+            if (inputDevice) {
+                // Debian, Raspberry Pi OS, Fedora and Arch give input devices to
+                // group input.
+                return "This user may not read it: add the user to group input (sudo "
+                       "usermod -aG input $USER, then log in again), or run pellora as "
+                       "root.";
+            }
+            return "This user may not use it: install the udev rule 70-pellora.rules and "
+                   "add the user to group pellora (then log in again and replug the "
+                   "keyboard), or run pellora as root.";
+        case KeyboardConnection::Failure::Busy:
+            return "Another program holds it, perhaps another pellora.";
+        default:
+            if (inputDevice && !reason.empty() && reason[0] >= 'a' && reason[0] <= 'z') {
+                reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
+            }
+            return reason + ".";
+    }
+}
+
 // What the session says of its keyboard: the X68000 Z keyboard, or an input
 // device by its path.
 struct KeyboardWords {
@@ -60,30 +85,49 @@ struct KeyboardWords {
                (!isInputDevice() || s.keyboardFailure != KeyboardConnection::Failure::Busy);
     }
 
-    // What the user can do about a keyboard that would not open.
     std::string advice(const RelayStatus& s) const {
-        switch (s.keyboardFailure) {
-            case KeyboardConnection::Failure::NoPermission:
-                if (isInputDevice()) {
-                    // Debian, Raspberry Pi OS, Fedora and Arch give input devices to
-                    // group input.
-                    return "This user may not read it: add the user to group input (sudo "
-                           "usermod -aG input $USER, then log in again), or run pellora as "
-                           "root.";
-                }
-                return "This user may not use it: install the udev rule 70-pellora.rules and "
-                       "add the user to group pellora (then log in again and replug the "
-                       "keyboard), or run pellora as root.";
-            case KeyboardConnection::Failure::Busy:
-                return "Another program holds it, perhaps another pellora.";
-            default: {
-                std::string reason = refusal(s);
-                if (isInputDevice() && !reason.empty() && reason[0] >= 'a' && reason[0] <= 'z') {
-                    reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
-                }
-                return reason + ".";
-            }
+        return adviceFor(s.keyboardFailure, refusal(s), isInputDevice());
+    }
+};
+
+// What the user was last told of a device (the keyboard, the mouse), and the
+// one line each change gets: connected, gone, or refused (again when the
+// reason changes); a device refused then gone says nothing more.
+struct DeviceShown {
+    const char* noun;  // "Keyboard", "Mouse"
+    KeyboardState state;
+    std::string refusal;
+
+    void tell(std::ostream& err, KeyboardState now, const std::string& reason) {
+        if (now == KeyboardState::Connected && state != now) {
+            err << noun << " connected.\n";
+        } else if (now == KeyboardState::Absent && state == KeyboardState::Connected) {
+            err << noun << " disconnected; waiting for it.\n";
+        } else if (now == KeyboardState::Refused && (state != now || refusal != reason)) {
+            refusal = reason;
+            err << noun << " refused: " << reason << "; waiting for it.\n";
         }
+        state = now;
+    }
+};
+
+// The same for a port (the key line, the mouse's), named as given.
+struct PortShown {
+    const std::string& name;
+    PortState state = PortState::Open;
+
+    void tell(std::ostream& err, PortState now) {
+        if (now == state) {
+            return;
+        }
+        if (now == PortState::Reopening && state == PortState::Open) {
+            err << "Lost " << name << "; waiting for it.\n";
+        } else if (now == PortState::OtherDevice) {
+            err << name << " is another device now; waiting for the one it was.\n";
+        } else if (now == PortState::Open) {
+            err << name << " is back.\n";
+        }
+        state = now;
     }
 };
 
@@ -119,12 +163,21 @@ int shutDown(RelayControl& relay, int exitCode) {
 }  // namespace
 
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
-                    const WaitForEvent& waitForEvent, const std::string& inputDevice) {
+                    const WaitForEvent& waitForEvent, const std::string& inputDevice,
+                    const SessionMouse& mouse) {
     // A port that cannot be had ends the run before the keyboard is taken
     // from the console (under a service's Restart=, every few seconds).
     if (const SerialPort::OpenError error = relay.checkPort(port); error.code != 0) {
         tellPortFailure(err, port, error);
         return kExitFailure;
+    }
+    const bool hasMouse = !mouse.device.empty();
+    if (hasMouse) {
+        if (const auto error = relay.checkPort(mouse.port, LineSettings::mouseLine());
+            error.code != 0) {
+            tellPortFailure(err, mouse.port, error);
+            return kExitFailure;
+        }
     }
     const KeyboardWords keyboard{inputDevice};
     bool hadKeyboard = relay.openKeyboard();
@@ -133,20 +186,38 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
         err << keyboard.failed() << "\n" << keyboard.advice(status) << "\n";
         return shutDown(relay, kExitFailure);
     }
-    // What the user was last told of the keyboard.
-    KeyboardState shownKeyboard = hadKeyboard ? KeyboardState::Connected : KeyboardState::Absent;
-    std::string shownRefusal;
+    // A mouse refused at start for anything but another program's hold is a
+    // mouse that this command cannot relay as given: said at once.
+    MouseStatus mouseNow = status.mouse.value_or(MouseStatus{});
+    if (hasMouse && mouseNow.device == KeyboardState::Refused &&
+        mouseNow.failure != KeyboardConnection::Failure::Busy) {
+        err << "Failed to open the mouse " << mouse.device << ".\n"
+            << adviceFor(mouseNow.failure, refusalReason(mouseNow.failure, mouseNow.failureText),
+                         true)
+            << "\n";
+        return shutDown(relay, kExitFailure);
+    }
+    DeviceShown shownKeyboard{"Keyboard",
+                              hadKeyboard ? KeyboardState::Connected : KeyboardState::Absent, ""};
     if (status.keyboard == KeyboardState::Refused) {
-        shownKeyboard = KeyboardState::Refused;
-        shownRefusal = keyboard.refusal(status);
-        err << "Keyboard refused: " << shownRefusal << "; waiting for it.\n";
+        shownKeyboard.tell(err, status.keyboard, keyboard.refusal(status));
     } else if (!hadKeyboard) {
         err << keyboard.waiting() << "\n";
+    }
+    DeviceShown shownMouse{"Mouse", KeyboardState::Connected, ""};
+    if (hasMouse && mouseNow.device != KeyboardState::Connected) {
+        shownMouse.state = KeyboardState::Absent;
+        if (mouseNow.device == KeyboardState::Refused) {
+            shownMouse.tell(err, mouseNow.device,
+                            refusalReason(mouseNow.failure, mouseNow.failureText));
+        } else {
+            err << "Waiting for the mouse " << mouse.device << "...\n";
+        }
     }
 
     const std::string device = SerialPort::devicePath(port);
     relay.start(port);
-    // The worker opens the port itself; wait for its verdict.
+    // The worker opens the ports itself; wait for its verdict.
     status = relay.status();
     while (status.port == PortState::Opening || status.port == PortState::Idle) {
         if (const int sig = waitForEvent()) {
@@ -159,38 +230,33 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
         tellPortFailure(err, port, status.portError);
         return shutDown(relay, kExitFailure);
     }
+    if (hasMouse && status.mouse && status.mouse->port == PortState::Failed) {
+        tellPortFailure(err, mouse.port, status.mouse->portError);
+        return shutDown(relay, kExitFailure);
+    }
     err << "Relaying " << keyboard.relayed() << " to " << device << ".\n";
+    if (hasMouse) {
+        err << "Relaying the mouse " << mouse.device << " to " << SerialPort::devicePath(mouse.port)
+            << ".\n";
+    }
 
-    PortState shownPort = PortState::Open;  // as the user was told
+    PortShown shownPort{port};
+    PortShown shownMousePort{mouse.port};
     for (;;) {
         if (!hadKeyboard && keyboard.endsTheRun(status)) {
             // Plugged in at last, but not ours to open: as at start.
             err << keyboard.failed() << "\n" << keyboard.advice(status) << "\n";
             return shutDown(relay, kExitFailure);
         }
-        // One line per change: connected, gone, or refused (again when the
-        // reason changes); a keyboard refused then gone says nothing more.
-        if (status.keyboard == KeyboardState::Connected && shownKeyboard != status.keyboard) {
-            err << "Keyboard connected.\n";
-            hadKeyboard = true;
-        } else if (status.keyboard == KeyboardState::Absent &&
-                   shownKeyboard == KeyboardState::Connected) {
-            err << "Keyboard disconnected; waiting for it.\n";
-        } else if (status.keyboard == KeyboardState::Refused &&
-                   (shownKeyboard != status.keyboard || shownRefusal != keyboard.refusal(status))) {
-            shownRefusal = keyboard.refusal(status);
-            err << "Keyboard refused: " << shownRefusal << "; waiting for it.\n";
-        }
-        shownKeyboard = status.keyboard;
-        if (status.port != shownPort) {
-            if (status.port == PortState::Reopening && shownPort == PortState::Open) {
-                err << "Lost " << port << "; waiting for it.\n";
-            } else if (status.port == PortState::OtherDevice) {
-                err << port << " is another device now; waiting for the one it was.\n";
-            } else if (status.port == PortState::Open) {
-                err << port << " is back.\n";
-            }
-            shownPort = status.port;
+        hadKeyboard = hadKeyboard || status.keyboard == KeyboardState::Connected;
+        shownKeyboard.tell(
+            err, status.keyboard,
+            status.keyboard == KeyboardState::Refused ? keyboard.refusal(status) : "");
+        shownPort.tell(err, status.port);
+        if (hasMouse && status.mouse) {
+            const MouseStatus& m = *status.mouse;
+            shownMouse.tell(err, m.device, refusalReason(m.failure, m.failureText));
+            shownMousePort.tell(err, m.port);
         }
         if (const int sig = waitForEvent()) {
             err << "Stopped by " << signalName(sig) << ".\n";

@@ -5,7 +5,9 @@
 //
 // The keyboard is the X68000 Z keyboard, or the input device that
 // inputDevice names (its path, as InputKeyboard::path() gives it); the
-// session only says which.
+// session only says which. With a mouse (the relay has one, SessionMouse
+// names it and its port), the session checks its port too before anything is
+// taken, and tells of the mouse and its port as of the keyboard and its port.
 //
 // It does not end when the keyboard or the port goes away: the relay gets them
 // back by itself. It ends with a failure when the keyboard is present but
@@ -14,7 +16,9 @@
 // perhaps another pellora, holding it: that is the single-instance check, which
 // the port's lock is for an input device, whose holder is waited for), or when
 // the port cannot be opened at start (missing, not a terminal, in use, no
-// permission).
+// permission). The same holds for a mouse and its port at start (one that
+// another program holds is waited for); later, a mouse that is refused is
+// told and waited for while the keyboard relays on.
 //
 // Everything it says goes to err, one line per event; the return value is the
 // process's exit status (exit_codes.h).
@@ -30,8 +34,16 @@
 // status (returns 0).
 using WaitForEvent = std::function<int()>;
 
+// The mouse of a session: its path (InputMouse::path()) and its port (PORT2)
+// as given; an empty path: no mouse.
+struct SessionMouse {
+    std::string device;
+    std::string port;
+};
+
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
-                    const WaitForEvent& waitForEvent, const std::string& inputDevice = {});
+                    const WaitForEvent& waitForEvent, const std::string& inputDevice = {},
+                    const SessionMouse& mouse = {});
 
 // The first line printed when the X68000 Z keyboard cannot be opened.
 inline constexpr const char* kKeyboardFailed = "Failed to initialize the X68000 Z keyboard.";

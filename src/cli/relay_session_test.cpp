@@ -32,12 +32,14 @@ const std::string kRelaying = "Relaying the X68000 Z keyboard to /dev/ttyUSB0.";
 // Runs the session with a stop signal on the n-th wait (never when 0); returns
 // the exit status and fills lines with what it said.
 // inputDevice: the input device relayed; empty, the X68000 Z keyboard.
+// mouse: the mouse relayed beside it, if any.
 int run(ScriptedRelay& relay, Lines& lines, int signalOnWait = 0,
-        const std::string& port = "ttyUSB0", const std::string& inputDevice = "") {
+        const std::string& port = "ttyUSB0", const std::string& inputDevice = "",
+        const SessionMouse& mouse = {}) {
     std::ostringstream err;
     int waits = 0;
     const int code = runRelaySession(
-        relay, port, err, [&] { return ++waits == signalOnWait ? SIGHUP : 0; }, inputDevice);
+        relay, port, err, [&] { return ++waits == signalOnWait ? SIGHUP : 0; }, inputDevice, mouse);
     std::istringstream in(err.str());
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
@@ -228,6 +230,85 @@ TEST(RelaySession, AnInputDeviceHeldElsewhereIsWaitedForAndOneNotUsableEndsTheRu
                             "Failed to open the keyboard /dev/input/event3.",
                             "Not a keyboard: it has no key the X68000 has."}));
     EXPECT_EQ(mouse.calls.back(), "closeKeyboard");
+}
+
+// A mouse beside the keyboard: its port is checked too before anything is
+// taken, and it and its port are told of as the keyboard and its port are.
+const SessionMouse kMouse{"/dev/input/event6", "ttyUSB1"};
+
+RelayStatus withMouse(KeyboardState mouse, PortState mousePort,
+                      KeyboardConnection::Failure why = KeyboardConnection::Failure::None) {
+    RelayStatus s = with(kUp, PortState::Open);
+    s.mouse = MouseStatus{};
+    s.mouse->device = mouse;
+    s.mouse->failure = why;
+    s.mouse->port = mousePort;
+    return s;
+}
+
+TEST(RelaySession, AMouseAndItsPortComeAndGoLikeTheKeyboardAndItsPort) {
+    constexpr auto kBusy = KeyboardConnection::Failure::Busy;
+    ScriptedRelay relay;
+    relay.script = {withMouse(kAway, PortState::Idle),
+                    withMouse(kAway, PortState::Open),
+                    withMouse(kUp, PortState::Open),
+                    withMouse(kAway, PortState::Open),
+                    withMouse(kAway, PortState::Reopening),
+                    withMouse(kUp, PortState::Reopening),
+                    withMouse(kUp, PortState::Open),
+                    withMouse(KeyboardState::Refused, PortState::Open, kBusy),
+                    withMouse(kUp, PortState::OtherDevice)};
+    Lines lines;
+    EXPECT_EQ(run(relay, lines, 9, "ttyUSB0", "", kMouse), kExitOk);
+    EXPECT_EQ(lines,
+              (Lines{"Waiting for the mouse /dev/input/event6...", kRelaying,
+                     "Relaying the mouse /dev/input/event6 to /dev/ttyUSB1.", "Mouse connected.",
+                     "Mouse disconnected; waiting for it.", "Lost ttyUSB1; waiting for it.",
+                     "Mouse connected.", "ttyUSB1 is back.",
+                     "Mouse refused: another program holds it; waiting for it.", "Mouse connected.",
+                     "ttyUSB1 is another device now; waiting for the one it was.",
+                     "Stopped by SIGHUP."}));
+    EXPECT_EQ(relay.calls, (Lines{"checkPort ttyUSB0", "checkPort ttyUSB1 (mouse)", "openKeyboard",
+                                  "start ttyUSB0", "stop", "closeKeyboard"}));
+
+    // Held by another program at start: waited for.
+    ScriptedRelay held;
+    held.script = {withMouse(KeyboardState::Refused, PortState::Idle, kBusy),
+                   withMouse(kUp, PortState::Open)};
+    lines.clear();
+    EXPECT_EQ(run(held, lines, 1, "ttyUSB0", "", kMouse), kExitOk);
+    EXPECT_EQ(lines.front(), "Mouse refused: another program holds it; waiting for it.");
+}
+
+TEST(RelaySession, AMouseOrItsPortThatCannotBeHadAtStartEndsTheRun) {
+    ScriptedRelay unchecked;
+    unchecked.mousePortCheck = {ENOENT, "No such file or directory"};
+    Lines lines;
+    EXPECT_EQ(run(unchecked, lines, 0, "ttyUSB0", "", kMouse), kExitFailure);
+    EXPECT_EQ(lines, Lines{"cannot open /dev/ttyUSB1: No such file or directory (pellora --list "
+                           "shows the ports present)"});
+    EXPECT_EQ(unchecked.calls, (Lines{"checkPort ttyUSB0", "checkPort ttyUSB1 (mouse)"}));
+
+    ScriptedRelay denied;
+    denied.script = {withMouse(KeyboardState::Refused, PortState::Idle,
+                               KeyboardConnection::Failure::NoPermission)};
+    lines.clear();
+    EXPECT_EQ(run(denied, lines, 0, "ttyUSB0", "", kMouse), kExitFailure);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Failed to open the mouse /dev/input/event6.");
+    EXPECT_NE(lines[1].find("group input"), std::string::npos) << lines[1];
+    EXPECT_EQ(denied.calls.back(), "closeKeyboard");
+
+    // Taken by another program between the check and the worker's open.
+    RelayStatus failed = withMouse(kUp, PortState::Failed);
+    failed.mouse->portError = {EBUSY, "in use by another program"};
+    ScriptedRelay raced;
+    raced.script = {withMouse(kUp, PortState::Opening), failed};
+    lines.clear();
+    EXPECT_EQ(run(raced, lines, 0, "ttyUSB0", "", kMouse), kExitFailure);
+    EXPECT_EQ(lines, Lines{"cannot open /dev/ttyUSB1: in use by another program (perhaps another "
+                           "pellora)"});
+    EXPECT_EQ(raced.calls.back(), "closeKeyboard");
 }
 
 }  // namespace

@@ -14,35 +14,76 @@ std::string signalText(int sig) {
 
 }  // namespace
 
-std::string statusSentence(const RelayStatus& s, const std::string& port) {
-    std::string keyboard;  // empty while it is connected
-    if (s.keyboard == KeyboardState::Absent) {
-        keyboard = "keyboard disconnected, waiting for it";
-    } else if (s.keyboard == KeyboardState::Refused) {
-        keyboard = "keyboard refused (" + refusalReason(s) + "), waiting for it";
+namespace {
+
+// A device's state in words, empty while it is connected: "keyboard
+// disconnected, waiting for it", "mouse refused (no permission), waiting for it".
+std::string deviceWords(const char* noun, KeyboardState state, KeyboardConnection::Failure failure,
+                        const std::string& text) {
+    if (state == KeyboardState::Absent) {
+        return std::string(noun) + " disconnected, waiting for it";
     }
-    const std::string andKeyboard = keyboard.empty() ? "" : "; " + keyboard;
-    switch (s.port) {
+    if (state == KeyboardState::Refused) {
+        return std::string(noun) + " refused (" + refusalReason(failure, text) +
+               "), waiting for it";
+    }
+    return "";
+}
+
+// One line and its device: open ("Relaying to ttyUSB0", or "ttyUSB0: " and
+// what keeps the device from it), being opened, waited for or failed, with
+// what keeps the device away after a "; ".
+std::string lineWords(PortState line, const SerialPort::OpenError& error, const std::string& port,
+                      const std::string& device, const std::string& relaying) {
+    const std::string andDevice = device.empty() ? "" : "; " + device;
+    switch (line) {
         case PortState::Idle:
         case PortState::Opening:
-            return "Opening " + port + andKeyboard;
+            return "Opening " + port + andDevice;
         case PortState::Open:
-            return keyboard.empty() ? "Relaying to " + port : port + ": " + keyboard;
+            return device.empty() ? relaying + port : port + ": " + device;
         case PortState::Reopening:
-            return "Lost " + port + ", waiting for it" + andKeyboard;
+            return "Lost " + port + ", waiting for it" + andDevice;
         case PortState::OtherDevice:
-            return port + " is another device now, waiting for the one it was" + andKeyboard;
+            return port + " is another device now, waiting for the one it was" + andDevice;
         case PortState::Failed:
             break;
     }
     return "Cannot open " + port + ": " +
-           (s.portError.message.empty() ? std::string("unknown error") : s.portError.message);
+           (error.message.empty() ? std::string("unknown error") : error.message);
+}
+
+}  // namespace
+
+std::string statusSentence(const RelayStatus& s, const std::string& port,
+                           const std::string& mousePort) {
+    const std::string keyboard =
+        deviceWords("keyboard", s.keyboard, s.keyboardFailure, s.keyboardFailureText);
+    const std::string keys = lineWords(s.port, s.portError, port, keyboard, "Relaying to ");
+    if (!s.mouse) {
+        return keys;
+    }
+    const MouseStatus& m = *s.mouse;
+    const std::string mouse = deviceWords("mouse", m.device, m.failure, m.failureText);
+    if (m.port == PortState::Open && mouse.empty()) {
+        return keys +
+               (s.port == PortState::Open && keyboard.empty() ? ", the mouse to "
+                                                              : "; relaying the mouse to ") +
+               mousePort;
+    }
+    std::string words = lineWords(m.port, m.portError, mousePort, mouse, "");
+    if (!words.empty() && words[0] >= 'A' && words[0] <= 'Z') {
+        words[0] = static_cast<char>(words[0] - 'A' + 'a');  // "lost ttyUSB1", after a "; "
+    }
+    return keys + "; " + words;
 }
 
 ServiceNotifier::ServiceNotifier(RelayControl& r, const std::string& port, Sink s,
-                                 std::chrono::microseconds watchdog, TickSource t)
+                                 std::chrono::microseconds watchdog, TickSource t,
+                                 const std::string& mousePort)
     : relay(r),
       portName(port.rfind("/dev/", 0) == 0 ? port.substr(5) : port),
+      mousePortName(mousePort.rfind("/dev/", 0) == 0 ? mousePort.substr(5) : mousePort),
       sink(std::move(s)),
       // Without a listener a ping goes nowhere, so there is nothing to look for.
       lookEveryMs(
@@ -95,7 +136,7 @@ void ServiceNotifier::tell(const RelayStatus& status) {
         ready = true;
         message = "READY=1\n";
     }
-    const std::string sentence = statusSentence(status, portName);
+    const std::string sentence = statusSentence(status, portName, mousePortName);
     if (sentence != told) {
         told = sentence;
         message += "STATUS=" + sentence;

@@ -39,10 +39,12 @@ public:
     using TimedWait = std::function<int(int timeoutMs)>;
 
     // port: as given on the command line; the status sentences name it
-    // without a leading /dev/. watchdog: the service manager's period, zero
-    // for none.
+    // without a leading /dev/, and so mousePort, the mouse's (PORT2), for a
+    // relay with a mouse. watchdog: the service manager's period, zero for
+    // none.
     ServiceNotifier(RelayControl& relay, const std::string& port, Sink sink,
-                    std::chrono::microseconds watchdog, TickSource ticks = systemTickMs);
+                    std::chrono::microseconds watchdog, TickSource ticks = systemTickMs,
+                    const std::string& mousePort = {});
 
     // The session's WaitForEvent: tells the current status, then waits in
     // inner, looking at the worker whenever a look is due meanwhile; returns
@@ -61,6 +63,7 @@ private:
 
     RelayControl& relay;
     const std::string portName;
+    const std::string mousePortName;
     const Sink sink;
     const std::uint32_t lookEveryMs;  // half the watchdog period; 0: no watchdog
     const TickSource ticks;
@@ -73,5 +76,10 @@ private:
 // The STATUS= sentence for a relay status on port (a name such as ttyUSB0):
 // whether the port is open, being opened or waited for, and whether the
 // keyboard is connected, or why not. "Relaying to ttyUSB0", "ttyUSB0: keyboard
-// disconnected, waiting for it", "Lost ttyUSB0, waiting for it", ...
-std::string statusSentence(const RelayStatus& status, const std::string& port);
+// disconnected, waiting for it", "Lost ttyUSB0, waiting for it", ... With a
+// mouse (status.mouse) the same of the mouse and its port, mousePort, after
+// a "; ": "Relaying to ttyUSB0, the mouse to ttyUSB1", "Relaying to ttyUSB0;
+// ttyUSB1: mouse disconnected, waiting for it", "ttyUSB0: keyboard
+// disconnected, waiting for it; relaying the mouse to ttyUSB1".
+std::string statusSentence(const RelayStatus& status, const std::string& port,
+                           const std::string& mousePort = {});

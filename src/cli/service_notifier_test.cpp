@@ -57,6 +57,40 @@ TEST(StatusSentence, NamesThePortAndWhatKeepsTheKeyboardFromIt) {
     };
     for (const auto& [status, sentence] : cases) {
         EXPECT_EQ(statusSentence(status, "ttyUSB0"), sentence);
+        // Without a mouse the same whatever its port would be.
+        EXPECT_EQ(statusSentence(status, "ttyUSB0", "ttyUSB1"), sentence);
+    }
+}
+
+TEST(StatusSentence, WithAMouseSaysBothLines) {
+    const auto with = [](RelayStatus s, KeyboardState mouse, PortState port) {
+        s.mouse = MouseStatus{};
+        s.mouse->device = mouse;
+        s.mouse->port = port;
+        return s;
+    };
+    RelayStatus busy = with(of(kUp, PortState::Open), kRefused, PortState::Open);
+    busy.mouse->failure = KeyboardConnection::Failure::Busy;
+    const std::pair<RelayStatus, std::string> cases[] = {
+        {with(of(kUp, PortState::Open), kUp, PortState::Open),
+         "Relaying to ttyUSB0, the mouse to ttyUSB1"},
+        {with(of(kAway, PortState::Open), kUp, PortState::Open),
+         "ttyUSB0: keyboard disconnected, waiting for it; relaying the mouse to ttyUSB1"},
+        {with(of(kUp, PortState::Open), kAway, PortState::Open),
+         "Relaying to ttyUSB0; ttyUSB1: mouse disconnected, waiting for it"},
+        {busy,
+         "Relaying to ttyUSB0; ttyUSB1: mouse refused (another program holds it), waiting "
+         "for it"},
+        {with(of(kUp, PortState::Open), kAway, PortState::Reopening),
+         "Relaying to ttyUSB0; lost ttyUSB1, waiting for it; mouse disconnected, waiting for it"},
+        {with(of(kUp, PortState::Reopening), kUp, PortState::OtherDevice),
+         "Lost ttyUSB0, waiting for it; ttyUSB1 is another device now, waiting for the one it "
+         "was"},
+        {with(of(kUp, PortState::Opening), kUp, PortState::Opening),
+         "Opening ttyUSB0; opening ttyUSB1"},
+    };
+    for (const auto& [status, sentence] : cases) {
+        EXPECT_EQ(statusSentence(status, "ttyUSB0", "ttyUSB1"), sentence);
     }
 }
 
