@@ -11,12 +11,16 @@
 //   nobody answers, and its wake-ups with systemd's watchdog on; last, an
 //   input-device keyboard (an emulated evdev node read through libevdev):
 //   its key -> wire latency against the X68000 Z keyboard's, both relayed at
-//   once and sampled in turn, and the wake-ups and CPU of pellora relaying it.
+//   once and sampled in turn, and the wake-ups and CPU of pellora relaying it;
+//   and a mouse beside the keyboard (an emulated evdev mouse, its packets on a
+//   second pty): the host's request on the key line -> the packet's first byte
+//   on the mouse's line, against the host's 20 ms, and the wake-ups and CPU of
+//   pellora --mouse idle and with a real host asking 50 times a second.
 //
-// Usage: pellora_bench PATH_TO_PELLORA [--quick] [--real-host | --input]
+// Usage: pellora_bench PATH_TO_PELLORA [--quick] [--real-host | --input | --mouse]
 //   --quick: fewer samples and shorter windows; --real-host: only the rows of
 //   the real host and of unanswered LED reports; --input: only the rows of the
-//   input-device keyboard.
+//   input-device keyboard; --mouse: only the mouse's rows.
 #include <dirent.h>
 #include <poll.h>
 #include <signal.h>
@@ -40,6 +44,7 @@
 #include "bench/stats.h"
 #include "input/emulated_input_device.h"
 #include "keyboard/input_keyboard.h"
+#include "keyboard/input_mouse.h"
 #include "relay/key_relay.h"
 #include "support/child_process.h"
 #include "support/notify_socket.h"
@@ -788,6 +793,134 @@ void printInput(const std::string& program, int changes, double windowSeconds) {
                 "CPU, pellora relaying an input device", f.idleCpuPercent, f.typingCpuPercent);
 }
 
+// --- A mouse ------------------------------------------------------------------
+
+EmulatedInputDevice::Options mouseOptions() {
+    return {.kind = EmulatedInputDevice::Kind::Mouse,
+            .name = "Logitech USB Optical Mouse",
+            .usbPort = 5,
+            .eventNumber = 6};
+}
+
+// The X68000 Z keyboard relayed with a mouse beside it, each line a pty.
+struct WithAMouse {
+    EmulatedKeyboard kb;
+    EmulatedInputDevice mouse{kb, mouseOptions()};
+    PtyPair keyLine{true}, mouseLine{true};
+    KeyRelay relay;
+
+    WithAMouse() {
+        relay.addMouse(std::make_unique<InputMouse>("event6"), mouseLine.portPath());
+        if (!relay.openKeyboard() || relay.status().mouse->device != KeyboardState::Connected) {
+            throw std::runtime_error("cannot open the emulated keyboard and mouse");
+        }
+        relay.start(keyLine.portPath());
+        until([&] { return relay.status().port == PortState::Open; }, "the port");
+        if (relay.status().mouse->port != PortState::Open) {
+            throw std::runtime_error("the mouse's line did not open");
+        }
+        expectReadyByte(keyLine.masterFd());
+    }
+    ~WithAMouse() {
+        relay.stop();
+        relay.closeKeyboard();
+    }
+};
+
+// From the host's 0x40 written to the key line (1 to 10 ms after its 0x41, as
+// the relay may be anywhere in its passes) to the packet's first byte
+// readable at the mouse line's end; every other request with motion before it.
+Summary requestToPacket(int requests) {
+    WithAMouse m;
+    std::mt19937 random(4800);
+    std::uniform_real_distribution<double> gap(1.0, 10.0);
+    std::vector<double> samples;
+    for (int i = 0; i < requests; ++i) {
+        const bool moved = i % 2 == 0;
+        if (moved) {
+            m.mouse.move(1, -1);
+        }
+        m.keyLine.write({0x41});
+        sleepFor(gap(random));
+        const auto sent = Clock::now();
+        m.keyLine.write({0x40});
+        const auto [status, at] = readByte(m.mouseLine.masterFd());
+        const Bytes rest = m.mouseLine.read(2);
+        if (status != 0 || rest != (moved ? Bytes{0x01, 0xFF} : Bytes{0x00, 0x00})) {
+            throw std::runtime_error("unexpected packet in the mouse run");
+        }
+        samples.push_back(ms(at - sent));
+        sleepFor(gap(random));
+    }
+    return summarize(samples);
+}
+
+struct MouseFigures {
+    Summary requestToPacket;
+    double idleWakesPerSecond = 0, talkingCpuPercent = 0, wakesPerHostByte = 0;
+    double packetsPerSecond = 0, bytesPerSecond = 0;
+    int threads = 0;
+};
+
+// pellora --mouse as its own process: its wake-ups idle, then its CPU and
+// wake-ups while a real host talks (a request every 20 ms), and the packets
+// that came.
+void measureMouseProgram(const std::string& program, double windowSeconds, MouseFigures& f) {
+    EmulatedKeyboard kb;
+    EmulatedInputDevice mouse{kb, mouseOptions()};
+    PtyPair keyLine{true}, mouseLine{true};
+    ChildProcess p(program,
+                   {"--mouse=event6", "--mouse-port=" + mouseLine.portPath(), keyLine.portPath()},
+                   {"LD_PRELOAD=" + umockdevChildPreload()});
+    if (!p.waitForErrLine("Relaying the mouse")) {
+        throw std::runtime_error("pellora did not start: " + p.err());
+    }
+    expectReadyByte(keyLine.masterFd());
+    sleepFor(500);  // past the start-up
+    const double wakes0 = overThreads(p.pid(), "voluntary_ctxt_switches:");
+    sleepFor(windowSeconds * 1000);
+    const double wakes1 = overThreads(p.pid(), "voluntary_ctxt_switches:");
+    f.idleWakesPerSecond = (wakes1 - wakes0) / windowSeconds;
+    f.threads = static_cast<int>(statusKb(p.pid(), "Threads:"));
+    const double cpu1 = overThreads(p.pid());
+    int bytes = 0;
+    Bytes packets;
+    {
+        RealHost host(keyLine.masterFd());
+        const auto end = Clock::now() + std::chrono::duration<double>(windowSeconds);
+        while (Clock::now() < end) {
+            mouseLine.readReady(packets);  // so that the line never fills
+            sleepFor(5);
+        }
+        bytes = host.bytesSent();
+    }
+    const double cpu2 = overThreads(p.pid());
+    const double wakes2 = overThreads(p.pid(), "voluntary_ctxt_switches:");
+    sleepFor(50);
+    mouseLine.readReady(packets);
+    f.talkingCpuPercent = (cpu2 - cpu1) / (windowSeconds * 1000) * 100;
+    f.wakesPerHostByte = (wakes2 - wakes1) / bytes;
+    f.bytesPerSecond = bytes / windowSeconds;
+    f.packetsPerSecond = static_cast<double>(packets.size()) / 3 / windowSeconds;
+    stopTime(p);
+}
+
+void printMouse(const std::string& program, int requests, double windowSeconds) {
+    MouseFigures f;
+    f.requestToPacket = requestToPacket(requests);
+    measureMouseProgram(program, windowSeconds, f);
+    std::printf("\n%-46s %8s %8s %8s\n", "a mouse beside the keyboard (libevdev)", "p50", "p99",
+                "max");
+    printRow("host's 0x40 -> packet's first byte", f.requestToPacket);
+    std::printf("%-46s %8.2f a second, all %d threads\n", "wake-ups idle, pellora --mouse",
+                f.idleWakesPerSecond, f.threads);
+    std::printf("%-46s %8.3f %% of a core (%.1f host bytes, %.1f packets a second)\n",
+                "CPU, pellora --mouse with the host talking", f.talkingCpuPercent, f.bytesPerSecond,
+                f.packetsPerSecond);
+    std::printf("%-46s %8.2f per host byte, all threads\n",
+                "wake-ups, pellora --mouse with the host talking", f.wakesPerHostByte);
+}
+
 void printMachine() {
     std::ifstream cpuinfo("/proc/cpuinfo");
     std::string line, model = "unknown";
@@ -806,18 +939,22 @@ void printMachine() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool quick = false, realHostOnly = false, inputOnly = false, usage = argc < 2;
+    bool quick = false, realHostOnly = false, inputOnly = false, mouseOnly = false;
+    bool usage = argc < 2;
     for (int i = 2; i < argc; ++i) {
         const bool isQuick = std::strcmp(argv[i], "--quick") == 0;
         const bool isRealHost = std::strcmp(argv[i], "--real-host") == 0;
         const bool isInput = std::strcmp(argv[i], "--input") == 0;
+        const bool isMouse = std::strcmp(argv[i], "--mouse") == 0;
         quick |= isQuick;
         realHostOnly |= isRealHost;
         inputOnly |= isInput;
-        usage |= !isQuick && !isRealHost && !isInput;
+        mouseOnly |= isMouse;
+        usage |= !isQuick && !isRealHost && !isInput && !isMouse;
     }
-    if (usage || (realHostOnly && inputOnly)) {
-        std::fprintf(stderr, "usage: %s PATH_TO_PELLORA [--quick] [--real-host | --input]\n",
+    if (usage || realHostOnly + inputOnly + mouseOnly > 1) {
+        std::fprintf(stderr,
+                     "usage: %s PATH_TO_PELLORA [--quick] [--real-host | --input | --mouse]\n",
                      argv[0]);
         return 2;
     }
@@ -832,6 +969,10 @@ int main(int argc, char** argv) {
     }
     if (inputOnly) {
         printInput(program, changes, window);
+        return 0;
+    }
+    if (mouseOnly) {
+        printMouse(program, changes, window);
         return 0;
     }
     std::printf("%-46s %8s %8s %8s\n", "", "p50", "p99", "max");
@@ -902,5 +1043,6 @@ int main(int argc, char** argv) {
                 f.fileRssKb / 1024.0);
     printRealHost(measureRealHost(program, changes, window, quick ? 2 : 5));
     printInput(program, changes, window);
+    printMouse(program, changes, window);
     return 0;
 }

@@ -7,6 +7,8 @@
 #                                     LED reports nobody answers (about a minute)
 #   scripts/run-bench.sh --input      only the rows of an input-device keyboard
 #                                     beside the X68000 Z keyboard (about a minute)
+#   scripts/run-bench.sh --mouse      only the rows of a mouse beside the keyboard
+#                                     (about a minute)
 # Run it on a quiet machine: the figures are the machine's as much as ours.
 set -euo pipefail
 PELLORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <termios.h>
+#include <unistd.h>
 
 #include <linux/input-event-codes.h>
 
@@ -365,6 +366,60 @@ TEST_F(PelloraWithAnInputDevice, ListShowsTheSerialPortsThenTheInputDevices) {
     EXPECT_EQ(
         list->out(),
         "ttyUSB0 - FT232R USB UART\nevent5 - Logitech USB Keyboard (keyboard), " + link + "\n");
+}
+
+// pellora relaying the X68000 Z keyboard with a mouse beside it, whose
+// packets go to a second pty, as the wire to MSDATA.
+class PelloraWithAMouse : public PelloraProcess {
+protected:
+    void TearDown() override {
+        PelloraProcess::TearDown();
+        EXPECT_TRUE(mouse.waitForCloses(mouse.opens()));
+        EXPECT_FALSE(mouse.grabbed());  // given back at exit
+    }
+
+    EmulatedInputDevice mouse{kb,
+                              {.kind = EmulatedInputDevice::Kind::Mouse,
+                               .name = "Logitech USB Optical Mouse",
+                               .usbPort = 5,
+                               .eventNumber = 6}};
+    PtyPair mouseLine{true};
+};
+
+TEST_F(PelloraWithAMouse, AnswersTheHostsRequestsOnItsOwnLineAndRidesThroughAnUnplug) {
+    auto p =
+        startPellora({"--mouse=event6", "--mouse-port=" + mouseLine.portPath(), pty.portPath()});
+    const std::string relaying =
+        "Relaying the mouse /dev/input/event6 to " + mouseLine.portPath() + ".";
+    ASSERT_TRUE(p->waitForErrLine(relaying)) << p->err();
+    EXPECT_EQ(pty.read(1), Bytes{0xFF});
+    EXPECT_TRUE(mouse.grabbed());
+    mouse.move(2, 3, 0, {{BTN_LEFT, 1}});
+    pty.write({0x41, 0x40});
+    EXPECT_EQ(mouseLine.read(3), (Bytes{0x01, 2, 3}));
+    mouse.unplug();
+    ASSERT_TRUE(p->waitForErrLine("Mouse disconnected; waiting for it.")) << p->err();
+    mouse.plugIn(6);  // found by the next try, within 0.9 s (no udevd under the emulator)
+    ASSERT_TRUE(p->waitForErrLine("Mouse connected.")) << p->err();
+    pty.write({0x41, 0x40});
+    EXPECT_EQ(mouseLine.read(3), (Bytes{0x00, 0, 0}));  // its buttons up, as it came back
+    expectTyping();
+    p->signal(SIGTERM);
+    EXPECT_EQ(p->waitExit(), 0) << p->err();
+    EXPECT_EQ(p->firstErrLine(), "Relaying the X68000 Z keyboard to " + pty.portPath() + ".");
+    expectKeyboardGivenBack();
+}
+
+TEST_F(PelloraWithAMouse, APort2ThatLeadsToPortIsAWrongCommandLine) {
+    TempDir dir;
+    const std::string link = (dir / "keys").string();
+    ASSERT_EQ(::symlink(pty.slavePath().c_str(), link.c_str()), 0);
+    auto p = startPellora({"-m", "event6", "--mouse-port=" + link, pty.portPath()});
+    EXPECT_EQ(p->waitExit(), 2);
+    EXPECT_EQ(p->firstErrLine(),
+              "pellora: --mouse-port names PORT itself: the mouse needs a serial port of its own");
+    EXPECT_EQ(mouse.opens(), 0);  // nothing was taken
+    EXPECT_EQ(kb.opens(), 0);
 }
 
 }  // namespace

@@ -262,9 +262,10 @@ void KeyRelay::workerLoop() {
         }
         if (mouse) {
             noteMouse();
-            waiter.wait(nextWaitMs(now), repeat.repeatCode != 0, portUp && held.owed.any(),
-                        mouse->pollDescriptors());
-            mouse->afterWait();
+            if (waiter.wait(nextWaitMs(now), repeat.repeatCode != 0, portUp && held.owed.any(),
+                            mouse->pollDescriptors())) {
+                mouse->handleReady();
+            }
         } else {
             waiter.wait(nextWaitMs(now), repeat.repeatCode != 0, portUp && held.owed.any());
         }

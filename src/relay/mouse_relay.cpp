@@ -126,7 +126,7 @@ void MouseRelay::answer() {
     }
 }
 
-void MouseRelay::afterWait() {
+void MouseRelay::handleReady() {
     mouse->handleEvents(0);
     if (lineUp) {
         std::uint8_t none = 0;

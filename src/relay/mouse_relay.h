@@ -32,7 +32,7 @@
 // Ownership: owns the MouseConnection and PORT2's SerialPort. Threads:
 // KeyRelay's rules: the owner calls openMouse, closeMouse, lineOpening and
 // closeLine while no worker runs; the worker calls begin, pass, answer,
-// afterWait, msUntilDue and pollDescriptors while it runs; status() is the
+// handleReady, msUntilDue and pollDescriptors while it runs; status() is the
 // caller's snapshot, on either.
 #pragma once
 
@@ -75,9 +75,11 @@ public:
     // One answer to the host's requests of this pass: a packet, if the mouse
     // is there, to PORT2, if it is open.
     void answer();
-    // After the worker's wait: the mouse reads what is ready, and a hang-up of
-    // PORT2 closes it (found lost by the next pass).
-    void afterWait();
+    // After a wait in which one of pollDescriptors() had something: the mouse
+    // reads what is ready, and a hang-up of PORT2 closes it (found lost by
+    // the next pass). Not called otherwise, so that a host's byte costs no
+    // look at the mouse.
+    void handleReady();
     // Milliseconds until a try is due (0: due; -1: none).
     int msUntilDue(std::uint32_t now) const;
     // The mouse's descriptors and PORT2's (for a hang-up only), for the

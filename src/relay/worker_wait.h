@@ -42,9 +42,11 @@ public:
     // poll() finds it writable; on Windows, where no event tells of room in
     // the driver's queue, within kBacklogRetryMs).
     // also: more descriptors to wait on, on POSIX (the mouse's, and its line's
-    // for a hang-up); the Windows back-end has none to wait on (the mouse is
-    // Linux's) and ignores them.
-    void wait(int timeoutMs, bool repeatPending, bool writeBacklog = false,
+    // for a hang-up); returns whether one of them has something (an event
+    // asked for, a hang-up or an error), for the caller to handle. The
+    // Windows back-end has none to wait on (the mouse is Linux's): it ignores
+    // them and returns false.
+    bool wait(int timeoutMs, bool repeatPending, bool writeBacklog = false,
               const std::vector<KeyboardConnection::PollDescriptor>& also = {});
 
     static constexpr int kBacklogRetryMs = 100;

@@ -45,7 +45,7 @@ bool WorkerWait::fineTimerHeld() const {
     return false;  // poll() time-outs are not quantised to a coarse tick here
 }
 
-void WorkerWait::wait(int timeoutMs, bool, bool writeBacklog,
+bool WorkerWait::wait(int timeoutMs, bool, bool writeBacklog,
                       const std::vector<KeyboardConnection::PollDescriptor>& also) {
     std::vector<pollfd>& fds = platform->fds;
     fds.clear();
@@ -58,6 +58,7 @@ void WorkerWait::wait(int timeoutMs, bool, bool writeBacklog,
     for (const KeyboardConnection::PollDescriptor& d : keyboard.pollDescriptors()) {
         fds.push_back({d.fd, d.events, 0});
     }
+    const std::size_t alsoFrom = fds.size();
     for (const KeyboardConnection::PollDescriptor& d : also) {
         fds.push_back({d.fd, d.events, 0});
     }
@@ -75,4 +76,9 @@ void WorkerWait::wait(int timeoutMs, bool, bool writeBacklog,
     // Whatever woke us (or nothing, at the time-out), the keyboard handles what
     // is ready now, including its library's own time-outs, without waiting.
     keyboard.handleEvents(0);
+    bool alsoReady = false;
+    for (std::size_t i = alsoFrom; ready > 0 && i < fds.size(); ++i) {
+        alsoReady = alsoReady || fds[i].revents != 0;
+    }
+    return alsoReady;
 }

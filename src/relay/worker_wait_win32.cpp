@@ -90,7 +90,7 @@ bool WorkerWait::fineTimerHeld() const {
     return platform->fineTimer;
 }
 
-void WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog,
+bool WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog,
                       const std::vector<KeyboardConnection::PollDescriptor>&) {
     if (writeBacklog && (timeoutMs < 0 || timeoutMs > kBacklogRetryMs)) {
         timeoutMs = kBacklogRetryMs;
@@ -106,7 +106,7 @@ void WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog,
     const DWORD ms = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
     if (!keyboard.hasEventContext()) {
         WaitForSingleObject(platform->wakeEvent, ms);
-        return;
+        return false;
     }
     // libusb forgets an interrupt once any event handling has seen it, and
     // the worker handles events outside this wait too (releasing a lost
@@ -116,7 +116,8 @@ void WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog,
     // one more pass, no more.)
     if (WaitForSingleObject(platform->wakeEvent, 0) == WAIT_OBJECT_0) {
         keyboard.handleEvents(0);
-        return;
+        return false;
     }
     keyboard.handleEvents(timeoutMs);
+    return false;
 }
