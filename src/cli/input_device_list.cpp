@@ -1,6 +1,6 @@
 #include "cli/input_device_list.h"
 
-#include <libudev.h>
+#include "io/udev_ptr.h"
 
 #include <strings.h>
 #include <algorithm>
@@ -10,20 +10,8 @@
 
 namespace {
 
-struct UdevUnref {
-    void operator()(udev* u) const { udev_unref(u); }
-    void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
-    void operator()(udev_device* d) const { udev_device_unref(d); }
-};
-template <typename T>
-using UdevPtr = std::unique_ptr<T, UdevUnref>;
-
-std::string text(const char* value) {
-    return value != nullptr ? value : "";
-}
-
 bool flagged(udev_device* device, const char* property) {
-    return text(udev_device_get_property_value(device, property)) == "1";
+    return udevText(udev_device_get_property_value(device, property)) == "1";
 }
 
 bool sameHex(const std::string& value, const char* wanted) {
@@ -32,14 +20,14 @@ bool sameHex(const std::string& value, const char* wanted) {
 
 // The X68000 Z keyboard's own nodes: by udev's IDs, or by its USB device's.
 bool isX68000ZKeyboard(udev_device* event) {
-    if (sameHex(text(udev_device_get_property_value(event, "ID_VENDOR_ID")), "33dd") &&
-        sameHex(text(udev_device_get_property_value(event, "ID_MODEL_ID")), "0011")) {
+    if (sameHex(udevText(udev_device_get_property_value(event, "ID_VENDOR_ID")), "33dd") &&
+        sameHex(udevText(udev_device_get_property_value(event, "ID_MODEL_ID")), "0011")) {
         return true;
     }
     udev_device* usb = udev_device_get_parent_with_subsystem_devtype(event, "usb", "usb_device");
     return usb != nullptr &&
-           sameHex(text(udev_device_get_sysattr_value(usb, "idVendor")), "33dd") &&
-           sameHex(text(udev_device_get_sysattr_value(usb, "idProduct")), "0011");
+           sameHex(udevText(udev_device_get_sysattr_value(usb, "idVendor")), "33dd") &&
+           sameHex(udevText(udev_device_get_sysattr_value(usb, "idProduct")), "0011");
 }
 
 // What udev's input_id found the device to be; "" where it says nothing.
@@ -66,7 +54,7 @@ std::string kindOf(udev_device* event) {
 // udev's /dev/input/by-id/ link for the node, if it made one (DEVLINKS holds
 // the node's links, separated by spaces).
 std::string byIdLink(udev_device* event) {
-    const std::string links = text(udev_device_get_property_value(event, "DEVLINKS"));
+    const std::string links = udevText(udev_device_get_property_value(event, "DEVLINKS"));
     const std::string prefix = "/dev/input/by-id/";
     for (std::size_t at = links.find(prefix); at != std::string::npos;
          at = links.find(prefix, at + 1)) {
@@ -78,7 +66,8 @@ std::string byIdLink(udev_device* event) {
 }
 
 std::string describe(udev_device* event) {
-    std::string name = text(udev_device_get_sysattr_value(udev_device_get_parent(event), "name"));
+    std::string name =
+        udevText(udev_device_get_sysattr_value(udev_device_get_parent(event), "name"));
     if (name.empty()) {
         name = "unnamed input device";
     }
@@ -119,7 +108,7 @@ std::vector<PortEntry> listInputDevices() {
             isX68000ZKeyboard(event.get())) {
             continue;
         }
-        devices.push_back({text(udev_device_get_sysname(event.get())), describe(event.get())});
+        devices.push_back({udevText(udev_device_get_sysname(event.get())), describe(event.get())});
     }
     std::sort(devices.begin(), devices.end(), [](const PortEntry& a, const PortEntry& b) {
         return numberOf(a.name) < numberOf(b.name);

@@ -1,29 +1,17 @@
 #include "cli/serial_port_list.h"
 
-#include <libudev.h>
+#include "io/udev_ptr.h"
 
 #include <memory>
 #include <string>
 
 namespace {
 
-struct UdevUnref {
-    void operator()(udev* u) const { udev_unref(u); }
-    void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
-    void operator()(udev_device* d) const { udev_device_unref(d); }
-};
-template <typename T>
-using UdevPtr = std::unique_ptr<T, UdevUnref>;
-
-// libudev's answers, with nothing as "".
-std::string text(const char* value) {
-    return value != nullptr ? value : "";
-}
 std::string attribute(udev_device* device, const char* name) {
-    return device != nullptr ? text(udev_device_get_sysattr_value(device, name)) : "";
+    return device != nullptr ? udevText(udev_device_get_sysattr_value(device, name)) : "";
 }
 std::string property(udev_device* device, const char* name) {
-    return text(udev_device_get_property_value(device, name));
+    return udevText(udev_device_get_property_value(device, name));
 }
 
 // The hardware behind a tty: its parent, past serial-base devices (since
@@ -31,8 +19,8 @@ std::string property(udev_device* device, const char* name) {
 // serial-base controller). Owned by tty; nothing for a virtual tty.
 udev_device* hardwareOf(udev_device* tty) {
     udev_device* device = udev_device_get_parent(tty);
-    for (int depth = 0;
-         device != nullptr && depth < 4 && text(udev_device_get_subsystem(device)) == "serial-base";
+    for (int depth = 0; device != nullptr && depth < 4 &&
+                        udevText(udev_device_get_subsystem(device)) == "serial-base";
          ++depth) {
         device = udev_device_get_parent(device);
     }
@@ -46,8 +34,8 @@ bool hasUart(udev_device* tty, udev_device* hardware) {
     }
     // The 8250 driver's placeholder ports sit on the platform bus; one that does
     // not even say its type is treated as such a placeholder.
-    const bool platformTtyS = text(udev_device_get_subsystem(hardware)) == "platform" &&
-                              text(udev_device_get_sysname(tty)).rfind("ttyS", 0) == 0;
+    const bool platformTtyS = udevText(udev_device_get_subsystem(hardware)) == "platform" &&
+                              udevText(udev_device_get_sysname(tty)).rfind("ttyS", 0) == 0;
     return !(platformTtyS && type.empty());
 }
 
@@ -99,10 +87,10 @@ std::string byIdLink(udev_device* tty) {
 std::string describe(udev_device* tty, udev_device* hardware) {
     std::string description = deviceName(tty);
     if (description.empty()) {
-        description = text(udev_device_get_driver(hardware));
+        description = udevText(udev_device_get_driver(hardware));
     }
     if (description.empty()) {
-        description = text(udev_device_get_subsystem(hardware));
+        description = udevText(udev_device_get_subsystem(hardware));
     }
     if (const std::string serial = serialNumber(tty); !serial.empty()) {
         description += ", serial " + serial;
@@ -134,7 +122,7 @@ std::vector<PortEntry> listSerialPorts() {
         udev_device* hardware = tty ? hardwareOf(tty.get()) : nullptr;
         if (hardware != nullptr && hasUart(tty.get(), hardware)) {
             ports.push_back(
-                {text(udev_device_get_sysname(tty.get())), describe(tty.get(), hardware)});
+                {udevText(udev_device_get_sysname(tty.get())), describe(tty.get(), hardware)});
         }
     }
     sortPortList(ports);

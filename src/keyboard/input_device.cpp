@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <libevdev/libevdev.h>
-#include <libudev.h>
 #include <linux/input.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -14,6 +13,8 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+
+#include "io/udev_ptr.h"
 
 namespace {
 
@@ -43,10 +44,6 @@ bool holdsWord(std::string_view words, std::string_view word) {
     }
     return false;
 }
-
-struct UdevDeviceUnref {
-    void operator()(udev_device* d) const { udev_device_unref(d); }
-};
 
 }  // namespace
 
@@ -280,8 +277,7 @@ void InputDevice::readArrivals() {
     if (monitor == nullptr) {
         return;
     }
-    while (
-        std::unique_ptr<udev_device, UdevDeviceUnref> seen{udev_monitor_receive_device(monitor)}) {
+    while (UdevPtr<udev_device> seen{udev_monitor_receive_device(monitor)}) {
         const char* action = udev_device_get_action(seen.get());
         const char* node = udev_device_get_devnode(seen.get());
         if (action == nullptr || node == nullptr ||
