@@ -207,9 +207,7 @@ void KeyRelay::workerLoop() {
     }
     portRetry = false;
     // A keyboard missing now is looked for at once.
-    keyboardRetry = keyboardWanted && !keyboard->active();
-    keyboardRetryDue = ticks();
-    refusedPauseMs = kKeyboardRetryMs;
+    keyboardRetry.tryNow(ticks(), keyboardWanted && !keyboard->active());
     if (portUp) {
         lineOpened();
     }
@@ -236,8 +234,7 @@ void KeyRelay::workerLoop() {
         if (keyboard->takeDeparture()) {
             keyboardDeparted(now);
         }
-        if (keyboardWanted && !keyboard->active() &&
-            (lookNow || (keyboardRetry && msUntil(keyboardRetryDue, now) == 0))) {
+        if (keyboardWanted && !keyboard->active() && (lookNow || keyboardRetry.due(now))) {
             tryKeyboard(now);
         }
         if (portRetry && msUntil(portRetryDue, now) == 0) {
@@ -282,8 +279,7 @@ void KeyRelay::workerLoop() {
 
 void KeyRelay::tryKeyboard(std::uint32_t now) {
     if (keyboard->open()) {
-        keyboardRetry = false;
-        refusedPauseMs = kKeyboardRetryMs;
+        keyboardRetry.opened();
         noteKeyboard();
         if (portUp) {
             announceReady(port, repeat, held);  // the owed breaks, then 0xFF
@@ -295,34 +291,24 @@ void KeyRelay::tryKeyboard(std::uint32_t now) {
         return;
     }
     noteKeyboard();  // absent, or refused and why
-    keyboardRetry = true;
     if (keyboard->failure() == KeyboardConnection::Failure::Absent) {
         awaitArrival(now);
-        return;
+    } else {
+        keyboardRetry.refused(now);
     }
-    // Nothing tells when a present keyboard stops being refused, and each try
-    // disturbs it: the pause grows.
-    keyboardRetryDue = now + refusedPauseMs;
-    refusedPauseMs = std::min(refusedPauseMs * 2, kKeyboardRefusedMaxMs);
 }
 
 void KeyRelay::keyboardLost(std::uint32_t now) {
     releaseHeldKeys(port, repeat, held);
     noteKeyboard();
-    // One try comes even where the back-end tells of arrivals: a keyboard lost to a
-    // transfer error is still plugged in, and will not arrive again.
-    keyboardRetry = true;
-    keyboardRetryDue = now + kKeyboardRetryMs;
-    refusedPauseMs = kKeyboardRetryMs;
+    keyboardRetry.lost(now);
 }
 
 void KeyRelay::awaitArrival(std::uint32_t now) {
     // The back-end tells when a keyboard is plugged in; without that, look
     // again soon, or where the system tells of device changes, now and then.
-    keyboardRetry = !keyboard->watchesHotplug();
-    keyboardRetryDue =
-        now + (keyboard->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
-    refusedPauseMs = kKeyboardRetryMs;
+    keyboardRetry.absent(now, !keyboard->watchesHotplug(),
+                         keyboard->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
 }
 
 void KeyRelay::keyboardDeparted(std::uint32_t now) {
@@ -378,9 +364,7 @@ void KeyRelay::portLost(std::uint32_t now) {
 
 int KeyRelay::nextWaitMs(std::uint32_t now) const {
     int wait = msUntilRepeat(repeat, now);
-    if (keyboardRetry) {
-        wait = soonerWait(wait, msUntil(keyboardRetryDue, now));
-    }
+    wait = soonerWait(wait, keyboardRetry.msUntilDue(now));
     wait = soonerWait(wait, keyboard->msUntilDue(now));
     if (portRetry) {
         wait = soonerWait(wait, msUntil(portRetryDue, now));

@@ -74,6 +74,7 @@
 #include "protocol/key_output.h"
 #include "relay/mouse_relay.h"
 #include "relay/relay_control.h"
+#include "relay/retry_schedule.h"
 #include "relay/worker_wait.h"
 
 class KeyRelay final : public RelayControl {
@@ -198,11 +199,9 @@ private:
     // Whether openKeyboard() was called (and closeKeyboard() not since): only
     // then does the worker look for the keyboard.
     bool keyboardWanted = false;
-    // When the worker next tries to get the keyboard or the port back; only
-    // while the flag beside it is set.
-    bool keyboardRetry = false;
-    std::uint32_t keyboardRetryDue = 0;
-    std::uint32_t refusedPauseMs = kKeyboardRetryMs;  // before the next try of a refused keyboard
+    // When the worker next tries to get the keyboard back.
+    RetrySchedule keyboardRetry{kKeyboardRetryMs, kKeyboardRefusedMaxMs};
+    // When it next tries the port; only while the flag beside it is set.
     bool portUp = false;  // the worker's port is open, as the worker last saw
     // The USB adapter the port's name meant at the worker's first open; none
     // for a port without one (a built-in UART, a pseudo-terminal).

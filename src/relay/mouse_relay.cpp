@@ -41,9 +41,7 @@ void MouseRelay::begin(std::uint32_t now) {
         lineIdentity.reset();
     }
     lineRetry = false;
-    retry = wanted && !mouse->active();
-    retryDue = now;
-    refusedPauseMs = kMouseRetryMs;
+    retry.tryNow(now, wanted && !mouse->active());
 }
 
 void MouseRelay::pass(std::uint32_t now) {
@@ -51,15 +49,13 @@ void MouseRelay::pass(std::uint32_t now) {
     if (mouse->takeLosses() > 0) {
         // Unplugged, or found held by another program: looked for on its
         // return, and tried once in any case.
-        retry = true;
-        retryDue = now + kMouseRetryMs;
-        refusedPauseMs = kMouseRetryMs;
+        retry.lost(now);
     }
     if (mouse->takeDeparture() && !mouse->active()) {
         awaitArrival(now);  // refused, then unplugged: absent now
     }
     const bool arrived = mouse->takeArrival();
-    if (wanted && !mouse->active() && (arrived || (retry && msUntil(retryDue, now) == 0))) {
+    if (wanted && !mouse->active() && (arrived || retry.due(now))) {
         tryMouse(now);
     }
     if (lineUp && !port.isOpen()) {
@@ -75,23 +71,16 @@ void MouseRelay::pass(std::uint32_t now) {
 
 void MouseRelay::tryMouse(std::uint32_t now) {
     if (mouse->open()) {
-        retry = false;
-        refusedPauseMs = kMouseRetryMs;
-        return;
-    }
-    retry = true;
-    if (mouse->failure() == MouseConnection::Failure::Absent) {
+        retry.opened();
+    } else if (mouse->failure() == MouseConnection::Failure::Absent) {
         awaitArrival(now);
-        return;
+    } else {
+        retry.refused(now);
     }
-    retryDue = now + refusedPauseMs;
-    refusedPauseMs = std::min(refusedPauseMs * 2, kRefusedMaxMs);
 }
 
 void MouseRelay::awaitArrival(std::uint32_t now) {
-    retry = !mouse->watchesHotplug();
-    retryDue = now + kMouseRetryMs;
-    refusedPauseMs = kMouseRetryMs;
+    retry.absent(now, !mouse->watchesHotplug(), kMouseRetryMs);
 }
 
 void MouseRelay::tryLine(std::uint32_t now) {
@@ -135,7 +124,7 @@ void MouseRelay::handleReady() {
 }
 
 int MouseRelay::msUntilDue(std::uint32_t now) const {
-    int wait = retry ? msUntil(retryDue, now) : -1;
+    int wait = retry.msUntilDue(now);
     if (lineRetry) {
         wait = soonerWait(wait, msUntil(lineRetryDue, now));
     }

@@ -46,6 +46,7 @@
 #include "io/serial_port.h"
 #include "keyboard/mouse_connection.h"
 #include "relay/relay_control.h"
+#include "relay/retry_schedule.h"
 
 class MouseRelay {
 public:
@@ -100,9 +101,7 @@ private:
     SerialPort port;
 
     bool wanted = false;  // openMouse() called, closeMouse() not since
-    bool retry = false;   // a try of the mouse is due at retryDue
-    std::uint32_t retryDue = 0;
-    std::uint32_t refusedPauseMs = kMouseRetryMs;
+    RetrySchedule retry{kMouseRetryMs, kRefusedMaxMs};  // when the mouse is tried next
 
     PortState line = PortState::Idle;  // PORT2, as the worker last saw it
     SerialPort::OpenError lineError;

@@ -586,21 +586,20 @@ void EmulatedInputDevice::plugIn(int eventNumber) {
         }
         chain = chainOf(s.options, eventNumber, nextInputNumber++);
     }
-    // The node, its links and their handler first: umockdev announces the
-    // device as soon as it is added, and the first open must find them.
+    // The handler, then the node, its links and the state behind them, all
+    // before the node can be opened: it comes into place last, in one rename,
+    // as a kernel's node comes with its device whole (a program that looks for
+    // it on a timer must not find it half made). Then umockdev announces the
+    // device, and the first open after the news finds it all.
     namespace fs = std::filesystem;
     const std::string node = "/dev/input/event" + std::to_string(eventNumber);
-    const int fd = makeFifoNode(s.root + node);
+    const std::string making = s.root + node + ".new";
+    const int fd = makeFifoNode(making);
     std::vector<std::string> links;
     for (const std::string& link : {chain.byId, chain.byPath}) {
-        if (link.empty()) {
-            continue;
+        if (!link.empty()) {
+            links.push_back(link);
         }
-        std::error_code ignored;
-        fs::create_directories(fs::path(s.root + link).parent_path(), ignored);
-        fs::remove(s.root + link, ignored);
-        fs::create_symlink("../event" + std::to_string(eventNumber), s.root + link);
-        links.push_back(link);
     }
     try {
         attach(s.testbed, node, s.handler);
@@ -625,6 +624,13 @@ void EmulatedInputDevice::plugIn(int eventNumber) {
         ++s.plugs;
         s.touch();
     }
+    for (const std::string& link : links) {
+        std::error_code ignored;
+        fs::create_directories(fs::path(s.root + link).parent_path(), ignored);
+        fs::remove(s.root + link, ignored);
+        fs::create_symlink("../event" + std::to_string(eventNumber), s.root + link);
+    }
+    fs::rename(making, s.root + node);
     addFromString(s.testbed, chain.record);  // sends the "add" uevents
 }
 
