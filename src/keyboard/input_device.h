@@ -54,7 +54,7 @@
 #include <utility>
 #include <vector>
 
-#include "keyboard/keyboard_connection.h"
+#include "keyboard/device_connection.h"
 
 struct input_event;
 struct libevdev;
@@ -63,8 +63,8 @@ struct udev_monitor;
 
 class InputDevice {
 public:
-    using Failure = KeyboardConnection::Failure;
-    using PollDescriptor = KeyboardConnection::PollDescriptor;
+    using Failure = DeviceConnection::Failure;
+    using PollDescriptor = DeviceConnection::PollDescriptor;
     // Asked of a device read by libevdev, before it is grabbed: "" when it is
     // of the owner's kind, else why not ("not a mouse: ...").
     using KindCheck = std::function<std::string(const libevdev*)>;

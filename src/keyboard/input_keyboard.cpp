@@ -10,10 +10,10 @@
 
 InputKeyboard::InputKeyboard(ByteQueue& queue, std::string deviceName, const InputKeyMap& keyMap,
                              std::function<void()> keysQueuedHook, bool watchHotplug)
-    : keyQueue(queue),
+    : InputConnection(std::move(deviceName), watchHotplug),
+      keyQueue(queue),
       map(keyMap),
-      keysQueued(std::move(keysQueuedHook)),
-      input(std::move(deviceName), watchHotplug) {}
+      keysQueued(std::move(keysQueuedHook)) {}
 
 InputKeyboard::~InputKeyboard() {
     close();

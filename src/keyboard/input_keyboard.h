@@ -41,13 +41,13 @@
 #include <vector>
 
 #include "io/byte_queue.h"
-#include "keyboard/input_device.h"
+#include "keyboard/input_connection.h"
 #include "keyboard/input_key_map.h"
 #include "keyboard/keyboard_connection.h"
 
 struct input_event;
 
-class InputKeyboard final : public KeyboardConnection {
+class InputKeyboard final : public InputConnection<KeyboardConnection> {
 public:
     // device: as the user gave it (see above). keysQueued, if given, is called
     // inside the event handling after each frame of events (SYN_REPORT) that
@@ -59,31 +59,12 @@ public:
     InputKeyboard(const InputKeyboard&) = delete;
     InputKeyboard& operator=(const InputKeyboard&) = delete;
 
-    // The path open() opens: the device as given, or /dev/input/NAME for a
-    // bare name.
-    const std::string& path() const { return input.path(); }
-    // Whether the device is grabbed now (false while the grab waits for keys
-    // to go up).
-    bool grabbed() const { return input.grabbed(); }
-
     bool open() override;
     void close() override;
-    bool active() const override { return input.active(); }
-    int takeLosses() override { return input.takeLosses(); }
-    bool watchesHotplug() const override { return input.watchesHotplug(); }
-    bool takeArrival() override { return input.takeArrival(); }
-    bool takeDeparture() override { return input.takeDeparture(); }
     bool presenceFromSystem() const override { return false; }
-    Failure failure() const override { return input.failure(); }
-    const std::string& failureText() const override { return input.failureText(); }
-    const std::vector<PollDescriptor>& pollDescriptors() override {
-        return input.pollDescriptors();
-    }
     int nextTimeoutMs() override { return -1; }
     int msUntilDue(std::uint32_t) const override { return -1; }
     void handleEvents(int timeoutMs) override;
-    void interruptEventHandling() override { input.interruptEventHandling(); }
-    bool hasEventContext() const override { return input.hasEventContext(); }
     void setLeds(std::int32_t brightness, std::int32_t mask) override;
 
 private:
@@ -100,7 +81,6 @@ private:
     ByteQueue& keyQueue;
     const InputKeyMap map;
     const std::function<void()> keysQueued;
-    InputDevice input;
 
     // Keys whose make went out and whose break has not.
     std::bitset<kInputKeyCodes> sentDown;

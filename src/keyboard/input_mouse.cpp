@@ -6,7 +6,7 @@
 #include <utility>
 
 InputMouse::InputMouse(std::string device, bool watchHotplug)
-    : input(std::move(device), watchHotplug) {}
+    : InputConnection(std::move(device), watchHotplug) {}
 
 InputMouse::~InputMouse() {
     close();

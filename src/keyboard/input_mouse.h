@@ -43,13 +43,13 @@
 #include <string>
 #include <vector>
 
-#include "keyboard/input_device.h"
+#include "keyboard/input_connection.h"
 #include "keyboard/mouse_connection.h"
 #include "protocol/mouse_packet.h"
 
 struct input_event;
 
-class InputMouse final : public MouseConnection {
+class InputMouse final : public InputConnection<MouseConnection> {
 public:
     // device: as the user gave it. watchHotplug false: never watch for the
     // device's return (the caller tries open() on a timer instead).
@@ -58,43 +58,16 @@ public:
     InputMouse(const InputMouse&) = delete;
     InputMouse& operator=(const InputMouse&) = delete;
 
-    // The path open() opens: the device as given, or /dev/input/NAME.
-    const std::string& path() const { return input.path(); }
-    // Whether the mouse is grabbed now (false while the grab waits for the
-    // buttons to go up).
-    bool grabbed() const { return input.grabbed(); }
-
     // Opens the mouse, with no motion and no button down, and starts the
     // watch for its return. Releases an earlier connection first. False, with
     // nothing kept open, when it cannot: failure() says why.
     bool open() override;
     // Releases the mouse and stops the watch. Safe when nothing is open.
     void close() override;
-
-    // True while the mouse is open and read. Any thread.
-    bool active() const override { return input.active(); }
-    // How many connections were lost since the last call.
-    int takeLosses() override { return input.takeLosses(); }
-    // Whether udev tells of the mouse's return (known after the first open()).
-    bool watchesHotplug() const override { return input.watchesHotplug(); }
-    // True once after the mouse was plugged in again, as found by the event
-    // handling since the last call.
-    bool takeArrival() override { return input.takeArrival(); }
-    bool takeDeparture() override { return input.takeDeparture(); }
-    Failure failure() const override { return input.failure(); }
-    const std::string& failureText() const override { return input.failureText(); }
-
-    // The descriptors to wait on in poll(); they may change after open(),
-    // close() and handleEvents().
-    const std::vector<PollDescriptor>& pollDescriptors() override {
-        return input.pollDescriptors();
-    }
     // Reads what is ready (motion, buttons, arrivals, the loss of the mouse),
     // waiting at most timeoutMs (-1: no limit) for something to be or for
     // interruptEventHandling(). Does nothing before the first open().
     void handleEvents(int timeoutMs) override;
-    void interruptEventHandling() { input.interruptEventHandling(); }
-    bool hasEventContext() const { return input.hasEventContext(); }
 
     // The packet for the host's request: the buttons, and the motion summed
     // since the last packet, clamped with its overflow bits (an idle mouse
@@ -104,6 +77,5 @@ public:
 private:
     void handleEvent(const input_event& ev);
 
-    InputDevice input;
     MouseMotion motion;
 };

@@ -131,7 +131,7 @@ int MouseRelay::msUntilDue(std::uint32_t now) const {
     return wait;
 }
 
-const std::vector<KeyboardConnection::PollDescriptor>& MouseRelay::pollDescriptors() {
+const std::vector<DeviceConnection::PollDescriptor>& MouseRelay::pollDescriptors() {
     descriptors = mouse->pollDescriptors();
     if (const SerialPort::NativeHandle h = port.nativeHandle(); h != SerialPort::kInvalidHandle) {
         // No events asked: poll() reports a hang-up (POLLHUP, POLLERR) anyway.

@@ -85,7 +85,7 @@ public:
     int msUntilDue(std::uint32_t now) const;
     // The mouse's descriptors and PORT2's (for a hang-up only), for the
     // worker's poll(); valid until the next call of any other method.
-    const std::vector<KeyboardConnection::PollDescriptor>& pollDescriptors();
+    const std::vector<DeviceConnection::PollDescriptor>& pollDescriptors();
     // The worker has ended: PORT2 is closed.
     void closeLine();
 
@@ -110,5 +110,5 @@ private:
     bool lineRetry = false;
     std::uint32_t lineRetryDue = 0;
 
-    std::vector<KeyboardConnection::PollDescriptor> descriptors;
+    std::vector<DeviceConnection::PollDescriptor> descriptors;
 };

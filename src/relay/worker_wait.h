@@ -47,7 +47,7 @@ public:
     // Windows back-end has none to wait on (the mouse is Linux's): it ignores
     // them and returns false.
     bool wait(int timeoutMs, bool repeatPending, bool writeBacklog = false,
-              const std::vector<KeyboardConnection::PollDescriptor>& also = {});
+              const std::vector<DeviceConnection::PollDescriptor>& also = {});
 
     static constexpr int kBacklogRetryMs = 100;
 

@@ -46,7 +46,7 @@ bool WorkerWait::fineTimerHeld() const {
 }
 
 bool WorkerWait::wait(int timeoutMs, bool, bool writeBacklog,
-                      const std::vector<KeyboardConnection::PollDescriptor>& also) {
+                      const std::vector<DeviceConnection::PollDescriptor>& also) {
     std::vector<pollfd>& fds = platform->fds;
     fds.clear();
     fds.push_back({platform->wakeRead, POLLIN, 0});
@@ -55,11 +55,11 @@ bool WorkerWait::wait(int timeoutMs, bool, bool writeBacklog,
         const short events = writeBacklog ? POLLIN | POLLOUT : POLLIN;
         fds.push_back({static_cast<int>(line), events, 0});
     }
-    for (const KeyboardConnection::PollDescriptor& d : keyboard.pollDescriptors()) {
+    for (const DeviceConnection::PollDescriptor& d : keyboard.pollDescriptors()) {
         fds.push_back({d.fd, d.events, 0});
     }
     const std::size_t alsoFrom = fds.size();
-    for (const KeyboardConnection::PollDescriptor& d : also) {
+    for (const DeviceConnection::PollDescriptor& d : also) {
         fds.push_back({d.fd, d.events, 0});
     }
     const int usbTimeout = keyboard.nextTimeoutMs();

@@ -91,7 +91,7 @@ bool WorkerWait::fineTimerHeld() const {
 }
 
 bool WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog,
-                      const std::vector<KeyboardConnection::PollDescriptor>&) {
+                      const std::vector<DeviceConnection::PollDescriptor>&) {
     if (writeBacklog && (timeoutMs < 0 || timeoutMs > kBacklogRetryMs)) {
         timeoutMs = kBacklogRetryMs;
     }

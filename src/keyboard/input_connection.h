@@ -1,0 +1,48 @@
+// InputConnection: what an input-layer back-end of a device seam answers
+// straight from its InputDevice (input_device.h): whether it is open, its
+// losses, returns and failures, what to wait on. InputKeyboard
+// (KeyboardConnection) and InputMouse (MouseConnection) build on it and add
+// what their kind of device does with its events.
+//
+// Ownership and threads: the InputDevice is the back-end's, under its seam's
+// threading rule.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "keyboard/input_device.h"
+
+template <typename Seam>
+class InputConnection : public Seam {
+public:
+    using typename Seam::Failure;
+    using typename Seam::PollDescriptor;
+
+    // The path open() opens: the device as given, or /dev/input/NAME for a
+    // bare name.
+    const std::string& path() const { return input.path(); }
+    // Whether the device is grabbed now (false while the grab waits for keys
+    // and buttons to go up).
+    bool grabbed() const { return input.grabbed(); }
+
+    bool active() const override { return input.active(); }
+    int takeLosses() override { return input.takeLosses(); }
+    bool watchesHotplug() const override { return input.watchesHotplug(); }
+    bool takeArrival() override { return input.takeArrival(); }
+    bool takeDeparture() override { return input.takeDeparture(); }
+    Failure failure() const override { return input.failure(); }
+    const std::string& failureText() const override { return input.failureText(); }
+    const std::vector<PollDescriptor>& pollDescriptors() override {
+        return input.pollDescriptors();
+    }
+    void interruptEventHandling() override { input.interruptEventHandling(); }
+    bool hasEventContext() const override { return input.hasEventContext(); }
+
+protected:
+    InputConnection(std::string device, bool watchHotplug)
+        : input(std::move(device), watchHotplug) {}
+
+    InputDevice input;
+};
