@@ -60,7 +60,7 @@ pellora_stage_of() {
 pellora_missing_packages() {
     local pkg missing=""
     for pkg in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+        if [[ $(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null) != *"install ok installed"* ]]; then
             missing="$missing $pkg"
         fi
     done
@@ -128,9 +128,13 @@ pellora_setup() {
         pellora_apt_update || return 1
         # Each package apt has no version of is named with the stage that
         # needs it, before anything is installed or built.
-        local pkg unavailable=0
+        local pkg policy unavailable=0
         for pkg in $missing; do
-            apt-cache policy "$pkg" 2>/dev/null | grep -q '^ *Candidate: [^(]' && continue
+            # Read whole before grep: grep -q stops at the match, and under
+            # pipefail (test.sh) apt-cache, still writing, would die of SIGPIPE
+            # and turn every package into one apt has no version of.
+            policy=$(apt-cache policy "$pkg" 2>/dev/null) || policy=
+            grep -q '^ *Candidate: [^(]' <<<"$policy" && continue
             for group in "${@:-build}"; do
                 case " $(pellora_packages_of "$group") " in
                 *" $pkg "*) echo "Cannot install $pkg, needed by $(pellora_stage_of "$group"):" \
