@@ -16,6 +16,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "support/wait_for_change.h"
+
 namespace {
 
 // The sizes of evdev's bitmaps, as the kernel keeps them: unsigned longs.
@@ -786,25 +788,7 @@ std::vector<std::string> EmulatedInputDevice::unexpectedIoctls() const {
 
 bool EmulatedInputDevice::waitFor(const std::function<bool()>& cond,
                                   std::chrono::milliseconds timeout) const {
-    // umockdev tells of no close, so the condition is asked again every few
-    // milliseconds as well as at every change.
-    constexpr auto kSlice = std::chrono::milliseconds(5);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock lock(state->mutex);
-    for (;;) {
-        const std::uint64_t seen = state->changeCount;
-        lock.unlock();
-        if (cond()) {
-            return true;
-        }
-        lock.lock();
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            return false;
-        }
-        state->changed.wait_until(lock, std::min(deadline, now + kSlice),
-                                  [&] { return state->changeCount != seen; });
-    }
+    return waitForChange(state->mutex, state->changed, state->changeCount, cond, timeout);
 }
 
 bool EmulatedInputDevice::waitForCloses(int n, std::chrono::milliseconds timeout) const {

@@ -27,6 +27,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/wait_for_change.h"
+
 bool umockdevPreloadLoaded() {
     void* preload = dlopen("libumockdev-preload.so.0", RTLD_LAZY | RTLD_NOLOAD);
     if (preload == nullptr) {
@@ -1353,27 +1355,7 @@ std::vector<EmulatedKeyboard::Delivery> EmulatedKeyboard::deliveries() const {
 
 bool EmulatedKeyboard::waitFor(const std::function<bool()>& cond,
                                std::chrono::milliseconds timeout) const {
-    using Clock = std::chrono::steady_clock;
-    // cond may also watch things outside the emulator (a callback's flag), so
-    // it is asked again at least every few milliseconds.
-    constexpr auto kSlice = std::chrono::milliseconds(5);
-    const auto deadline = Clock::now() + timeout;
-    std::unique_lock lock(state->mutex);
-    for (;;) {
-        const std::uint64_t seen = state->changeCount;
-        lock.unlock();
-        const bool done = cond();
-        lock.lock();
-        if (done) {
-            return true;
-        }
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            return false;
-        }
-        state->changed.wait_until(lock, std::min(deadline, now + kSlice),
-                                  [&] { return state->changeCount != seen; });
-    }
+    return waitForChange(state->mutex, state->changed, state->changeCount, cond, timeout);
 }
 
 bool EmulatedKeyboard::waitForSubmits(std::uint8_t endpoint, int n,
