@@ -320,9 +320,8 @@ TEST_F(PelloraWithAnInputDevice, RelaysItAndRidesThroughAnUnplugWithShiftHeld) {
     device.press(KEY_A);
     device.release(KEY_A);
     EXPECT_EQ(pty.read(2), (Bytes{0x1E, 0x9E}));
-    pty.write({0xF7});  // CAPS lit
-    ASSERT_TRUE(device.waitFor([&] { return device.led(LED_CAPSL); }));
-
+    // The relay's own tests hold the host's LEDs across the return; here the
+    // program's words and the link followed to another node.
     device.press(KEY_LEFTSHIFT);
     EXPECT_EQ(pty.read(1), Bytes{0x70});
     device.unplug();
@@ -331,7 +330,6 @@ TEST_F(PelloraWithAnInputDevice, RelaysItAndRidesThroughAnUnplugWithShiftHeld) {
     device.plugIn(9);  // back on another node, the link following it
     ASSERT_TRUE(p->waitForErrLine("Keyboard connected.")) << p->err();
     EXPECT_EQ(pty.read(1), Bytes{0xFF});
-    ASSERT_TRUE(device.waitFor([&] { return device.led(LED_CAPSL); }));  // the host's again
     device.press(KEY_B);
     EXPECT_EQ(pty.read(1), Bytes{0x2E});
     p->signal(SIGTERM);
