@@ -43,8 +43,8 @@
 
 #include "bench/stats.h"
 #include "input/emulated_input_device.h"
-#include "keyboard/input_keyboard.h"
-#include "keyboard/input_mouse.h"
+#include "input/input_keyboard.h"
+#include "input/input_mouse.h"
 #include "relay/key_relay.h"
 #include "support/child_process.h"
 #include "support/notify_socket.h"

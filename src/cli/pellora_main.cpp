@@ -24,9 +24,9 @@
 #include "cli/run_events.h"
 #include "cli/serial_port_list.h"
 #include "cli/service_notifier.h"
-#include "keyboard/input_keyboard.h"
-#include "keyboard/input_mouse.h"
-#include "keyboard/keymap_file.h"
+#include "input/input_keyboard.h"
+#include "input/input_mouse.h"
+#include "input/keymap_file.h"
 #include "relay/key_relay.h"
 
 namespace {

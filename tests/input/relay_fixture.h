@@ -16,8 +16,8 @@
 #include <utility>
 
 #include "input/emulated_input_device.h"
-#include "keyboard/input_keyboard.h"
-#include "keyboard/input_mouse.h"
+#include "input/input_keyboard.h"
+#include "input/input_mouse.h"
 #include "usb/relay_fixture.h"
 
 class RelayOnEmulatedInputDevice : public RelayOnEmulatedKeyboard {

@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-#include "keyboard/input_key_map.h"
+#include "input/input_key_map.h"
 
 // Applies text, the contents of the file called fileName (used in errors
 // only), to map. Returns the error, with map left as it was, or nothing.

@@ -1,6 +1,6 @@
 // An input-device keyboard read through real libevdev, against an emulated
 // evdev node under umockdev.
-#include "keyboard/input_keyboard.h"
+#include "input/input_keyboard.h"
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "input/emulated_input_device.h"
-#include "keyboard/keymap_file.h"
+#include "input/keymap_file.h"
 #include "keyboard/x68000_keys.h"
 
 namespace {

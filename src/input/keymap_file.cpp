@@ -1,4 +1,4 @@
-#include "keyboard/keymap_file.h"
+#include "input/keymap_file.h"
 
 #include <fcntl.h>
 #include <libevdev/libevdev.h>

@@ -1,6 +1,6 @@
 // A mouse read through real libevdev, against an emulated evdev node under
 // umockdev.
-#include "keyboard/input_mouse.h"
+#include "input/input_mouse.h"
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>

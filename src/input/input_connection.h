@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "keyboard/input_device.h"
+#include "input/input_device.h"
 
 template <typename Seam>
 class InputConnection : public Seam {

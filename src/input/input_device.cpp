@@ -1,4 +1,4 @@
-#include "keyboard/input_device.h"
+#include "input/input_device.h"
 
 #include <fcntl.h>
 #include <libevdev/libevdev.h>

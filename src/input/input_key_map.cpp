@@ -1,4 +1,4 @@
-#include "keyboard/input_key_map.h"
+#include "input/input_key_map.h"
 
 #include <linux/input-event-codes.h>
 

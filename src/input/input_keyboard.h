@@ -41,8 +41,8 @@
 #include <vector>
 
 #include "io/byte_queue.h"
-#include "keyboard/input_connection.h"
-#include "keyboard/input_key_map.h"
+#include "input/input_connection.h"
+#include "input/input_key_map.h"
 #include "keyboard/keyboard_connection.h"
 
 struct input_event;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "keyboard/input_key_map.h"
-#include "keyboard/keymap_file.h"
+#include "input/input_key_map.h"
+#include "input/keymap_file.h"
 #include "keyboard/x68000_keys.h"
 
 namespace {

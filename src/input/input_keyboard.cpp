@@ -1,4 +1,4 @@
-#include "keyboard/input_keyboard.h"
+#include "input/input_keyboard.h"
 
 #include <libevdev/libevdev.h>
 #include <linux/input.h>

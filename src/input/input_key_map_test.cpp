@@ -1,7 +1,7 @@
 // The default map of Linux keys: positional, so that every key a JIS keyboard
 // shares with the X68000 Z keyboard sends what that keyboard's key sends, and
 // the X68000's own keys where the converters put them.
-#include "keyboard/input_key_map.h"
+#include "input/input_key_map.h"
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>

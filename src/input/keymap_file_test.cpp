@@ -1,4 +1,4 @@
-#include "keyboard/keymap_file.h"
+#include "input/keymap_file.h"
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>

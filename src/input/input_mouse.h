@@ -43,7 +43,7 @@
 #include <string>
 #include <vector>
 
-#include "keyboard/input_connection.h"
+#include "input/input_connection.h"
 #include "keyboard/mouse_connection.h"
 #include "protocol/mouse_packet.h"
 

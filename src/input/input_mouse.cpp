@@ -1,4 +1,4 @@
-#include "keyboard/input_mouse.h"
+#include "input/input_mouse.h"
 
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
