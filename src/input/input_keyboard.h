@@ -40,9 +40,9 @@
 #include <utility>
 #include <vector>
 
-#include "io/byte_queue.h"
 #include "input/input_connection.h"
 #include "input/input_key_map.h"
+#include "io/byte_queue.h"
 #include "keyboard/keyboard_connection.h"
 
 struct input_event;
