@@ -188,7 +188,7 @@ struct InProcess {
         relay.closeKeyboard();
     }
     int host() const { return pty->masterFd(); }
-    bool keyboardUp() const { return relay.status().keyboard == KeyboardState::Connected; }
+    bool keyboardUp() const { return relay.status().keyboard().state == KeyboardState::Connected; }
 
     // Host command bytes, then waits until the relay has taken them (an LED
     // change as the last command acknowledges them all).

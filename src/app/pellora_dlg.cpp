@@ -210,7 +210,7 @@ void CPelloraDlg::OnKeyboardOpened() {
         return;  // a message that ends the program is up, or Exit is under way
     }
     const RelayStatus status = relay.status();
-    if (status.keyboard == KeyboardState::Refused) {
+    if (status.keyboard().state == KeyboardState::Refused) {
         // There, but not to be had: waiting would not help without the user.
         ending = true;
         showMessageBox(L"Failed to initialize the X68000 Z keyboard.\n" +

@@ -3,7 +3,7 @@
 namespace {
 
 bool keyboardWorks(const RelayStatus& status) {
-    return status.keyboard == KeyboardState::Connected;
+    return status.keyboard().state == KeyboardState::Connected;
 }
 
 // Where the keys go: the port, or the X68000 when none is known.
@@ -42,13 +42,13 @@ std::string portReason(const SerialPort::OpenError& error) {
 // The Windows program relays only the X68000 Z keyboard, so an error that is
 // neither is libusb's.
 std::string windowsRefusalReason(const RelayStatus& status) {
-    switch (status.keyboardFailure) {
+    switch (status.keyboard().failure) {
         case KeyboardConnection::Failure::NoPermission:
             return "another program holds it, or its driver is not WinUSB";
         case KeyboardConnection::Failure::Busy:
-            return refusalReason(status);
+            return refusalReason(status.keyboard());
         default:
-            return "libusb says " + refusalReason(status);
+            return "libusb says " + refusalReason(status.keyboard());
     }
 }
 
@@ -63,7 +63,7 @@ TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port, bo
                 "The X68000 Z keyboard is back: keys go to " + destination(port) + " again.",
                 false};
     }
-    if (status.keyboard == KeyboardState::Refused) {
+    if (status.keyboard().state == KeyboardState::Refused) {
         return {"Keyboard not usable",
                 "The X68000 Z keyboard could not be opened: " + windowsRefusalReason(status) +
                     ". Keys reach " + destination(port) + " again once it can be.",
@@ -106,7 +106,7 @@ TrayNotice portNotice(const RelayStatus& status, const std::string& port) {
 }  // namespace
 
 std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent) {
-    const bool keyboardAbsent = status.keyboard == KeyboardState::Absent;
+    const bool keyboardAbsent = status.keyboard().state == KeyboardState::Absent;
     if (port.empty() && !portsPresent) {
         return keyboardAbsent ? "Pellora - COM port not found. Waiting for the keyboard."
                               : "Pellora - COM port not found.";
@@ -124,7 +124,7 @@ std::string trayTip(const RelayStatus& status, const std::string& port, bool por
     }
     if (keyboardAbsent) {
         tip += " - waiting for the keyboard";
-    } else if (status.keyboard == KeyboardState::Refused) {
+    } else if (status.keyboard().state == KeyboardState::Refused) {
         tip += " - keyboard not usable";
     }
     return tip;
@@ -133,7 +133,7 @@ std::string trayTip(const RelayStatus& status, const std::string& port, bool por
 std::string keyboardFailureAdvice(const RelayStatus& status) {
     const std::string driver =
         "give both of its interfaces the WinUSB driver, as README-Windows.txt tells.";
-    switch (status.keyboardFailure) {
+    switch (status.keyboard().failure) {
         case KeyboardConnection::Failure::NoPermission:
             return "Another program holds it, or its driver is not WinUSB: close that program, "
                    "or " +

@@ -23,7 +23,7 @@
 std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent);
 
 // The second line of the message that ends the program when the keyboard is
-// there but cannot be opened (status.keyboard Refused): why, and what to do.
+// there but cannot be opened (status.keyboard().state Refused): why, and what to do.
 std::string keyboardFailureAdvice(const RelayStatus& status);
 
 struct TrayNotice {

@@ -85,7 +85,6 @@ Options parseOptions(const std::vector<std::string>& args) {
     bool help = false;
     bool version = false;
     bool list = false;
-    bool keyboardGiven = false;
     bool keymapGiven = false;
     bool mouseGiven = false;
     bool mousePortGiven = false;
@@ -105,8 +104,17 @@ Options parseOptions(const std::vector<std::string>& args) {
                 version = true;
                 break;
             case 'k':
-                keyboardGiven = true;
-                result.keyboard = optarg;
+                if (*optarg == '\0') {
+                    result.error = "the keyboard's DEVICE is empty";
+                    return result;
+                }
+                for (const std::string& named : result.keyboards) {
+                    if (named == optarg) {
+                        result.error = "the keyboard " + named + " is named twice";
+                        return result;
+                    }
+                }
+                result.keyboards.emplace_back(optarg);
                 break;
             case kKeymap:
                 keymapGiven = true;
@@ -127,11 +135,9 @@ Options parseOptions(const std::vector<std::string>& args) {
     }
     const std::vector<std::string> ports(argv.begin() + optind, argv.end() - 1);
 
-    if (keyboardGiven && result.keyboard.empty()) {
-        result.error = "the keyboard's DEVICE is empty";
-    } else if (keymapGiven && result.keymap.empty()) {
+    if (keymapGiven && result.keymap.empty()) {
         result.error = "the key map's FILE is empty";
-    } else if (keymapGiven && !keyboardGiven) {
+    } else if (keymapGiven && result.keyboards.empty()) {
         // The X68000 Z keyboard's keys are the X68000's own.
         result.error = "--keymap is for a keyboard named with --keyboard";
     } else if (mouseGiven && result.mouse.empty()) {

@@ -1,11 +1,13 @@
 // The command line of pellora:
 //     pellora [-l|--list] [-h|--help] [-V|--version]
-//             [-k|--keyboard=DEVICE [--keymap=FILE]]
+//             [-k|--keyboard=DEVICE]... [--keymap=FILE]
 //             [-m|--mouse=DEVICE --mouse-port=PORT2] [PORT]
 // read into what to do, by getopt_long: long options may be abbreviated while
 // the abbreviation names one option (--lis), short options may be combined
 // (-lh), options may stand before or after PORT, and "--" ends the options, so
-// a PORT may begin with '-'. A wrong option, --keymap without --keyboard, or
+// a PORT may begin with '-'. --keyboard may be given more than once, for
+// several keyboards at once. A wrong option, a keyboard named twice, --keymap
+// without --keyboard, or
 // --mouse and --mouse-port one without the other, is a wrong command line
 // whatever else is asked; otherwise help wins over version, version over
 // list, and list over PORT.
@@ -23,9 +25,10 @@ struct Options {
         Usage,    // no port named, or a wrong command line (see error)
     };
     Action action = Action::Usage;
-    std::string port;       // for Run: a device path or a tty name, as given
-    std::string keyboard;   // the input device to relay, as given; empty: the X68000 Z keyboard
-    std::string keymap;     // the key map file for it, as given; empty: none
+    std::string port;  // for Run: a device path or a tty name, as given
+    // The input devices to relay, as given, in order; none: the X68000 Z keyboard.
+    std::vector<std::string> keyboards;
+    std::string keymap;     // the key map file for them, as given; empty: none
     std::string mouse;      // the input device to relay as the mouse, as given; empty: none
     std::string mousePort;  // the serial port its packets go to (PORT2), as given
     std::string error;      // for Usage: what was wrong; empty when simply nothing was asked

@@ -46,6 +46,9 @@ TEST(ParseOptions, WhatEachCommandLineAsksFor) {
         {{"ttyUSB0", "-k"}, Action::Usage, "option '-k' needs a value"},
         {{"ttyUSB0", "--keyb"}, Action::Usage, "option '--keyboard' needs a value"},
         {{"--keyboard=", "ttyUSB0"}, Action::Usage, "the keyboard's DEVICE is empty"},
+        {{"-k", "event3", "-k", "event4", "--keyboard=event3", "ttyUSB0"},
+         Action::Usage,
+         "the keyboard event3 is named twice"},
         {{"-k", "event3", "--keymap=", "ttyUSB0"}, Action::Usage, "the key map's FILE is empty"},
         {{"--key=event3", "ttyUSB0"},
          Action::Usage,
@@ -84,11 +87,14 @@ TEST(ParseOptions, AnInputDeviceAndItsKeyMapInEveryForm) {
         const Options o = parseOptions(args);
         EXPECT_EQ(o.action, Action::Run) << testing::PrintToString(args) << ": " << o.error;
         EXPECT_EQ(o.port, "ttyUSB0");
-        EXPECT_EQ(o.keyboard, "/dev/input/event3");
+        EXPECT_EQ(o.keyboards, std::vector<std::string>{"/dev/input/event3"});
         EXPECT_EQ(o.keymap, "pc.map");
     }
+    // Several, in the order given.
+    EXPECT_EQ(parseOptions({"-k", "event3", "ttyUSB0", "--keyboard=aa:bb:cc:dd:ee:01"}).keyboards,
+              (std::vector<std::string>{"event3", "aa:bb:cc:dd:ee:01"}));
     // Without it, the X68000 Z keyboard; with --list, nothing to relay.
-    EXPECT_EQ(parseOptions({"ttyUSB0"}).keyboard, "");
+    EXPECT_TRUE(parseOptions({"ttyUSB0"}).keyboards.empty());
     EXPECT_EQ(parseOptions({"-lk", "event3"}).action, Action::List);
 }
 

@@ -1,12 +1,14 @@
 // pellora: relays a keyboard to an X68000 on a serial port: the X68000 Z
-// keyboard, or with --keyboard any keyboard of Linux's input layer; and with
-// --mouse a mouse of the input layer, its packets on a second port.
+// keyboard, or with --keyboard any keyboards of Linux's input layer, several
+// at once; and with --mouse a mouse of the input layer, its packets on a
+// second port.
 // This file only joins the pieces: the command line, the key map, the port and
 // input device lists, and for a run the stop signals, the relay session and
 // what systemd is told of it. No lock file keeps a second pellora out: the
 // keyboard (its interfaces, or the input device's grab) and the port are each
 // held exclusively, so a second one finds one of them in use and says so.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -52,27 +54,59 @@ bool udevSendsNews() {
     return access("/run/udev/control", F_OK) == 0;
 }
 
+// Whether two input devices as given are one: the same name, or names that
+// lead to the same node (event4 and a by-id link to it).
+bool sameInputDevice(const std::string& a, const std::string& b) {
+    const std::string pathA = InputNode::pathOf(a);
+    const std::string pathB = InputNode::pathOf(b);
+    if (pathA == pathB) {
+        return true;
+    }
+    struct stat statA {};
+    struct stat statB {};
+    return ::stat(pathA.c_str(), &statA) == 0 && ::stat(pathB.c_str(), &statB) == 0 &&
+           statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
+}
+
 int run(const Options& options, const InputKeyMap& map) {
     // Before any thread exists, so that every thread inherits the blocked mask.
     RunEvents events;
     const bool watchHotplug = udevSendsNews();
-    std::string inputPath;
+    std::vector<std::string> inputPaths;
+    // Each keyboard's node, for a mouse that is one of them.
+    std::vector<std::shared_ptr<InputNode>> nodes;
     std::unique_ptr<KeyRelay> relay;
-    if (options.keyboard.empty()) {
-        relay = std::make_unique<KeyRelay>();
-    } else {
-        relay =
-            std::make_unique<KeyRelay>([&](ByteQueue& keyQueue, std::function<void()> keysQueued) {
-                auto keyboard = std::make_unique<InputKeyboard>(
-                    keyQueue, options.keyboard, map, std::move(keysQueued), watchHotplug);
-                inputPath = keyboard->path();
-                return keyboard;
-            });
+    for (const std::string& device : options.keyboards) {
+        const auto makeKeyboard = [&](ByteQueue& keyQueue, std::function<void()> keysQueued) {
+            auto keyboard = std::make_unique<InputKeyboard>(keyQueue, device, map,
+                                                            std::move(keysQueued), watchHotplug);
+            inputPaths.push_back(keyboard->path());
+            nodes.push_back(keyboard->node());
+            return keyboard;
+        };
+        if (relay) {
+            relay->addKeyboard(makeKeyboard);
+        } else {
+            relay = std::make_unique<KeyRelay>(makeKeyboard);
+        }
     }
-    // Without --mouse nothing of a mouse is made.
+    if (!relay) {
+        relay = std::make_unique<KeyRelay>();  // the X68000 Z keyboard
+    }
+    // Without --mouse nothing of a mouse is made. A mouse that is one of the
+    // keyboards (a keyboard with a touchpad on one node) reads that
+    // keyboard's node: opened and grabbed once, and lost and found as one.
     SessionMouse mouse;
     if (!options.mouse.empty()) {
-        auto device = std::make_unique<InputMouse>(options.mouse, watchHotplug);
+        std::unique_ptr<InputMouse> device;
+        for (std::size_t i = 0; i < options.keyboards.size() && !device; ++i) {
+            if (sameInputDevice(options.keyboards[i], options.mouse)) {
+                device = std::make_unique<InputMouse>(nodes[i]);
+            }
+        }
+        if (!device) {
+            device = std::make_unique<InputMouse>(options.mouse, watchHotplug);
+        }
         mouse = {device->path(), options.mousePort};
         relay->addMouse(std::move(device), options.mousePort);
     }
@@ -80,11 +114,12 @@ int run(const Options& options, const InputKeyMap& map) {
     relay->setStatusListener(events.statusListener());
     // systemd, when it started us, hears of the session through its waits.
     ServiceNotifier service(*relay, port, ServiceNotifier::systemdSink(),
-                            ServiceNotifier::systemdWatchdog(), systemTickMs, options.mousePort);
+                            ServiceNotifier::systemdWatchdog(), systemTickMs, options.mousePort,
+                            inputPaths);
     return runRelaySession(
         *relay, port, std::cerr,
         [&] { return service.wait([&](int timeoutMs) { return events.wait(timeoutMs); }); },
-        inputPath, mouse);
+        inputPaths, mouse);
 }
 
 }  // namespace

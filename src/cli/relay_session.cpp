@@ -51,10 +51,11 @@ std::string adviceFor(KeyboardConnection::Failure failure, std::string reason, b
     }
 }
 
-// What the session says of its keyboard: the X68000 Z keyboard, or an input
+// What the session says of one keyboard: the X68000 Z keyboard, or an input
 // device by its path.
 struct KeyboardWords {
-    const std::string& inputDevice;  // empty: the X68000 Z keyboard
+    std::string inputDevice;  // empty: the X68000 Z keyboard
+    bool named = false;       // one of several: its lines name it
 
     bool isInputDevice() const { return !inputDevice.empty(); }
 
@@ -66,35 +67,50 @@ struct KeyboardWords {
         return isInputDevice() ? "Waiting for the keyboard " + inputDevice + "..."
                                : kWaitingForKeyboard;
     }
-    std::string relayed() const {
-        return isInputDevice() ? "the keyboard " + inputDevice : "the X68000 Z keyboard";
-    }
+    // "Keyboard", or "Keyboard DEVICE" for one of several: how its lines begin.
+    std::string noun() const { return named ? "Keyboard " + inputDevice : "Keyboard"; }
 
     // Why it is refused, for "Keyboard refused: ...": the X68000 Z keyboard's
     // other errors are libusb's.
-    std::string refusal(const RelayStatus& s) const {
-        const bool other = s.keyboardFailure != KeyboardConnection::Failure::NoPermission &&
-                           s.keyboardFailure != KeyboardConnection::Failure::Busy;
+    std::string refusal(const KeyboardStatus& s) const {
+        const bool other = s.failure != KeyboardConnection::Failure::NoPermission &&
+                           s.failure != KeyboardConnection::Failure::Busy;
         return other && !isInputDevice() ? "libusb says " + refusalReason(s) : refusalReason(s);
     }
 
     // Whether a refusal before the keyboard was ever opened ends the run. An
     // input device that another program holds is waited for.
-    bool endsTheRun(const RelayStatus& s) const {
-        return s.keyboard == KeyboardState::Refused &&
-               (!isInputDevice() || s.keyboardFailure != KeyboardConnection::Failure::Busy);
+    bool endsTheRun(const KeyboardStatus& s) const {
+        return s.state == KeyboardState::Refused &&
+               (!isInputDevice() || s.failure != KeyboardConnection::Failure::Busy);
     }
 
-    std::string advice(const RelayStatus& s) const {
-        return adviceFor(s.keyboardFailure, refusal(s), isInputDevice());
+    std::string advice(const KeyboardStatus& s) const {
+        return adviceFor(s.failure, refusal(s), isInputDevice());
     }
 };
+
+// "the X68000 Z keyboard", "the keyboard A", "the keyboards A and B",
+// "the keyboards A, B and C".
+std::string relayedWords(const std::vector<std::string>& inputDevices) {
+    if (inputDevices.empty()) {
+        return "the X68000 Z keyboard";
+    }
+    if (inputDevices.size() == 1) {
+        return "the keyboard " + inputDevices[0];
+    }
+    std::string words = "the keyboards ";
+    for (std::size_t i = 0; i < inputDevices.size(); ++i) {
+        words += (i == 0 ? "" : i + 1 == inputDevices.size() ? " and " : ", ") + inputDevices[i];
+    }
+    return words;
+}
 
 // What the user was last told of a device (the keyboard, the mouse), and the
 // one line each change gets: connected, gone, or refused (again when the
 // reason changes); a device refused then gone says nothing more.
 struct DeviceShown {
-    const char* noun;  // "Keyboard", "Mouse"
+    std::string noun;  // "Keyboard", "Keyboard /dev/input/event3", "Mouse"
     KeyboardState state;
     std::string refusal;
 
@@ -163,7 +179,7 @@ int shutDown(RelayControl& relay, int exitCode) {
 }  // namespace
 
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
-                    const WaitForEvent& waitForEvent, const std::string& inputDevice,
+                    const WaitForEvent& waitForEvent, const std::vector<std::string>& inputDevices,
                     const SessionMouse& mouse) {
     // A port that cannot be had ends the run before the keyboard is taken
     // from the console (under a service's Restart=, every few seconds).
@@ -179,11 +195,34 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
             return kExitFailure;
         }
     }
-    const KeyboardWords keyboard{inputDevice};
-    bool hadKeyboard = relay.openKeyboard();
+    std::vector<KeyboardWords> keyboards;
+    if (inputDevices.empty()) {
+        keyboards.push_back({});
+    }
+    for (const std::string& device : inputDevices) {
+        keyboards.push_back({device, inputDevices.size() > 1});
+    }
+    // The relay's status of keyboard i; one it does not tell of is absent.
+    const auto keyboardIn = [](const RelayStatus& s, std::size_t i) {
+        return i < s.keyboards.size() ? s.keyboards[i] : KeyboardStatus{};
+    };
+    // The first keyboard whose refusal ends the run, if any (had: which have
+    // been open since the start; a refusal after that is waited out).
+    const auto endingRefusal = [&](const RelayStatus& s, const std::vector<bool>& had) {
+        for (std::size_t i = 0; i < keyboards.size(); ++i) {
+            if (!had[i] && keyboards[i].endsTheRun(keyboardIn(s, i))) {
+                err << keyboards[i].failed() << "\n"
+                    << keyboards[i].advice(keyboardIn(s, i)) << "\n";
+                return true;
+            }
+        }
+        return false;
+    };
+
+    relay.openKeyboard();
     RelayStatus status = relay.status();
-    if (keyboard.endsTheRun(status)) {
-        err << keyboard.failed() << "\n" << keyboard.advice(status) << "\n";
+    std::vector<bool> hadKeyboard(keyboards.size(), false);
+    if (endingRefusal(status, hadKeyboard)) {
         return shutDown(relay, kExitFailure);
     }
     // A mouse refused at start for anything but another program's hold is a
@@ -197,12 +236,17 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
             << "\n";
         return shutDown(relay, kExitFailure);
     }
-    DeviceShown shownKeyboard{"Keyboard",
-                              hadKeyboard ? KeyboardState::Connected : KeyboardState::Absent, ""};
-    if (status.keyboard == KeyboardState::Refused) {
-        shownKeyboard.tell(err, status.keyboard, keyboard.refusal(status));
-    } else if (!hadKeyboard) {
-        err << keyboard.waiting() << "\n";
+    std::vector<DeviceShown> shownKeyboards;
+    for (std::size_t i = 0; i < keyboards.size(); ++i) {
+        const KeyboardStatus now = keyboardIn(status, i);
+        hadKeyboard[i] = now.state == KeyboardState::Connected;
+        DeviceShown& shown = shownKeyboards.emplace_back(DeviceShown{
+            keyboards[i].noun(), hadKeyboard[i] ? now.state : KeyboardState::Absent, ""});
+        if (now.state == KeyboardState::Refused) {
+            shown.tell(err, now.state, keyboards[i].refusal(now));
+        } else if (!hadKeyboard[i]) {
+            err << keyboards[i].waiting() << "\n";
+        }
     }
     DeviceShown shownMouse{"Mouse", KeyboardState::Connected, ""};
     if (hasMouse && mouseNow.device != KeyboardState::Connected) {
@@ -234,7 +278,7 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
         tellPortFailure(err, mouse.port, status.mouse->portError);
         return shutDown(relay, kExitFailure);
     }
-    err << "Relaying " << keyboard.relayed() << " to " << device << ".\n";
+    err << "Relaying " << relayedWords(inputDevices) << " to " << device << ".\n";
     if (hasMouse) {
         err << "Relaying the mouse " << mouse.device << " to " << SerialPort::devicePath(mouse.port)
             << ".\n";
@@ -243,15 +287,17 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
     PortShown shownPort{port};
     PortShown shownMousePort{mouse.port};
     for (;;) {
-        if (!hadKeyboard && keyboard.endsTheRun(status)) {
-            // Plugged in at last, but not ours to open: as at start.
-            err << keyboard.failed() << "\n" << keyboard.advice(status) << "\n";
+        // Plugged in at last, but not ours to open: as at start.
+        if (endingRefusal(status, hadKeyboard)) {
             return shutDown(relay, kExitFailure);
         }
-        hadKeyboard = hadKeyboard || status.keyboard == KeyboardState::Connected;
-        shownKeyboard.tell(
-            err, status.keyboard,
-            status.keyboard == KeyboardState::Refused ? keyboard.refusal(status) : "");
+        for (std::size_t i = 0; i < keyboards.size(); ++i) {
+            const KeyboardStatus now = keyboardIn(status, i);
+            hadKeyboard[i] = hadKeyboard[i] || now.state == KeyboardState::Connected;
+            shownKeyboards[i].tell(
+                err, now.state,
+                now.state == KeyboardState::Refused ? keyboards[i].refusal(now) : "");
+        }
         shownPort.tell(err, status.port);
         if (hasMouse && status.mouse) {
             const MouseStatus& m = *status.mouse;

@@ -3,9 +3,13 @@
 // time the keyboard or the port goes away and comes back, and shuts the relay
 // down in order (stop, then closeKeyboard) on every path.
 //
-// The keyboard is the X68000 Z keyboard, or the input device that
-// inputDevice names (its path, as InputKeyboard::path() gives it); the
-// session only says which. With a mouse (the relay has one, SessionMouse
+// The keyboard is the X68000 Z keyboard, or the input devices that
+// inputDevices name (their paths, as InputKeyboard::path() gives them, in
+// the relay's order); the session only says which. With one keyboard its
+// lines do not name it ("Keyboard disconnected; waiting for it."); with
+// several each line names its device ("Keyboard /dev/input/event3
+// disconnected; waiting for it."), and each keyboard comes, goes and is
+// refused on its own. With a mouse (the relay has one, SessionMouse
 // names it and its port), the session checks its port too before anything is
 // taken, and tells of the mouse and its port as of the keyboard and its port.
 //
@@ -27,6 +31,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "relay/relay_control.h"
 
@@ -42,7 +47,8 @@ struct SessionMouse {
 };
 
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
-                    const WaitForEvent& waitForEvent, const std::string& inputDevice = {},
+                    const WaitForEvent& waitForEvent,
+                    const std::vector<std::string>& inputDevices = {},
                     const SessionMouse& mouse = {});
 
 // The first line printed when the X68000 Z keyboard cannot be opened.

@@ -18,7 +18,7 @@ using Lines = std::vector<std::string>;
 
 RelayStatus with(KeyboardState keyboard, PortState port) {
     RelayStatus s;
-    s.keyboard = keyboard;
+    s.keyboard().state = keyboard;
     s.port = port;
     return s;
 }
@@ -31,15 +31,16 @@ const std::string kRelaying = "Relaying the X68000 Z keyboard to /dev/ttyUSB0.";
 
 // Runs the session with a stop signal on the n-th wait (never when 0); returns
 // the exit status and fills lines with what it said.
-// inputDevice: the input device relayed; empty, the X68000 Z keyboard.
+// inputDevices: the input devices relayed; none, the X68000 Z keyboard.
 // mouse: the mouse relayed beside it, if any.
 int run(ScriptedRelay& relay, Lines& lines, int signalOnWait = 0,
-        const std::string& port = "ttyUSB0", const std::string& inputDevice = "",
+        const std::string& port = "ttyUSB0", const std::vector<std::string>& inputDevices = {},
         const SessionMouse& mouse = {}) {
     std::ostringstream err;
     int waits = 0;
     const int code = runRelaySession(
-        relay, port, err, [&] { return ++waits == signalOnWait ? SIGHUP : 0; }, inputDevice, mouse);
+        relay, port, err, [&] { return ++waits == signalOnWait ? SIGHUP : 0; }, inputDevices,
+        mouse);
     std::istringstream in(err.str());
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
@@ -57,8 +58,8 @@ TEST(RelaySession, AKeyboardPresentButRefusedEndsTheRunWithTheReason) {
         ScriptedRelay relay;
         relay.keyboardOpens = false;
         RelayStatus refused = with(KeyboardState::Refused, PortState::Idle);
-        refused.keyboardFailure = failure;
-        refused.keyboardFailureText = "LIBUSB_ERROR_IO";
+        refused.keyboard().failure = failure;
+        refused.keyboard().failureText = "LIBUSB_ERROR_IO";
         relay.script = {refused};
         Lines lines;
         EXPECT_EQ(run(relay, lines), kExitFailure);
@@ -125,9 +126,9 @@ TEST(RelaySession, TellsEachComingAndGoingAndEndsOnlyOnASignal) {
 
 TEST(RelaySession, ARefusalAndAnotherDeviceOnThePortAreToldOncePerChangeAndWaitedFor) {
     RelayStatus busy = with(KeyboardState::Refused, PortState::Open);
-    busy.keyboardFailure = KeyboardConnection::Failure::Busy;
+    busy.keyboard().failure = KeyboardConnection::Failure::Busy;
     RelayStatus denied = busy;
-    denied.keyboardFailure = KeyboardConnection::Failure::NoPermission;
+    denied.keyboard().failure = KeyboardConnection::Failure::NoPermission;
     RelayStatus other = busy;
     other.port = PortState::OtherDevice;
     ScriptedRelay relay;
@@ -167,7 +168,7 @@ TEST(RelaySession, AnAbsentKeyboardIsWaitedForAndARefusalBeforeItsFirstUseEnds) 
     ScriptedRelay second;
     second.keyboardOpens = false;
     RelayStatus taken = with(KeyboardState::Refused, PortState::Open);
-    taken.keyboardFailure = KeyboardConnection::Failure::Busy;
+    taken.keyboard().failure = KeyboardConnection::Failure::Busy;
     second.script = {with(kAway, PortState::Idle), with(kAway, PortState::Open), taken};
     Lines secondLines;
     EXPECT_EQ(run(second, secondLines), kExitFailure);
@@ -192,8 +193,8 @@ TEST(RelaySession, AnInputDeviceHeldElsewhereIsWaitedForAndOneNotUsableEndsTheRu
     const auto refused = [](KeyboardConnection::Failure why, PortState port,
                             const std::string& text = "") {
         RelayStatus s = with(KeyboardState::Refused, port);
-        s.keyboardFailure = why;
-        s.keyboardFailureText = text;
+        s.keyboard().failure = why;
+        s.keyboard().failureText = text;
         return s;
     };
     constexpr auto kBusy = KeyboardConnection::Failure::Busy;
@@ -202,7 +203,7 @@ TEST(RelaySession, AnInputDeviceHeldElsewhereIsWaitedForAndOneNotUsableEndsTheRu
     held.script = {refused(kBusy, PortState::Idle), refused(kBusy, PortState::Open),
                    refused(kBusy, PortState::Open), with(kUp, PortState::Open)};
     Lines lines;
-    EXPECT_EQ(run(held, lines, 3, "ttyUSB0", device), kExitOk);
+    EXPECT_EQ(run(held, lines, 3, "ttyUSB0", {device}), kExitOk);
     EXPECT_EQ(lines, (Lines{"Keyboard refused: another program holds it; waiting for it.",
                             "Relaying the keyboard " + device + " to /dev/ttyUSB0.",
                             "Keyboard connected.", "Stopped by SIGHUP."}));
@@ -211,7 +212,7 @@ TEST(RelaySession, AnInputDeviceHeldElsewhereIsWaitedForAndOneNotUsableEndsTheRu
     denied.keyboardOpens = false;
     denied.script = {refused(KeyboardConnection::Failure::NoPermission, PortState::Idle)};
     lines.clear();
-    EXPECT_EQ(run(denied, lines, 0, "ttyUSB0", device), kExitFailure);
+    EXPECT_EQ(run(denied, lines, 0, "ttyUSB0", {device}), kExitFailure);
     EXPECT_EQ(lines, (Lines{"Failed to open the keyboard " + device + ".",
                             "This user may not read it: add the user to group input (sudo "
                             "usermod -aG input $USER, then log in again), or run pellora as "
@@ -224,12 +225,35 @@ TEST(RelaySession, AnInputDeviceHeldElsewhereIsWaitedForAndOneNotUsableEndsTheRu
                     refused(KeyboardConnection::Failure::Other, PortState::Open,
                             "not a keyboard: it has no key the X68000 has")};
     lines.clear();
-    EXPECT_EQ(run(mouse, lines, 0, "ttyUSB0", "/dev/input/event3"), kExitFailure);
+    EXPECT_EQ(run(mouse, lines, 0, "ttyUSB0", {"/dev/input/event3"}), kExitFailure);
     EXPECT_EQ(lines, (Lines{"Waiting for the keyboard /dev/input/event3...",
                             "Relaying the keyboard /dev/input/event3 to /dev/ttyUSB0.",
                             "Failed to open the keyboard /dev/input/event3.",
                             "Not a keyboard: it has no key the X68000 has."}));
     EXPECT_EQ(mouse.calls.back(), "closeKeyboard");
+}
+
+// Several keyboards: each line names its device, and each comes, goes and is
+// waited for on its own.
+TEST(RelaySession, SeveralKeyboardsAreEachToldOfByName) {
+    const auto keyboards = [](KeyboardState a, KeyboardState b) {
+        RelayStatus s = with(a, PortState::Open);
+        s.keyboards.push_back({b, KeyboardConnection::Failure::None, ""});
+        return s;
+    };
+    ScriptedRelay relay;
+    relay.keyboardOpens = false;
+    RelayStatus atStart = keyboards(kUp, kAway);
+    atStart.port = PortState::Idle;
+    relay.script = {atStart, keyboards(kUp, kAway), keyboards(kUp, kUp), keyboards(kAway, kUp)};
+    Lines lines;
+    EXPECT_EQ(run(relay, lines, 4, "ttyUSB0", {"/dev/input/event3", "aa:bb:cc:dd:ee:01"}), kExitOk);
+    EXPECT_EQ(lines, (Lines{"Waiting for the keyboard aa:bb:cc:dd:ee:01...",
+                            "Relaying the keyboards /dev/input/event3 and aa:bb:cc:dd:ee:01 to "
+                            "/dev/ttyUSB0.",
+                            "Keyboard aa:bb:cc:dd:ee:01 connected.",
+                            "Keyboard /dev/input/event3 disconnected; waiting for it.",
+                            "Stopped by SIGHUP."}));
 }
 
 // A mouse beside the keyboard: its port is checked too before anything is
@@ -259,7 +283,7 @@ TEST(RelaySession, AMouseAndItsPortComeAndGoLikeTheKeyboardAndItsPort) {
                     withMouse(KeyboardState::Refused, PortState::Open, kBusy),
                     withMouse(kUp, PortState::OtherDevice)};
     Lines lines;
-    EXPECT_EQ(run(relay, lines, 9, "ttyUSB0", "", kMouse), kExitOk);
+    EXPECT_EQ(run(relay, lines, 9, "ttyUSB0", {}, kMouse), kExitOk);
     EXPECT_EQ(lines,
               (Lines{"Waiting for the mouse /dev/input/event6...", kRelaying,
                      "Relaying the mouse /dev/input/event6 to /dev/ttyUSB1.", "Mouse connected.",
@@ -276,7 +300,7 @@ TEST(RelaySession, AMouseAndItsPortComeAndGoLikeTheKeyboardAndItsPort) {
     held.script = {withMouse(KeyboardState::Refused, PortState::Idle, kBusy),
                    withMouse(kUp, PortState::Open)};
     lines.clear();
-    EXPECT_EQ(run(held, lines, 1, "ttyUSB0", "", kMouse), kExitOk);
+    EXPECT_EQ(run(held, lines, 1, "ttyUSB0", {}, kMouse), kExitOk);
     EXPECT_EQ(lines.front(), "Mouse refused: another program holds it; waiting for it.");
 }
 
@@ -284,7 +308,7 @@ TEST(RelaySession, AMouseOrItsPortThatCannotBeHadAtStartEndsTheRun) {
     ScriptedRelay unchecked;
     unchecked.mousePortCheck = {ENOENT, "No such file or directory"};
     Lines lines;
-    EXPECT_EQ(run(unchecked, lines, 0, "ttyUSB0", "", kMouse), kExitFailure);
+    EXPECT_EQ(run(unchecked, lines, 0, "ttyUSB0", {}, kMouse), kExitFailure);
     EXPECT_EQ(lines, Lines{"cannot open /dev/ttyUSB1: No such file or directory (pellora --list "
                            "shows the ports present)"});
     EXPECT_EQ(unchecked.calls, (Lines{"checkPort ttyUSB0", "checkPort ttyUSB1 (mouse)"}));
@@ -293,7 +317,7 @@ TEST(RelaySession, AMouseOrItsPortThatCannotBeHadAtStartEndsTheRun) {
     denied.script = {withMouse(KeyboardState::Refused, PortState::Idle,
                                KeyboardConnection::Failure::NoPermission)};
     lines.clear();
-    EXPECT_EQ(run(denied, lines, 0, "ttyUSB0", "", kMouse), kExitFailure);
+    EXPECT_EQ(run(denied, lines, 0, "ttyUSB0", {}, kMouse), kExitFailure);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "Failed to open the mouse /dev/input/event6.");
     EXPECT_NE(lines[1].find("group input"), std::string::npos) << lines[1];
@@ -305,7 +329,7 @@ TEST(RelaySession, AMouseOrItsPortThatCannotBeHadAtStartEndsTheRun) {
     ScriptedRelay raced;
     raced.script = {withMouse(kUp, PortState::Opening), failed};
     lines.clear();
-    EXPECT_EQ(run(raced, lines, 0, "ttyUSB0", "", kMouse), kExitFailure);
+    EXPECT_EQ(run(raced, lines, 0, "ttyUSB0", {}, kMouse), kExitFailure);
     EXPECT_EQ(lines, Lines{"cannot open /dev/ttyUSB1: in use by another program (perhaps another "
                            "pellora)"});
     EXPECT_EQ(raced.calls.back(), "closeKeyboard");

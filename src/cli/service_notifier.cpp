@@ -18,14 +18,13 @@ namespace {
 
 // A device's state in words, empty while it is connected: "keyboard
 // disconnected, waiting for it", "mouse refused (no permission), waiting for it".
-std::string deviceWords(const char* noun, KeyboardState state, KeyboardConnection::Failure failure,
-                        const std::string& text) {
+std::string deviceWords(const std::string& noun, KeyboardState state,
+                        KeyboardConnection::Failure failure, const std::string& text) {
     if (state == KeyboardState::Absent) {
-        return std::string(noun) + " disconnected, waiting for it";
+        return noun + " disconnected, waiting for it";
     }
     if (state == KeyboardState::Refused) {
-        return std::string(noun) + " refused (" + refusalReason(failure, text) +
-               "), waiting for it";
+        return noun + " refused (" + refusalReason(failure, text) + "), waiting for it";
     }
     return "";
 }
@@ -56,9 +55,18 @@ std::string lineWords(PortState line, const SerialPort::OpenError& error, const 
 }  // namespace
 
 std::string statusSentence(const RelayStatus& s, const std::string& port,
-                           const std::string& mousePort) {
-    const std::string keyboard =
-        deviceWords("keyboard", s.keyboard, s.keyboardFailure, s.keyboardFailureText);
+                           const std::string& mousePort,
+                           const std::vector<std::string>& keyboards) {
+    std::string keyboard;
+    for (std::size_t i = 0; i < s.keyboards.size(); ++i) {
+        const KeyboardStatus& k = s.keyboards[i];
+        const std::string noun =
+            keyboards.size() > 1 && i < keyboards.size() ? "keyboard " + keyboards[i] : "keyboard";
+        const std::string words = deviceWords(noun, k.state, k.failure, k.failureText);
+        if (!words.empty()) {
+            keyboard += (keyboard.empty() ? "" : "; ") + words;
+        }
+    }
     const std::string keys = lineWords(s.port, s.portError, port, keyboard, "Relaying to ");
     if (!s.mouse) {
         return keys;
@@ -80,10 +88,11 @@ std::string statusSentence(const RelayStatus& s, const std::string& port,
 
 ServiceNotifier::ServiceNotifier(RelayControl& r, const std::string& port, Sink s,
                                  std::chrono::microseconds watchdog, TickSource t,
-                                 const std::string& mousePort)
+                                 const std::string& mousePort, std::vector<std::string> keyboards)
     : relay(r),
       portName(port.rfind("/dev/", 0) == 0 ? port.substr(5) : port),
       mousePortName(mousePort.rfind("/dev/", 0) == 0 ? mousePort.substr(5) : mousePort),
+      keyboardNames(std::move(keyboards)),
       sink(std::move(s)),
       // Without a listener a ping goes nowhere, so there is nothing to look for.
       lookEveryMs(
@@ -136,7 +145,7 @@ void ServiceNotifier::tell(const RelayStatus& status) {
         ready = true;
         message = "READY=1\n";
     }
-    const std::string sentence = statusSentence(status, portName, mousePortName);
+    const std::string sentence = statusSentence(status, portName, mousePortName, keyboardNames);
     if (sentence != told) {
         told = sentence;
         message += "STATUS=" + sentence;

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "io/ticks.h"
 #include "relay/relay_control.h"
@@ -40,11 +41,11 @@ public:
 
     // port: as given on the command line; the status sentences name it
     // without a leading /dev/, and so mousePort, the mouse's (PORT2), for a
-    // relay with a mouse. watchdog: the service manager's period, zero for
-    // none.
+    // relay with a mouse. keyboards: with several, their devices, which the
+    // sentences name. watchdog: the service manager's period, zero for none.
     ServiceNotifier(RelayControl& relay, const std::string& port, Sink sink,
                     std::chrono::microseconds watchdog, TickSource ticks = systemTickMs,
-                    const std::string& mousePort = {});
+                    const std::string& mousePort = {}, std::vector<std::string> keyboards = {});
 
     // The session's WaitForEvent: tells the current status, then waits in
     // inner, looking at the worker whenever a look is due meanwhile; returns
@@ -64,6 +65,7 @@ private:
     RelayControl& relay;
     const std::string portName;
     const std::string mousePortName;
+    const std::vector<std::string> keyboardNames;
     const Sink sink;
     const std::uint32_t lookEveryMs;  // half the watchdog period; 0: no watchdog
     const TickSource ticks;
@@ -80,6 +82,9 @@ private:
 // mouse (status.mouse) the same of the mouse and its port, mousePort, after
 // a "; ": "Relaying to ttyUSB0, the mouse to ttyUSB1", "Relaying to ttyUSB0;
 // ttyUSB1: mouse disconnected, waiting for it", "ttyUSB0: keyboard
-// disconnected, waiting for it; relaying the mouse to ttyUSB1".
+// disconnected, waiting for it; relaying the mouse to ttyUSB1". With several
+// keyboards (keyboards names their devices) each one away is named:
+// "ttyUSB0: keyboard /dev/input/event4 disconnected, waiting for it".
 std::string statusSentence(const RelayStatus& status, const std::string& port,
-                           const std::string& mousePort = {});
+                           const std::string& mousePort = {},
+                           const std::vector<std::string>& keyboards = {});

@@ -20,15 +20,15 @@ constexpr auto kRefused = KeyboardState::Refused;
 
 RelayStatus of(KeyboardState keyboard, PortState port) {
     RelayStatus s;
-    s.keyboard = keyboard;
+    s.keyboard().state = keyboard;
     s.port = port;
     return s;
 }
 
 RelayStatus refusedFor(KeyboardConnection::Failure failure, PortState port = PortState::Open) {
     RelayStatus s = of(kRefused, port);
-    s.keyboardFailure = failure;
-    s.keyboardFailureText = "LIBUSB_ERROR_IO";
+    s.keyboard().failure = failure;
+    s.keyboard().failureText = "LIBUSB_ERROR_IO";
     return s;
 }
 

@@ -8,6 +8,8 @@
 // threading rule.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +25,9 @@ public:
     // The path open() opens: the device as given, or /dev/input/NAME for a
     // bare name.
     const std::string& path() const { return input.path(); }
+    // The device, for another back-end that reads it too (one device that is
+    // both keyboard and mouse).
+    const std::shared_ptr<InputNode>& node() const { return input.node(); }
     // Whether the device is grabbed now (false while the grab waits for keys
     // and buttons to go up).
     bool grabbed() const { return input.grabbed(); }
@@ -41,8 +46,11 @@ public:
     bool hasEventContext() const override { return input.hasEventContext(); }
 
 protected:
-    InputConnection(std::string device, bool watchHotplug)
-        : input(std::move(device), watchHotplug) {}
+    // A view of node for this back-end: onEvent gets the device's events,
+    // onLost is told when it is found gone.
+    InputConnection(std::shared_ptr<InputNode> node, InputDevice::EventHandler onEvent,
+                    std::function<void()> onLost)
+        : input(std::move(node), std::move(onEvent), std::move(onLost)) {}
 
     InputDevice input;
 };

@@ -6,14 +6,21 @@
 #include <cerrno>
 
 #include "keyboard/x68000_keys.h"
-#include "protocol/scan_code.h"
 
 InputKeyboard::InputKeyboard(ByteQueue& queue, std::string deviceName, const InputKeyMap& keyMap,
                              std::function<void()> keysQueuedHook, bool watchHotplug)
-    : InputConnection(std::move(deviceName), watchHotplug),
+    : InputKeyboard(queue, std::make_shared<InputNode>(std::move(deviceName), watchHotplug), keyMap,
+                    std::move(keysQueuedHook)) {}
+
+InputKeyboard::InputKeyboard(ByteQueue& queue, std::shared_ptr<InputNode> node,
+                             const InputKeyMap& keyMap, std::function<void()> keysQueuedHook)
+    : InputConnection(
+          std::move(node), [this](const input_event& ev) { handleEvent(ev); },
+          [this] { forgetConnection(); }),
       keyQueue(queue),
       map(keyMap),
-      keysQueued(std::move(keysQueuedHook)) {}
+      keysQueued(std::move(keysQueuedHook)),
+      keys(keyMap) {}
 
 InputKeyboard::~InputKeyboard() {
     close();
@@ -60,9 +67,8 @@ bool InputKeyboard::hasMappedKey(const libevdev* device) const {
 }
 
 void InputKeyboard::handleEvents(int timeoutMs) {
-    if (input.handleEvents(timeoutMs, [this](const input_event& ev) { handleEvent(ev); })) {
-        forgetConnection();  // unplugged: the lamps went with it
-    }
+    // Unplugged meanwhile: the lamps went with it (forgetConnection()).
+    input.handleEvents(timeoutMs);
 }
 
 void InputKeyboard::handleEvent(const input_event& ev) {
@@ -78,18 +84,10 @@ void InputKeyboard::handleEvent(const input_event& ev) {
     if (ev.type != EV_KEY || ev.value == 2 || ev.code >= kInputKeyCodes || !input.grabbed()) {
         return;
     }
-    const std::uint8_t key = map[ev.code];
-    if (key == 0) {
-        return;
-    }
-    if (ev.value != 0 && !sentDown[ev.code]) {
-        keyQueue.push(&key, &key + 1);
-        sentDown.set(ev.code);
-        queuedInFrame = true;
-    } else if (ev.value == 0 && sentDown[ev.code]) {
-        const std::uint8_t released = breakOf(key);
-        keyQueue.push(&released, &released + 1);
-        sentDown.reset(ev.code);
+    frameKeys.clear();
+    keys.key(ev.code, ev.value != 0, frameKeys);
+    if (!frameKeys.empty()) {
+        keyQueue.push(frameKeys.data(), frameKeys.data() + frameKeys.size());
         queuedInFrame = true;
     }
 }
@@ -137,7 +135,7 @@ void InputKeyboard::releaseDevice() {
 }
 
 void InputKeyboard::forgetConnection() {
-    sentDown.reset();
+    keys.reset();
     queuedInFrame = false;
     kanaLed = -1;
     capsAtOpen = kanaAtOpen = capsShown = kanaShown = false;

@@ -9,14 +9,19 @@
 // another program holds is Busy; a device unplugged while relayed is a loss,
 // and its return is announced by udev.
 //
-// Keys: each change of a key (EV_KEY, value 1 or 0) becomes a make or break
-// through the InputKeyMap given at construction; the kernel's auto-repeat
-// (value 2) is ignored, as the relay repeats a held key itself. A break goes
-// out only for a key whose make did, so a key that was down when the device
-// was opened (the Enter that started the program) sends nothing when it goes
-// up. Keys that change while the grab waits are the desktop's. After
+// Keys: each change of a key (EV_KEY, value 1 or 0) becomes the makes and
+// breaks of X68000 keys through a KeyTranslator (key_translator.h: the
+// InputKeyMap given at construction, several keys on one X68000 key); the
+// kernel's auto-repeat (value 2) is ignored, as the relay repeats a held key
+// itself. A break goes out only for a key whose make did, so a key that was
+// down when the device was opened (the Enter that started the program) sends
+// nothing when it goes up. Keys that change while the grab waits are the
+// desktop's, and so is what was queued before it (input_node.h). After
 // SYN_DROPPED libevdev's resync hands over the changes that were lost, so a
 // key released during the drop still gets its break.
+//
+// One device may be keyboard and mouse at once: an InputMouse made on this
+// keyboard's node() reads it too (input_device.h).
 //
 // LEDs: the host's CAPS lights the device's Caps Lock lamp; its かな the Kana
 // lamp where the device has one, else its Scroll Lock lamp; the host's other
@@ -33,15 +38,16 @@
 // KeyboardConnection says; keysQueued runs inside handleEvents().
 #pragma once
 
-#include <bitset>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "input/input_connection.h"
 #include "input/input_key_map.h"
+#include "input/key_translator.h"
 #include "io/byte_queue.h"
 #include "keyboard/keyboard_connection.h"
 
@@ -55,6 +61,9 @@ public:
     // device's return (the caller tries open() on a timer instead).
     InputKeyboard(ByteQueue& keyQueue, std::string device, const InputKeyMap& map,
                   std::function<void()> keysQueued = {}, bool watchHotplug = true);
+    // The same on a node that another back-end reads too.
+    InputKeyboard(ByteQueue& keyQueue, std::shared_ptr<InputNode> node, const InputKeyMap& map,
+                  std::function<void()> keysQueued = {});
     ~InputKeyboard() override;
     InputKeyboard(const InputKeyboard&) = delete;
     InputKeyboard& operator=(const InputKeyboard&) = delete;
@@ -62,6 +71,7 @@ public:
     bool open() override;
     void close() override;
     bool presenceFromSystem() const override { return false; }
+    bool holdsKeysDown() const override { return input.holdsKeysDown(); }
     int nextTimeoutMs() override { return -1; }
     int msUntilDue(std::uint32_t) const override { return -1; }
     void handleEvents(int timeoutMs) override;
@@ -82,9 +92,9 @@ private:
     const InputKeyMap map;
     const std::function<void()> keysQueued;
 
-    // Keys whose make went out and whose break has not.
-    std::bitset<kInputKeyCodes> sentDown;
-    bool queuedInFrame = false;  // a scan code was queued since the last SYN_REPORT
+    KeyTranslator keys;
+    std::vector<std::uint8_t> frameKeys;  // scan codes of one event, reused
+    bool queuedInFrame = false;           // a scan code was queued since the last SYN_REPORT
     // The lamp that shows かな (LED_KANA or LED_SCROLLL; -1 for none), the
     // lamps' states at open(), and whether the host's state is shown now.
     int kanaLed = -1;

@@ -6,7 +6,12 @@
 #include <utility>
 
 InputMouse::InputMouse(std::string device, bool watchHotplug)
-    : InputConnection(std::move(device), watchHotplug) {}
+    : InputMouse(std::make_shared<InputNode>(std::move(device), watchHotplug)) {}
+
+InputMouse::InputMouse(std::shared_ptr<InputNode> node)
+    : InputConnection(
+          std::move(node), [this](const input_event& ev) { handleEvent(ev); },
+          [this] { motion.reset(); }) {}
 
 InputMouse::~InputMouse() {
     close();
@@ -27,9 +32,9 @@ void InputMouse::close() {
 }
 
 void InputMouse::handleEvents(int timeoutMs) {
-    if (input.handleEvents(timeoutMs, [this](const input_event& ev) { handleEvent(ev); })) {
-        motion.reset();  // unplugged: nothing of it is held or still to be told
-    }
+    // Unplugged meanwhile: nothing of it is held or still to be told
+    // (motion.reset() when it is found gone).
+    input.handleEvents(timeoutMs);
 }
 
 void InputMouse::handleEvent(const input_event& ev) {

@@ -39,6 +39,7 @@
 // hasEventContext() and interruptEventHandling() may be called from any thread.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,6 +55,10 @@ public:
     // device: as the user gave it. watchHotplug false: never watch for the
     // device's return (the caller tries open() on a timer instead).
     explicit InputMouse(std::string device, bool watchHotplug = true);
+    // The same on a node that another back-end reads too (a keyboard's, for
+    // one device that is both: it is opened, grabbed, read, lost and found
+    // again as one).
+    explicit InputMouse(std::shared_ptr<InputNode> node);
     ~InputMouse() override;
     InputMouse(const InputMouse&) = delete;
     InputMouse& operator=(const InputMouse&) = delete;

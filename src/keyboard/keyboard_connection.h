@@ -45,6 +45,12 @@ public:
     // must end by then: UsbKeyboard's next submission to a failing endpoint.
     virtual int msUntilDue(std::uint32_t now) const = 0;
 
+    // Whether a key of the keyboard is down now, as far as the back-end has
+    // read, such that giving the keyboard back now would leave the key held
+    // for whoever gets it next (an input device's console types its
+    // auto-repeat then). The owner reads on for a moment before close().
+    virtual bool holdsKeysDown() const = 0;
+
     // The LEDs as the host wants them: brightness 0-3 (where the keyboard can
     // dim them) and the host's 7-bit mask, bit i set for LED i lit
     // (x68000_keys.h). A connection opened anew shows no LED. Returns without

@@ -110,6 +110,8 @@ public:
     // keyboard is plugged in (usbDevicePresent(): Windows), so that looking
     // for it is cheap and the system's own device-change news can prompt it.
     bool presenceFromSystem() const override { return presence != UsbPresence::Unknown; }
+    // The kernel's driver gets the interfaces back with no key taken as down.
+    bool holdsKeysDown() const override { return false; }
 
     Failure failure() const override { return lastFailure; }
     // libusb's name for the error behind Failure::Other ("LIBUSB_ERROR_IO").

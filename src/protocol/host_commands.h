@@ -5,12 +5,17 @@
 //   0x60-0x6F  repeat delay    = 200 + 100 n ms  (n = byte & 0x0F)
 //   0x70-0x7F  repeat interval = 30 + 5 n^2 ms
 //   0x80-0xFF  LED state: bit i clear means LED i lit
-//   others     ignored (0x48/0x49, keyboard disable/enable, among them: no ROM
-//              sends the disable, and a keyboard dead until the next reboot
-//              after a glitch on the line would be worse than one that types)
+//   0x49       keyboard enable: changes nothing here, but the relay answers it
+//              by telling the keys still held again (retellHeldKeys())
+//   others     ignored (0x48, keyboard disable, among them: no ROM sends it,
+//              and a keyboard dead until the next reboot after a glitch on
+//              the line would be worse than one that types)
 //
-// A real X68000 says far more than it sets: at power-on FF FF 41 49 59 51 5C
-// 63 72, then, while its mouse task runs, 0x41 and 0x40 in turn every 10 ms.
+// A real X68000 says far more than it sets: at power-on (every ROM, 1.0 to
+// 1.3) FF FF 41 49 59 51 5C 63 72, then, while its mouse task runs, 0x41 and
+// 0x40 in turn every 10 ms. The 0x49 of that start is what tells a keyboard
+// that the machine was reset with keys held (OPT.1 at boot, an XF key): it
+// sends their makes again, or the new machine never sees them down.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +41,9 @@ struct MsctrlState {
     // the count it has answered and serves the unsigned difference.
     std::uint32_t falls = 0;
 };
+
+// The host's keyboard enable, which every ROM sends as it starts.
+constexpr std::uint8_t kKeyboardEnable = 0x49;
 
 // Applies one command byte. Returns true when the LED brightness or mask
 // changed, that is when the keyboard's LED report must be sent again.

@@ -14,8 +14,7 @@ bool letGo(SerialPort& port, HeldKeys& held, std::uint8_t code) {
         held.owed.set(code);
         return false;
     }
-    held.down.reset(code);
-    held.owed.reset(code);
+    held.wentUp(code);
     return true;
 }
 
@@ -32,11 +31,24 @@ void write(SerialPort& port, HeldKeys& held, std::uint8_t b) {
     }
     held.owed.reset(code);  // down again at the keyboard: no break is owed
     if (port.writeByte(b) && code != 0) {
-        held.down.set(code);
+        held.wentDown(code);
     }
 }
 
 }  // namespace
+
+void HeldKeys::wentDown(std::uint8_t code) {
+    if (!down.test(code)) {
+        down.set(code);
+        order.push_back(code);
+    }
+}
+
+void HeldKeys::wentUp(std::uint8_t code) {
+    down.reset(code);
+    owed.reset(code);
+    std::erase(order, code);
+}
 
 void resetRepeat(RepeatState& repeat) {
     repeat = {0, 0, kDefaultRepeatDelayMs, kDefaultRepeatIntervalMs};
@@ -71,23 +83,31 @@ void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKe
     std::array<std::uint8_t, kPumpBufferBytes> buffer;
     const std::size_t count = keyQueue.read(buffer.data(), buffer.size());
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t b = buffer[i];
-        const std::int32_t code = keyCodeOf(b);
-        if (isBreak(b)) {
-            if (code == repeat.repeatCode) {
-                stopRepeat(repeat);
-            } else if (repeat.repeatCode != 0) {
-                // Another key let go: the held key waits a full delay again.
-                repeat.repeatDue = now + static_cast<std::uint32_t>(repeat.repeatDelayMs);
-            }
-        } else {
-            repeat.repeatCode = code;
-            if (code != 0) {
-                repeat.repeatDue = now + static_cast<std::uint32_t>(repeat.repeatDelayMs);
-            }
-        }
-        write(port, held, b);
+        sendKey(port, repeat, held, buffer[i], now);
     }
+    sendDueRepeat(port, repeat, held, now);
+}
+
+void sendKey(SerialPort& port, RepeatState& repeat, HeldKeys& held, std::uint8_t b,
+             std::uint32_t now) {
+    const std::int32_t code = keyCodeOf(b);
+    if (isBreak(b)) {
+        if (code == repeat.repeatCode) {
+            stopRepeat(repeat);
+        } else if (repeat.repeatCode != 0) {
+            // Another key let go: the held key waits a full delay again.
+            repeat.repeatDue = now + static_cast<std::uint32_t>(repeat.repeatDelayMs);
+        }
+    } else {
+        repeat.repeatCode = code;
+        if (code != 0) {
+            repeat.repeatDue = now + static_cast<std::uint32_t>(repeat.repeatDelayMs);
+        }
+    }
+    write(port, held, b);
+}
+
+void sendDueRepeat(SerialPort& port, RepeatState& repeat, HeldKeys& held, std::uint32_t now) {
     if (repeatIsDue(repeat, now)) {
         const auto interval = static_cast<std::uint32_t>(repeat.repeatIntervalMs);
         // On schedule, the next repeat follows from this one's due time, so the
@@ -96,6 +116,14 @@ void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKe
         const bool late = now - repeat.repeatDue >= interval;
         repeat.repeatDue = (late ? now : repeat.repeatDue) + interval;
         write(port, held, static_cast<std::uint8_t>(repeat.repeatCode));
+    }
+}
+
+void retellHeldKeys(SerialPort& port, const HeldKeys& held) {
+    for (const std::uint8_t code : held.order) {
+        if (!held.owed.test(code)) {
+            port.writeByte(code);
+        }
     }
 }
 

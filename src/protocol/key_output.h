@@ -10,6 +10,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <vector>
 
 #include "io/byte_queue.h"
 #include "io/serial_port.h"
@@ -27,13 +28,18 @@ struct RepeatState {
 // goes away, so the host is never left with SHIFT or CTRL held. owed: those
 // among them whose break the line did not take (a host that stopped reading
 // filled it): up at the keyboard, still down at the host, until
-// sendOwedBreaks() finds room.
+// sendOwedBreaks() finds room. order: the keys of down in the order their
+// makes went out, oldest first, for a host that asks to be told them again.
 struct HeldKeys {
     std::bitset<128> down;
     std::bitset<128> owed;
+    std::vector<std::uint8_t> order;
 
     bool any() const { return down.any(); }
     std::size_t count() const { return down.count(); }
+    // Notes a make or a break that went out.
+    void wentDown(std::uint8_t code);
+    void wentUp(std::uint8_t code);
 };
 
 // What a keyboard sends when it is ready: the X68000 answers it at once with
@@ -67,6 +73,19 @@ std::int32_t msUntilRepeat(const RepeatState& repeat, std::uint32_t now);
 // repeat goes out, not the whole backlog.
 void pumpKeys(ByteQueue& keyQueue, SerialPort& port, RepeatState& repeat, HeldKeys& held,
               std::uint32_t now);
+
+// pumpKeys' parts, for a caller that drains its own queues: one scan code
+// written (a make arms the repeat of its key, a break stops or delays it),
+// and the repeat byte if one is due.
+void sendKey(SerialPort& port, RepeatState& repeat, HeldKeys& held, std::uint8_t scanCode,
+             std::uint32_t now);
+void sendDueRepeat(SerialPort& port, RepeatState& repeat, HeldKeys& held, std::uint32_t now);
+
+// The host asks to be told the keys held (it has just started: every ROM sends
+// 0x49, keyboard enable, as it does): the make codes of the keys still down,
+// in the order they were pressed, once. Keys whose break is owed are up, and
+// the repeat goes on as it was.
+void retellHeldKeys(SerialPort& port, const HeldKeys& held);
 
 // Stops the repeat and writes the break of every key in held, lowest code
 // first. Only the keys whose break was written are forgotten: with the line

@@ -1,8 +1,10 @@
 #include "relay/key_relay.h"
 
 #include "keyboard/usb_keyboard.h"
+#include "protocol/scan_code.h"
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -22,20 +24,59 @@ KeyRelay::KeyRelay(TickSource tickSource, bool watchHotplug)
           tickSource) {}
 
 KeyRelay::KeyRelay(const KeyboardFactory& makeKeyboard, TickSource tickSource)
-    : keyboard(makeKeyboard(keyQueue, [this] { keysArrived(); })), ticks(std::move(tickSource)) {
-    if (!keyboard) {
+    : ticks(std::move(tickSource)) {
+    addKeyboard(makeKeyboard);
+}
+
+void KeyRelay::addKeyboard(const KeyboardFactory& makeKeyboard) {
+    auto k = std::make_unique<Keyboard>();
+    const std::size_t index = keyboards.size();
+    k->connection = makeKeyboard(k->keys, [this, index] { keysArrived(index); });
+    if (!k->connection) {
         throw std::invalid_argument("KeyRelay: the keyboard factory made no keyboard");
+    }
+    waiter.addKeyboard(*k->connection);
+    keyboards.push_back(std::move(k));
+}
+
+void KeyRelay::keysArrived(std::size_t index) {
+    // Inside a keyboard's event handling: on the worker, the keys go out
+    // now, before the back-end gets on with resubmitting and reading. On the
+    // owner (with no worker) they wait in the queue, and the next worker
+    // counts them without sending them.
+    if (workerId.load() == std::this_thread::get_id()) {
+        const std::uint32_t now = ticks();
+        sendOwed();
+        takeKeys(index, true, now);
+        sendDueRepeat(port, repeat, held, now);
     }
 }
 
-void KeyRelay::keysArrived() {
-    // Inside the keyboard's event handling: on the worker, the keys go out
-    // now, before the back-end gets on with resubmitting and reading. On the owner
-    // (closing the keyboard with no worker) they wait in the queue, which
-    // the next worker clears.
-    if (workerId.load() == std::this_thread::get_id()) {
-        pumpKeys(keyQueue, port, repeat, held, ticks());
+void KeyRelay::sendOwed() {
+    // Breaks the line refused go before anything typed since: the host must
+    // not take a new key with SHIFT still down.
+    if (held.owed.any()) {
+        sendOwedBreaks(port, held);
     }
+}
+
+void KeyRelay::takeKeys(std::size_t index, bool send, std::uint32_t now) {
+    std::uint8_t buffer[ByteQueue::kCapacity];
+    const std::size_t count = keyboards[index]->keys.read(buffer, sizeof buffer);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t out = counts.apply(index, buffer[i]);
+        if (send && out != 0) {
+            sendKey(port, repeat, held, out, now);
+        }
+    }
+}
+
+void KeyRelay::pumpAll(std::uint32_t now) {
+    sendOwed();
+    for (std::size_t i = 0; i < keyboards.size(); ++i) {
+        takeKeys(i, true, now);
+    }
+    sendDueRepeat(port, repeat, held, now);
 }
 
 KeyRelay::~KeyRelay() {
@@ -82,23 +123,52 @@ bool KeyRelay::openKeyboard() {
     resetRepeat(repeat);
     leds = {};
     keyboardWanted = true;
-    keyboard->takeLosses();  // of a connection before this one, whose worker has ended
-    keyboard->open();
-    noteKeyboard();
+    bool all = true;
+    for (const auto& k : keyboards) {
+        k->connection->takeLosses();  // of a connection before this one, whose worker has ended
+        all = k->connection->open() && all;
+    }
+    noteKeyboards();
     if (mouse) {
         mouse->openMouse();
         noteMouse();
     }
-    return keyboard->active();
+    return all;
 }
 
 void KeyRelay::closeKeyboard() {
     keyboardWanted = false;
-    keyboard->close();
-    noteKeyboard();
+    waitForKeysUp();
+    for (std::size_t i = 0; i < keyboards.size(); ++i) {
+        keyboards[i]->connection->close();
+        // What it held is up with it; nothing is sent, as no worker runs.
+        keyboards[i]->keys.clear();
+        counts.dropSource(i);
+    }
+    noteKeyboards();
     if (mouse) {
         mouse->closeMouse();
         noteMouse();
+    }
+}
+
+void KeyRelay::waitForKeysUp() {
+    // The host got the breaks when the worker stopped; the keyboards read on
+    // (their keys now go nowhere) until the keys are up, so that none is let
+    // go of with a key held, but for no longer than a stopping program has.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kKeysUpWaitMs);
+    const auto anyDown = [this] {
+        return std::any_of(keyboards.begin(), keyboards.end(),
+                           [](const auto& k) { return k->connection->holdsKeysDown(); });
+    };
+    while (anyDown()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return;
+        }
+        waiter.wait(static_cast<int>(left), false);
     }
 }
 
@@ -129,28 +199,28 @@ void KeyRelay::publish(const std::function<bool(RelayStatus&)>& change) {
     }
 }
 
-void KeyRelay::noteKeyboard() {
-    KeyboardState state = KeyboardState::Connected;
-    KeyboardConnection::Failure failure = KeyboardConnection::Failure::None;
-    std::string text;
-    if (!keyboard->active()) {
-        failure = keyboard->failure();
-        if (failure == KeyboardConnection::Failure::None ||
-            failure == KeyboardConnection::Failure::Absent) {
-            state = KeyboardState::Absent;
-            failure = KeyboardConnection::Failure::None;
-        } else {
-            state = KeyboardState::Refused;
-            text = keyboard->failureText();
+void KeyRelay::noteKeyboards() {
+    std::vector<KeyboardStatus> now;
+    for (const auto& k : keyboards) {
+        KeyboardStatus status{KeyboardState::Connected, KeyboardConnection::Failure::None, {}};
+        if (!k->connection->active()) {
+            status.failure = k->connection->failure();
+            if (status.failure == KeyboardConnection::Failure::None ||
+                status.failure == KeyboardConnection::Failure::Absent) {
+                status.state = KeyboardState::Absent;
+                status.failure = KeyboardConnection::Failure::None;
+            } else {
+                status.state = KeyboardState::Refused;
+                status.failureText = k->connection->failureText();
+            }
         }
+        now.push_back(std::move(status));
     }
     publish([&](RelayStatus& s) {
-        if (s.keyboard == state && s.keyboardFailure == failure && s.keyboardFailureText == text) {
+        if (s.keyboards == now) {
             return false;
         }
-        s.keyboard = state;
-        s.keyboardFailure = failure;
-        s.keyboardFailureText = text;
+        s.keyboards = now;
         return true;
     });
 }
@@ -179,12 +249,15 @@ void KeyRelay::notePort(PortState state, const SerialPort::OpenError& error) {
 }
 
 void KeyRelay::workerLoop() {
-    // Reports that completed while no worker ran are decoded now, before the
-    // queue is cleared and before this thread counts as the worker (which
-    // would send their keys at once): keys typed before the start are not
-    // typed on this line.
-    if (keyboard->hasEventContext()) {
-        keyboard->handleEvents(0);
+    // Reports that completed while no worker ran are decoded now, before this
+    // thread counts as the worker (which would send their keys at once), and
+    // counted without being sent: keys typed before the start are not typed
+    // on this line, but a key held since is still known to be down.
+    for (std::size_t i = 0; i < keyboards.size(); ++i) {
+        if (keyboards[i]->connection->hasEventContext()) {
+            keyboards[i]->connection->handleEvents(0);
+        }
+        takeKeys(i, false, ticks());
     }
     workerId = std::this_thread::get_id();
     // Which adapter the name means now, before the open raises DTR on it.
@@ -193,7 +266,6 @@ void KeyRelay::workerLoop() {
     if (!portUp) {
         portIdentity.reset();
     }
-    keyQueue.clear();
     hostQueue.clear();
     // A key whose release was dropped with the old queue must not keep repeating
     // on the new port; the host's delay and interval stay as it set them.
@@ -207,7 +279,9 @@ void KeyRelay::workerLoop() {
     }
     portRetry = false;
     // A keyboard missing now is looked for at once.
-    keyboardRetry.tryNow(ticks(), keyboardWanted && !keyboard->active());
+    for (const auto& k : keyboards) {
+        k->retry.tryNow(ticks(), keyboardWanted && !k->connection->active());
+    }
     if (portUp) {
         lineOpened();
     }
@@ -229,13 +303,15 @@ void KeyRelay::workerLoop() {
         passes.fetch_add(1);
         const std::uint32_t now = ticks();
         // All taken every pass, so none stays set for a later one.
-        const bool arrived = keyboard->takeArrival();
-        const bool lookNow = devicesMoved.exchange(false) || arrived;
-        if (keyboard->takeDeparture()) {
-            keyboardDeparted(now);
-        }
-        if (keyboardWanted && !keyboard->active() && (lookNow || keyboardRetry.due(now))) {
-            tryKeyboard(now);
+        const bool devicesNews = devicesMoved.exchange(false);
+        for (const auto& k : keyboards) {
+            const bool lookNow = k->connection->takeArrival() || devicesNews;
+            if (k->connection->takeDeparture()) {
+                keyboardDeparted(*k, now);
+            }
+            if (keyboardWanted && !k->connection->active() && (lookNow || k->retry.due(now))) {
+                tryKeyboard(*k, now);
+            }
         }
         if (portRetry && msUntil(portRetryDue, now) == 0) {
             tryPort(now);
@@ -245,14 +321,16 @@ void KeyRelay::workerLoop() {
         }
         // Host commands before keys: a repeat time just set applies to them.
         pollHost();
-        // The last wait handled the keyboard's events: its reports are in the
-        // key queue, the last ones perhaps from just before it went away.
-        pumpKeys(keyQueue, port, repeat, held, now);
-        // Every loss the keyboard counted in this pass or the wait before it,
+        // The last wait handled the keyboards' events: their reports are in
+        // the key queues, the last ones perhaps from just before one went away.
+        pumpAll(now);
+        // Every loss a keyboard counted in this pass or the wait before it,
         // wherever it was found (a callback, the LED report, a reopen's LED
         // report), is handled: breaks, status, another try.
-        if (keyboard->takeLosses() > 0) {
-            keyboardLost(now);
+        for (std::size_t i = 0; i < keyboards.size(); ++i) {
+            if (keyboards[i]->connection->takeLosses() > 0) {
+                keyboardLost(i, now);
+            }
         }
         if (portUp && !port.isOpen()) {
             portLost(now);
@@ -277,46 +355,64 @@ void KeyRelay::workerLoop() {
     workerId = std::thread::id();
 }
 
-void KeyRelay::tryKeyboard(std::uint32_t now) {
-    if (keyboard->open()) {
-        keyboardRetry.opened();
-        noteKeyboard();
+void KeyRelay::tryKeyboard(Keyboard& k, std::uint32_t now) {
+    if (k.connection->open()) {
+        k.retry.opened();
+        noteKeyboards();
         if (portUp) {
             announceReady(port, repeat, held);  // the owed breaks, then 0xFF
         }
         // Back from an unplug, the keyboard shows its own LEDs again; the host
         // expects its own. Nothing goes out if the host never changed them.
         // (A keyboard lost again meanwhile is a loss like any other.)
-        keyboard->setLeds(leds.ledBrightness, leds.ledMask);
+        k.connection->setLeds(leds.ledBrightness, leds.ledMask);
         return;
     }
-    noteKeyboard();  // absent, or refused and why
-    if (keyboard->failure() == KeyboardConnection::Failure::Absent) {
-        awaitArrival(now);
+    noteKeyboards();  // absent, or refused and why
+    if (k.connection->failure() == KeyboardConnection::Failure::Absent) {
+        awaitArrival(k, now);
     } else {
-        keyboardRetry.refused(now);
+        k.retry.refused(now);
     }
 }
 
-void KeyRelay::keyboardLost(std::uint32_t now) {
-    releaseHeldKeys(port, repeat, held);
-    noteKeyboard();
-    keyboardRetry.lost(now);
+void KeyRelay::keyboardLost(std::size_t index, std::uint32_t now) {
+    // The keys only it held go up (those the host was told of: a key held
+    // since before this worker was never typed here); another keyboard's
+    // stay down. With no keyboard left at all, nothing is held: whatever the
+    // host still holds (breaks owed from before) goes up too.
+    for (const std::uint8_t b : counts.dropSource(index)) {
+        if (held.down.test(keyCodeOf(b))) {
+            sendKey(port, repeat, held, b, now);
+        } else if (repeat.repeatCode == keyCodeOf(b)) {
+            stopRepeat(repeat);
+        }
+    }
+    if (!anyKeyboardActive()) {
+        releaseHeldKeys(port, repeat, held);
+    }
+    noteKeyboards();
+    keyboards[index]->retry.lost(now);
 }
 
-void KeyRelay::awaitArrival(std::uint32_t now) {
+bool KeyRelay::anyKeyboardActive() const {
+    return std::any_of(keyboards.begin(), keyboards.end(),
+                       [](const auto& k) { return k->connection->active(); });
+}
+
+void KeyRelay::awaitArrival(Keyboard& k, std::uint32_t now) {
     // The back-end tells when a keyboard is plugged in; without that, look
     // again soon, or where the system tells of device changes, now and then.
-    keyboardRetry.absent(now, !keyboard->watchesHotplug(),
-                         keyboard->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
+    k.retry.absent(now, !k.connection->watchesHotplug(),
+                   k.connection->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
 }
 
-void KeyRelay::keyboardDeparted(std::uint32_t now) {
+void KeyRelay::keyboardDeparted(Keyboard& k, std::uint32_t now) {
     // A keyboard that was not open (refused) was unplugged: it is absent now,
     // not refused, and waited for as one that never came.
-    if (!keyboard->active()) {
-        noteKeyboard();
-        awaitArrival(now);
+    if (!k.connection->active()) {
+        noteKeyboards();
+        awaitArrival(k, now);
     }
 }
 
@@ -326,7 +422,7 @@ void KeyRelay::lineOpened() {
     // The host may still think keys down that went up while the line was
     // away (or it is a host that never heard of them): let go of them, and
     // tell it the keyboard is there.
-    if (keyboard->active()) {
+    if (anyKeyboardActive()) {
         announceReady(port, repeat, held);
     } else {
         releaseHeldKeys(port, repeat, held);
@@ -364,8 +460,10 @@ void KeyRelay::portLost(std::uint32_t now) {
 
 int KeyRelay::nextWaitMs(std::uint32_t now) const {
     int wait = msUntilRepeat(repeat, now);
-    wait = soonerWait(wait, keyboardRetry.msUntilDue(now));
-    wait = soonerWait(wait, keyboard->msUntilDue(now));
+    for (const auto& k : keyboards) {
+        wait = soonerWait(wait, k->retry.msUntilDue(now));
+        wait = soonerWait(wait, k->connection->msUntilDue(now));
+    }
     if (portRetry) {
         wait = soonerWait(wait, msUntil(portRetryDue, now));
     }
@@ -387,8 +485,15 @@ void KeyRelay::pollHost() {
     // away the state is kept, and sent when it is back.
     std::uint8_t command = 0;
     bool ledsChanged = false;
+    bool retell = false;
     while (hostQueue.read(&command, 1) == 1) {
         ledsChanged |= applyHostCommand(command, repeat, leds, msctrl);
+        retell |= command == kKeyboardEnable;
+    }
+    // A host that has just started: the keys held through its reset are news
+    // to it.
+    if (retell && portUp) {
+        retellHeldKeys(port, held);
     }
     // The mouse's requests of this read, answered at once and once: a late
     // read holding two must not send the host two packets (mouse_relay.h).
@@ -398,7 +503,11 @@ void KeyRelay::pollHost() {
             mouse->answer();
         }
     }
-    if (ledsChanged && keyboard->active()) {
-        keyboard->setLeds(leds.ledBrightness, leds.ledMask);
+    if (ledsChanged) {
+        for (const auto& k : keyboards) {
+            if (k->connection->active()) {
+                k->connection->setLeds(leds.ledBrightness, leds.ledMask);
+            }
+        }
     }
 }

@@ -1,8 +1,15 @@
-// KeyRelay: carries keys from a keyboard (the X68000 Z keyboard, or on Linux
-// any input-device keyboard) to the host's serial line and the host's commands
-// back to the keyboard, on one worker thread, and rides through unplugs of
-// either. The keyboard is a KeyboardConnection (keyboard_connection.h): which
-// one is the constructor's choice, and everything here is the same for both.
+// KeyRelay: carries keys from its keyboards (the X68000 Z keyboard, or on
+// Linux any input-device keyboards, several at once) to the host's serial line
+// and the host's commands back to the keyboards, on one worker thread, and
+// rides through unplugs of any of them. Each keyboard is a KeyboardConnection
+// (keyboard_connection.h): which ones is the constructor's and addKeyboard()'s
+// choice, and everything here is the same for every kind.
+//
+// Several keyboards type on one X68000 keyboard: each X68000 key goes down
+// with the first keyboard key that presses it and up with the last that lets
+// go of it (KeyCounts), whichever keyboards they are on, and the typematic
+// follows the X68000 key. A keyboard lost gives the breaks of the keys only
+// it held; the others type on.
 //
 // Use: openKeyboard() once, then start(port) whenever a port is chosen and
 // stop() when none is; at the end stop(), then closeKeyboard().
@@ -30,21 +37,28 @@
 // high then low on the key line), has it write one packet to its own line.
 // Without one nothing of a mouse exists.
 //
-// Each time the keyboard and an open line to the host meet (the worker's
-// start, the keyboard's return, the port's return), the host is sent the
+// Each time a keyboard and an open line to the host meet (the worker's
+// start, a keyboard's return, the port's return), the host is sent the
 // ready byte 0xFF once, after the breaks still owed to the line: the X68000
-// answers it with its LED state, so the keyboard's LEDs show the host's at
+// answers it with its LED state, so the keyboards' LEDs show the host's at
 // once. Host commands are applied as they come, and the LEDs get one report
 // per pass at most, which nobody waits for (KeyboardConnection::setLeds): a
 // keyboard that does not answer holds up neither keys, nor passes, nor a stop.
+// The host's keyboard enable (0x49, sent by every ROM as the machine starts)
+// is answered with the makes of the keys still held, in the order they were
+// pressed, so that a key held through a reset (OPT.1 at boot) is seen.
 //
-// Ownership: a KeyRelay owns its worker thread, the serial port, both byte
-// queues, the typematic and LED state, the KeyboardConnection that puts the
-// keyboard's key changes into the key queue, and the MouseRelay when it has
-// one.
+// Giving the keyboards back (closeKeyboard()) waits, a little, until no key
+// is down on them: an input device let go of with a key held would have the
+// console type that key's auto-repeat.
+//
+// Ownership: a KeyRelay owns its worker thread, the serial port, the host's
+// byte queue, the typematic, key count and LED state, each KeyboardConnection
+// with the key queue it puts its key changes into, and the MouseRelay when it
+// has one.
 //
 // Threads: the owning thread calls openKeyboard, closeKeyboard, start, stop and
-// setStatusListener (and addMouse, once, first); the worker runs the loop
+// setStatusListener (and addKeyboard and addMouse first); the worker runs the loop
 // and, inside the keyboard's event handling, the back-end's callbacks, which
 // send the keys of each report (or input event frame) on to the port at once.
 // The keyboard, mouse, repeat, LED and retry state is touched by the worker
@@ -63,6 +77,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "io/byte_queue.h"
 #include "io/port_identity.h"
@@ -71,6 +86,7 @@
 #include "keyboard/keyboard_connection.h"
 #include "keyboard/mouse_connection.h"
 #include "protocol/host_commands.h"
+#include "protocol/key_counts.h"
 #include "protocol/key_output.h"
 #include "relay/mouse_relay.h"
 #include "relay/relay_control.h"
@@ -93,7 +109,7 @@ public:
     // keyboard is looked for at each change, and for safety this often.
     static constexpr std::uint32_t kKeyboardSafetyLookMs = 10000;
 
-    // Makes the keyboard the relay drives: its key changes go into keyQueue,
+    // Makes a keyboard the relay drives: its key changes go into keyQueue,
     // and keysQueued, called inside its event handling whenever it has put
     // some there, lets the worker send them on at once.
     using KeyboardFactory = std::function<std::unique_ptr<KeyboardConnection>(
@@ -105,6 +121,10 @@ public:
     explicit KeyRelay(TickSource ticks = systemTickMs, bool watchHotplug = true);
     // Relays the keyboard that makeKeyboard makes, once, here.
     explicit KeyRelay(const KeyboardFactory& makeKeyboard, TickSource ticks = systemTickMs);
+
+    // Relays one more keyboard, made here by makeKeyboard; status().keyboards
+    // tells of it after the others. Call before openKeyboard(), with no worker.
+    void addKeyboard(const KeyboardFactory& makeKeyboard);
     // Stops a worker that still runs and closes the keyboard, so no thread or
     // keyboard resource outlives the object.
     ~KeyRelay() override;
@@ -118,16 +138,20 @@ public:
     // std::invalid_argument for no mouse.
     void addMouse(std::unique_ptr<MouseConnection> mouse, const std::string& portName);
 
-    // Opens the keyboard (KeyboardConnection::open(): the X68000 Z keyboard's
-    // interfaces claimed, an input device grabbed), and the mouse when there
-    // is one. Resets the repeat (500/110 ms) and LED state. Returns whether
-    // the keyboard opened; status() says why not, and how the mouse is. Call
-    // with no worker.
+    // Opens the keyboards (KeyboardConnection::open(): the X68000 Z
+    // keyboard's interfaces claimed, an input device grabbed), and the mouse
+    // when there is one. Resets the repeat (500/110 ms) and LED state.
+    // Returns whether every keyboard opened; status() says why not, and how
+    // the mouse is. Call with no worker.
     bool openKeyboard() override;
 
-    // Gives the keyboard back (KeyboardConnection::close()), and the mouse.
-    // Safe when nothing is open. Call with no worker running.
+    // Gives the keyboards back (KeyboardConnection::close()), and the mouse,
+    // once no key is down on them or kKeysUpWaitMs have passed. Safe when
+    // nothing is open. Call with no worker running.
     void closeKeyboard() override;
+    // How long closeKeyboard() waits for the keys held to go up: within the
+    // second that a stopped program has to end.
+    static constexpr int kKeysUpWaitMs = 600;
 
     // Stops any running worker (closing its port), then starts a new worker that
     // opens the port called name and relays until stop(). A port that does not
@@ -149,13 +173,30 @@ public:
 private:
     friend class KeyRelayTestPeer;
 
+    // One keyboard the relay reads: its connection, the queue its key
+    // changes go into, and when it is tried again while it is away.
+    struct Keyboard {
+        ByteQueue keys;
+        std::unique_ptr<KeyboardConnection> connection;
+        RetrySchedule retry{kKeyboardRetryMs, kKeyboardRefusedMaxMs};
+    };
+
     void workerLoop();
-    void keysArrived();
+    void keysArrived(std::size_t index);
+    // Takes keyboard index's queued key changes through the key counts, and
+    // sends what comes out of them on to the line when send (else they are
+    // only counted: keys from before a worker's start).
+    void takeKeys(std::size_t index, bool send, std::uint32_t now);
+    // The breaks the line owes, every keyboard's keys, the repeat due.
+    void pumpAll(std::uint32_t now);
+    void sendOwed();
+    void waitForKeysUp();
     void pollHost();
-    void tryKeyboard(std::uint32_t now);
-    void keyboardLost(std::uint32_t now);
-    void keyboardDeparted(std::uint32_t now);
-    void awaitArrival(std::uint32_t now);
+    void tryKeyboard(Keyboard& k, std::uint32_t now);
+    void keyboardLost(std::size_t index, std::uint32_t now);
+    void keyboardDeparted(Keyboard& k, std::uint32_t now);
+    void awaitArrival(Keyboard& k, std::uint32_t now);
+    bool anyKeyboardActive() const;
     void lineOpened();
     void tryPort(std::uint32_t now);
     void portLost(std::uint32_t now);
@@ -163,7 +204,7 @@ private:
 
     // Status changes: each takes the status lock, changes what differs, counts
     // the change and then, without the lock, tells the listener.
-    void noteKeyboard();
+    void noteKeyboards();
     void noteMouse();
     void notePort(PortState state, const SerialPort::OpenError& error = {});
     void publish(const std::function<bool(RelayStatus&)>& change);
@@ -175,14 +216,14 @@ private:
     std::atomic<bool> devicesMoved{false};  // devicesChanged() since the worker last looked
     std::string portName;                   // written by start() only while no worker runs
     SerialPort port;
-    ByteQueue keyQueue;   // scan codes from the keyboard
     ByteQueue hostQueue;  // bytes the host sent, not yet interpreted
-    // Puts the keyboard's key changes into keyQueue; made by the constructor,
-    // never null.
-    std::unique_ptr<KeyboardConnection> keyboard;
-    WorkerWait waiter{*keyboard, port};
+    WorkerWait waiter{port};
+    // The keyboards, in the order given; at least one. Each one's address is
+    // its connection's (its key queue), so they never move.
+    std::vector<std::unique_ptr<Keyboard>> keyboards;
     RepeatState repeat{0, 0, kDefaultRepeatDelayMs, kDefaultRepeatIntervalMs};
-    HeldKeys held;  // what the host on this worker's line was told is down
+    KeyCounts counts;  // which keyboard holds which X68000 key
+    HeldKeys held;     // what the host on this worker's line was told is down
     // Per port name, what a worker that ended could not let go of there (its
     // breaks refused, or no line): the next worker on that port sends them
     // first.
@@ -197,11 +238,9 @@ private:
     std::unique_ptr<MouseRelay> mouse;
 
     // Whether openKeyboard() was called (and closeKeyboard() not since): only
-    // then does the worker look for the keyboard.
+    // then does the worker look for the keyboards.
     bool keyboardWanted = false;
-    // When the worker next tries to get the keyboard back.
-    RetrySchedule keyboardRetry{kKeyboardRetryMs, kKeyboardRefusedMaxMs};
-    // When it next tries the port; only while the flag beside it is set.
+    // When the worker next tries the port; only while the flag beside it is set.
     bool portUp = false;  // the worker's port is open, as the worker last saw
     // The USB adapter the port's name meant at the worker's first open; none
     // for a port without one (a built-in UART, a pseudo-terminal).

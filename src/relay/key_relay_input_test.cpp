@@ -28,7 +28,7 @@ TEST_F(InputRelay, KeysReachTheHostAndTheHostsLedsTheLamps) {
     pty.write({0xF7});  // CAPS alone
     ASSERT_TRUE(device.waitFor([&] { return !device.led(LED_SCROLLL); }));
     EXPECT_TRUE(device.led(LED_CAPSL));
-    EXPECT_EQ(relay.status().keyboard, KeyboardState::Connected);
+    EXPECT_EQ(relay.status().keyboard().state, KeyboardState::Connected);
 }
 
 // Named by the link udev makes, which follows the device to another node.
@@ -44,11 +44,12 @@ TEST_F(InputRelayByLink, UnpluggedWithShiftHeldAndBackItIsLetGoThenAnnouncedWith
     EXPECT_EQ(pty.read(1), Bytes{0x70});
     device.unplug();
     EXPECT_EQ(pty.read(1), Bytes{0xF0});  // the host must not be left holding it
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
 
     device.plugIn(7);  // udev tells of it, as another node: no clock needs to move
     EXPECT_EQ(pty.read(1), Bytes{kReadyByte});
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    ASSERT_TRUE(
+        waitFor([&] { return relay.status().keyboard().state == KeyboardState::Connected; }));
     ASSERT_TRUE(device.waitFor([&] { return device.led(LED_CAPSL); }));  // the host's again
     EXPECT_TRUE(device.grabbed());
     device.press(KEY_B);
@@ -67,8 +68,8 @@ protected:
 
 TEST_F(InputRelayHeldElsewhere, IsRefusedAndTriedAfterGrowingPausesUntilItIsLetGo) {
     ASSERT_TRUE(device.waitFor([&] { return device.opens() == 2; }));  // start, the worker's look
-    EXPECT_EQ(relay.status().keyboard, KeyboardState::Refused);
-    EXPECT_EQ(relay.status().keyboardFailure, KeyboardConnection::Failure::Busy);
+    EXPECT_EQ(relay.status().keyboard().state, KeyboardState::Refused);
+    EXPECT_EQ(relay.status().keyboard().failure, KeyboardConnection::Failure::Busy);
     std::uint32_t due = clock.get();
     int tries = device.opens();
     for (const std::uint32_t pause : {900u, 1800u, 3600u}) {
@@ -83,7 +84,8 @@ TEST_F(InputRelayHeldElsewhere, IsRefusedAndTriedAfterGrowingPausesUntilItIsLetG
     device.holdGrabElsewhere(false);
     advanceClockTo(due + 7200);
     EXPECT_EQ(pty.read(1), Bytes{kReadyByte});
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    ASSERT_TRUE(
+        waitFor([&] { return relay.status().keyboard().state == KeyboardState::Connected; }));
     device.press(KEY_A);
     EXPECT_EQ(pty.read(1), Bytes{0x1E});
 }

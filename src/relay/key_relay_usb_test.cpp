@@ -76,7 +76,7 @@ TEST_F(Relay, BootReportsBecomeMakesAndBreaks) {
     kb.sendReport(kBoot, {0x00, 0, B, 0, 0, 0, 0, 0});
     kb.sendReport(kBoot, kBootEmpty);
     EXPECT_EQ(pty.read(6), (Bytes{0x70, 0x1E, 0x2E, 0xF0, 0x9E, 0xAE}));
-    EXPECT_TRUE((relay.status().keyboard == KeyboardState::Connected));
+    EXPECT_TRUE((relay.status().keyboard().state == KeyboardState::Connected));
 }
 
 TEST_F(Relay, BitmapReportsBecomeMakesAndBreaks) {
@@ -130,7 +130,8 @@ TEST_F(Relay, UnplugLetsGoOfHeldKeysThenKeepsTheLineQuiet) {
     kb.unplug();
     // The host must not be left holding them.
     EXPECT_EQ(pty.read(2), (Bytes{0x9E, 0xF0}));
-    ASSERT_TRUE(waitFor([&] { return (relay.status().keyboard != KeyboardState::Connected); }));
+    ASSERT_TRUE(
+        waitFor([&] { return (relay.status().keyboard().state != KeyboardState::Connected); }));
     advanceClockTo(clock.get() + 60000);  // long past any repeat
     pty.write({0xF7});
     advanceClockTo(clock.get());  // a pass that reads the command ends before
@@ -151,11 +152,12 @@ TEST_F(Relay, AnEndpointThatCannotBeReadAgainIsALostKeyboardThenTriedAgain) {
     advanceClockTo(clock.get());  // a pass after the error's: its pause runs from now
     advanceClockTo(clock.get() + EndpointRecovery::kFirstPauseMs);
     EXPECT_EQ(pty.read(1), Bytes{0x9E});  // the host lets go of A
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
     EXPECT_EQ(KeyRelayTestPeer::repeat(relay).repeatCode, 0);
     // Still plugged in, so nothing announces it: one try a second later finds it.
     advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    ASSERT_TRUE(
+        waitFor([&] { return relay.status().keyboard().state == KeyboardState::Connected; }));
     kb.sendReport(kBoot, bootWith(B));
     EXPECT_EQ(pty.read(2), (Bytes{kReadyByte, 0x2E}));
 }
@@ -164,7 +166,7 @@ TEST_F(Relay, AReturningKeyboardTypesAgainWithTheHostsLedsAndRepeatTimes) {
     hostSendsAndWait({0x60, 0x57});  // delay 200 ms, the dimmest level, and a marker LED
     const auto before = kb.controlRequests();
     kb.unplug();
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
     const std::uint64_t changes = relay.status().changes;
     kb.plugIn();  // libusb tells of it: no clock needs to move
     // The host hears that the keyboard is back, and the keyboard gets the
@@ -172,7 +174,8 @@ TEST_F(Relay, AReturningKeyboardTypesAgainWithTheHostsLedsAndRepeatTimes) {
     EXPECT_EQ(pty.read(1), Bytes{kReadyByte});
     ASSERT_TRUE(kb.waitForControlRequests(before.size() + 1));
     EXPECT_EQ(kb.controlRequests().back().data, before.back().data);
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    ASSERT_TRUE(
+        waitFor([&] { return relay.status().keyboard().state == KeyboardState::Connected; }));
     EXPECT_GT(relay.status().changes, changes);
     const std::uint32_t pressedAt = clock.get();
     kb.sendReport(kBoot, bootWith(A));
@@ -205,7 +208,7 @@ TEST_F(Relay, AKeyHeldThroughTheLossOfPortAndKeyboardIsLetGoFirstOnTheReturningL
     pty.closeMaster();
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Reopening; }));
     kb.unplug();  // one hub took both: Shift's break has no line to go to
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
     replacement.linkAs(pty.portPath());
     advanceClockTo(clock.get() + KeyRelay::kPortRetryMs);
     ASSERT_TRUE(waitFor([&] { return relay.status().port == PortState::Open; }));
@@ -219,13 +222,13 @@ TEST_F(Relay, AKeyboardLostAgainDuringTheReopensLedReportIsLetGoAndTriedAgain) {
     ASSERT_TRUE(kb.waitForControlRequests(1));
     kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::Gone);
     pty.write({0xF3});  // the next LED change finds it gone
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
     // Held while it was away: reported as soon as it is open again, as it
     // finished before the LED report that finds the keyboard gone again.
     kb.sendReport(kBoot, kShiftDown);
     advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
     EXPECT_EQ(pty.read(3), (Bytes{kReadyByte, 0x70, 0xF0}));
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
     EXPECT_EQ(KeyRelayTestPeer::repeat(relay).repeatCode, 0);
     kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::Ack);
     const std::size_t sent = kb.controlRequests().size();
@@ -268,7 +271,7 @@ TEST_F(Relay, AHaltedEndpointIsClearedAndTypesAgain) {
     kb.sendReport(kBoot, bootWith(A));
     EXPECT_EQ(pty.read(1), Bytes{0x1E});
     EXPECT_EQ(kb.failedUrbs(kBoot), 1);  // one stall, cleared, then submitted once more
-    EXPECT_EQ(relay.status().keyboard, KeyboardState::Connected);
+    EXPECT_EQ(relay.status().keyboard().state, KeyboardState::Connected);
 }
 
 TEST_F(Relay, AnEndpointThatHaltsAgainAtOnceIsALostKeyboardTriedAgainLater) {
@@ -276,11 +279,12 @@ TEST_F(Relay, AnEndpointThatHaltsAgainAtOnceIsALostKeyboardTriedAgainLater) {
     EXPECT_EQ(pty.read(1), Bytes{0x70});
     kb.haltEndpoint(kBitmap, 1000);  // a clear does not help
     EXPECT_EQ(pty.read(1), Bytes{0xF0});
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
     EXPECT_EQ(kb.clearHalts(kBitmap), EndpointRecovery::kHaltsBeforeGivingUp - 1);
     kb.failEndpoint(kBitmap, 0);  // the device recovered
     advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    ASSERT_TRUE(
+        waitFor([&] { return relay.status().keyboard().state == KeyboardState::Connected; }));
     kb.sendReport(kBoot, bootWith(A));
     EXPECT_EQ(pty.read(2), (Bytes{kReadyByte, 0x1E}));
 }
@@ -313,7 +317,7 @@ TEST_F(Relay, AFailingEndpointPausesLongerEachTimeAndASecondOfItIsALostKeyboard)
         advanceClockTo(due);
         takeFailure();
     }
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
     EXPECT_EQ(failures, 13);  // the one in flight, and a dozen more in that second
 }
 
@@ -367,7 +371,7 @@ TEST_F(Relay, FailedLedUpdateDoesNotStopTyping) {
     ASSERT_TRUE(kb.waitForControlRequests(2));
     kb.sendReport(kBoot, bootWith(A));
     EXPECT_EQ(pty.read(1), Bytes{0x1E});
-    EXPECT_TRUE((relay.status().keyboard == KeyboardState::Connected));
+    EXPECT_TRUE((relay.status().keyboard().state == KeyboardState::Connected));
 }
 
 // Changes made while a report is out (here one never answered, given up after
@@ -393,7 +397,8 @@ TEST_F(Relay, LedChangesWhileAReportIsOutFollowItAsOneReportOfTheLatest) {
 TEST_F(Relay, LedUpdateFindingTheKeyboardGoneIdlesTheRelay) {
     kb.setControlOutcome(EmulatedKeyboard::ControlOutcome::NoDevice);
     pty.write({0xF7});
-    ASSERT_TRUE(waitFor([&] { return (relay.status().keyboard != KeyboardState::Connected); }));
+    ASSERT_TRUE(
+        waitFor([&] { return (relay.status().keyboard().state != KeyboardState::Connected); }));
 }
 
 // A held key repeats first after the host's delay, then at its interval: the
@@ -528,8 +533,8 @@ protected:
 
 TEST_F(RelayWithAKeyboardHeldElsewhere, IsTriedAfterGrowingPausesWithoutTakingTheKernelsDriver) {
     ASSERT_TRUE(kb.waitFor([&] { return kb.opens() == 2; }));  // at start, and the worker's look
-    EXPECT_EQ(relay.status().keyboard, KeyboardState::Refused);
-    EXPECT_EQ(relay.status().keyboardFailure, KeyboardConnection::Failure::Busy);
+    EXPECT_EQ(relay.status().keyboard().state, KeyboardState::Refused);
+    EXPECT_EQ(relay.status().keyboard().failure, KeyboardConnection::Failure::Busy);
     std::uint32_t due = clock.get();
     int tries = kb.opens();
     for (const std::uint32_t pause : {900u, 1800u, 3600u, 7200u, 10000u, 10000u}) {
@@ -546,9 +551,9 @@ TEST_F(RelayWithAKeyboardHeldElsewhere, IsTriedAfterGrowingPausesWithoutTakingTh
 }
 
 TEST_F(RelayWithAKeyboardHeldElsewhere, IsAbsentAsSoonAsItIsUnplugged) {
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Refused; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Refused; }));
     kb.unplug();  // the clock stands: only the news of the unplug can tell
-    EXPECT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    EXPECT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
 }
 
 // Where libusb cannot tell of a keyboard plugged in, the relay looks once a second.
@@ -559,10 +564,11 @@ protected:
 
 TEST_F(RelayPollingForTheKeyboard, AReturningKeyboardIsFoundWithinASecond) {
     kb.unplug();
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Absent; }));
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
     kb.plugIn();
     advanceClockTo(clock.get() + KeyRelay::kKeyboardRetryMs);
-    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard == KeyboardState::Connected; }));
+    ASSERT_TRUE(
+        waitFor([&] { return relay.status().keyboard().state == KeyboardState::Connected; }));
     kb.sendReport(kBoot, bootWith(A));
     EXPECT_EQ(pty.read(2), (Bytes{kReadyByte, 0x1E}));
 }

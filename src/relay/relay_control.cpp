@@ -1,7 +1,7 @@
 #include "relay/relay_control.h"
 
-std::string refusalReason(const RelayStatus& status) {
-    return refusalReason(status.keyboardFailure, status.keyboardFailureText);
+std::string refusalReason(const KeyboardStatus& keyboard) {
+    return refusalReason(keyboard.failure, keyboard.failureText);
 }
 
 std::string refusalReason(KeyboardConnection::Failure failure, const std::string& text) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "io/serial_port.h"
 #include "keyboard/keyboard_connection.h"
@@ -54,13 +55,25 @@ struct MouseStatus {
     }
 };
 
+// One keyboard as the relay last found it.
+struct KeyboardStatus {
+    KeyboardState state = KeyboardState::Absent;
+    // Why it is Refused (NoPermission, Busy or Other), with the back-end's
+    // words for an Other error (KeyboardConnection::failureText()); None
+    // otherwise.
+    KeyboardConnection::Failure failure = KeyboardConnection::Failure::None;
+    std::string failureText;
+
+    bool operator==(const KeyboardStatus&) const = default;
+};
+
 struct RelayStatus {
-    KeyboardState keyboard = KeyboardState::Absent;
-    // Why the keyboard is Refused (NoPermission, Busy or Other), with the
-    // back-end's words for an Other error (KeyboardConnection::failureText());
-    // None otherwise.
-    KeyboardConnection::Failure keyboardFailure = KeyboardConnection::Failure::None;
-    std::string keyboardFailureText;
+    // Each keyboard the relay reads, in the order it was given them; never
+    // empty.
+    std::vector<KeyboardStatus> keyboards{KeyboardStatus{}};
+    // The first keyboard, the only one where there is one.
+    const KeyboardStatus& keyboard() const { return keyboards.front(); }
+    KeyboardStatus& keyboard() { return keyboards.front(); }
     PortState port = PortState::Idle;
     // Why the port is Failed, or why the last try to reopen it failed.
     SerialPort::OpenError portError;
@@ -71,12 +84,12 @@ struct RelayStatus {
     std::uint64_t changes = 0;
 };
 
-// Why the keyboard is Refused, in a few words for a status line or a tooltip:
+// Why a keyboard is Refused, in a few words for a status line or a tooltip:
 // "no permission", "another program holds it", or for any other failure the
 // back-end's own words as they are ("LIBUSB_ERROR_IO", libusb's name of the
 // error; "not a keyboard: it has no key the X68000 has"), "it failed" where it
 // has none.
-std::string refusalReason(const RelayStatus& status);
+std::string refusalReason(const KeyboardStatus& keyboard);
 // The same for a mouse, or any device refused for failure with text.
 std::string refusalReason(KeyboardConnection::Failure failure, const std::string& text);
 
@@ -84,13 +97,13 @@ class RelayControl {
 public:
     virtual ~RelayControl() = default;
 
-    // Opens the keyboard (status().keyboard then tells Connected, Absent or
-    // Refused and why) and resets the repeat times and the LED state to the
-    // keyboard's power-on values. Returns whether it is Connected. Call with no
-    // worker running. A keyboard Absent or Refused here is tried again by the
-    // worker once start() has been called.
+    // Opens the keyboards (status().keyboards then tells for each Connected,
+    // Absent or Refused and why) and resets the repeat times and the LED state
+    // to the keyboard's power-on values. Returns whether all are Connected.
+    // Call with no worker running. A keyboard Absent or Refused here is tried
+    // again by the worker once start() has been called.
     virtual bool openKeyboard() = 0;
-    // Releases the keyboard. Call with no worker, after stop().
+    // Releases the keyboards. Call with no worker, after stop().
     virtual void closeKeyboard() = 0;
     // Stops any running worker, then relays to the port called name.
     virtual void start(const std::string& name) = 0;

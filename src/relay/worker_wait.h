@@ -1,7 +1,7 @@
 // WorkerWait: where the relay's worker sleeps while there is nothing to do.
 //
-// A wait ends when the keyboard has something for its back-end to handle
-// (handled before the wait returns, so its key changes are in the key queue), when the
+// A wait ends when a keyboard has something for its back-end to handle
+// (handled before the wait returns, so its key changes are in its key queue), when the
 // host has sent a byte or the line has failed, when one of the caller's own
 // descriptors has something (the mouse's and its line's, on POSIX; the caller
 // handles those), when wake() is called, or when
@@ -9,15 +9,16 @@
 // the keyboard or the port back. There is no periodic wake-up.
 //
 // One back-end per platform: worker_wait_posix.cpp sleeps in one poll() over
-// the keyboard's descriptors (libusb's, or an input device's and udev's), the
-// serial line and a wake pipe, then lets the keyboard handle what is ready
-// without waiting; worker_wait_win32.cpp sleeps in libusb's own event wait,
-// which wake() and the serial line's reader thread interrupt, and raises the
-// timer resolution while a repeat is pending.
+// the keyboards' descriptors (libusb's, or an input device's and udev's), the
+// serial line and a wake pipe, then lets each keyboard handle what is ready
+// without waiting; worker_wait_win32.cpp sleeps in libusb's own event wait of
+// the first keyboard that has one, which wake() and the serial line's reader
+// thread interrupt, and raises the timer resolution while a repeat is pending.
 //
 // Ownership: holds the wake descriptor or event it makes; uses, but does not
-// own, the keyboard and the port. Threads: wait() from the worker only; wake()
-// from any thread, at any time while the object lives.
+// own, the keyboards and the port. Threads: addKeyboard() by the owner, before
+// any wait() or wake(); wait() from the worker only; wake() from any thread,
+// at any time while the object lives.
 #pragma once
 
 #include <atomic>
@@ -29,10 +30,13 @@
 
 class WorkerWait {
 public:
-    WorkerWait(KeyboardConnection& keyboard, SerialPort& port);
+    explicit WorkerWait(SerialPort& port);
     ~WorkerWait();
     WorkerWait(const WorkerWait&) = delete;
     WorkerWait& operator=(const WorkerWait&) = delete;
+
+    // One more keyboard to wait for, from now on.
+    void addKeyboard(KeyboardConnection& keyboard);
 
     // Sleeps until one of the events above or timeoutMs (-1: no time-out).
     // repeatPending: a key repeat is what the time-out waits for, so it must
@@ -65,7 +69,7 @@ public:
     struct Platform;  // the back-end's own state
 
 private:
-    KeyboardConnection& keyboard;
+    std::vector<KeyboardConnection*> keyboards;
     SerialPort& port;
     std::unique_ptr<Platform> platform;
 };

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "io/ticks.h"
 #include "relay/worker_wait.h"
 
 struct WorkerWait::Platform {
@@ -17,8 +18,7 @@ struct WorkerWait::Platform {
     std::vector<pollfd> fds;  // rebuilt for each wait; kept to reuse its storage
 };
 
-WorkerWait::WorkerWait(KeyboardConnection& k, SerialPort& p)
-    : keyboard(k), port(p), platform(std::make_unique<Platform>()) {
+WorkerWait::WorkerWait(SerialPort& p) : port(p), platform(std::make_unique<Platform>()) {
     int ends[2];
     if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) {
         throw std::system_error(errno, std::generic_category(), "the worker's wake pipe");
@@ -30,6 +30,10 @@ WorkerWait::WorkerWait(KeyboardConnection& k, SerialPort& p)
 WorkerWait::~WorkerWait() {
     ::close(platform->wakeRead);
     ::close(platform->wakeWrite);
+}
+
+void WorkerWait::addKeyboard(KeyboardConnection& keyboard) {
+    keyboards.push_back(&keyboard);
 }
 
 void WorkerWait::wake() {
@@ -55,17 +59,18 @@ bool WorkerWait::wait(int timeoutMs, bool, bool writeBacklog,
         const short events = writeBacklog ? POLLIN | POLLOUT : POLLIN;
         fds.push_back({static_cast<int>(line), events, 0});
     }
-    for (const DeviceConnection::PollDescriptor& d : keyboard.pollDescriptors()) {
-        fds.push_back({d.fd, d.events, 0});
+    int libraryTimeout = -1;
+    for (KeyboardConnection* keyboard : keyboards) {
+        for (const DeviceConnection::PollDescriptor& d : keyboard->pollDescriptors()) {
+            fds.push_back({d.fd, d.events, 0});
+        }
+        libraryTimeout = soonerWait(libraryTimeout, keyboard->nextTimeoutMs());
     }
     const std::size_t alsoFrom = fds.size();
     for (const DeviceConnection::PollDescriptor& d : also) {
         fds.push_back({d.fd, d.events, 0});
     }
-    const int usbTimeout = keyboard.nextTimeoutMs();
-    if (usbTimeout >= 0 && (timeoutMs < 0 || usbTimeout < timeoutMs)) {
-        timeoutMs = usbTimeout;
-    }
+    timeoutMs = soonerWait(timeoutMs, libraryTimeout);
 
     const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
     if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
@@ -73,9 +78,11 @@ bool WorkerWait::wait(int timeoutMs, bool, bool writeBacklog,
         while (::read(platform->wakeRead, drain, sizeof drain) > 0) {
         }
     }
-    // Whatever woke us (or nothing, at the time-out), the keyboard handles what
-    // is ready now, including its library's own time-outs, without waiting.
-    keyboard.handleEvents(0);
+    // Whatever woke us (or nothing, at the time-out), the keyboards handle what
+    // is ready now, including their libraries' own time-outs, without waiting.
+    for (KeyboardConnection* keyboard : keyboards) {
+        keyboard->handleEvents(0);
+    }
     bool alsoReady = false;
     for (std::size_t i = alsoFrom; ready > 0 && i < fds.size(); ++i) {
         alsoReady = alsoReady || fds[i].revents != 0;

@@ -1,8 +1,10 @@
 // Windows back-end of WorkerWait: the worker sleeps in libusb's own event wait
-// (WaitForMultipleObjects over its handles), which wake() interrupts and which
-// the serial port's reader thread interrupts through wake() when a byte comes
-// or the line fails. Before the keyboard has a libusb context there is nothing
-// of libusb's to wait in, and an event of our own stands in.
+// (WaitForMultipleObjects over its handles) of the first keyboard that has
+// one, which wake() interrupts and which the serial port's reader thread
+// interrupts through wake() when a byte comes or the line fails; the other
+// keyboards handle what they have without waiting after it. Before any
+// keyboard has a libusb context there is nothing of libusb's to wait in, and
+// an event of our own stands in.
 //
 // Every wait time-out on Windows ends on the system timer's tick, 15.6 ms by
 // default; waits for an event or an I/O end at once. So while a key repeat is
@@ -53,8 +55,7 @@ struct WorkerWait::Platform {
     std::atomic<bool> fineTimer{false};
 };
 
-WorkerWait::WorkerWait(KeyboardConnection& k, SerialPort& p)
-    : keyboard(k), port(p), platform(std::make_unique<Platform>()) {
+WorkerWait::WorkerWait(SerialPort& p) : port(p), platform(std::make_unique<Platform>()) {
     platform->wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (platform->wakeEvent == nullptr) {
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
@@ -72,11 +73,17 @@ WorkerWait::~WorkerWait() {
     CloseHandle(platform->wakeEvent);
 }
 
+void WorkerWait::addKeyboard(KeyboardConnection& keyboard) {
+    keyboards.push_back(&keyboard);
+}
+
 void WorkerWait::wake() {
-    // Both, always: which of the two the worker sleeps in is its own choice,
+    // All, always: which of them the worker sleeps in is its own choice,
     // made afresh for every wait.
     SetEvent(platform->wakeEvent);
-    keyboard.interruptEventHandling();
+    for (KeyboardConnection* keyboard : keyboards) {
+        keyboard->interruptEventHandling();
+    }
 }
 
 void WorkerWait::settle() {
@@ -104,8 +111,23 @@ bool WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog,
     }
 
     const DWORD ms = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-    if (!keyboard.hasEventContext()) {
+    KeyboardConnection* sleeper = nullptr;
+    for (KeyboardConnection* keyboard : keyboards) {
+        if (keyboard->hasEventContext()) {
+            sleeper = keyboard;
+            break;
+        }
+    }
+    const auto handleOthers = [&] {
+        for (KeyboardConnection* keyboard : keyboards) {
+            if (keyboard != sleeper) {
+                keyboard->handleEvents(0);
+            }
+        }
+    };
+    if (sleeper == nullptr) {
         WaitForSingleObject(platform->wakeEvent, ms);
+        handleOthers();
         return false;
     }
     // libusb forgets an interrupt once any event handling has seen it, and
@@ -115,9 +137,10 @@ bool WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog,
     // (A wake() that libusb did report leaves the event set too: that costs
     // one more pass, no more.)
     if (WaitForSingleObject(platform->wakeEvent, 0) == WAIT_OBJECT_0) {
-        keyboard.handleEvents(0);
-        return false;
+        sleeper->handleEvents(0);
+    } else {
+        sleeper->handleEvents(timeoutMs);
     }
-    keyboard.handleEvents(timeoutMs);
+    handleOthers();
     return false;
 }

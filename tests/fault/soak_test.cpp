@@ -86,7 +86,9 @@ protected:
         auto due = start;
         while (Clock::now() - start < seconds) {
             const KeyChange change = typing.next();
-            expected.push_back(change.scanCode);
+            if (change.sent != 0) {
+                expected.push_back(change.sent);
+            }
             send(change);
             if (HasFatalFailure()) {
                 return;
@@ -107,7 +109,9 @@ protected:
             std::this_thread::sleep_until(due);
         }
         for (const KeyChange& change : typing.releaseAll()) {
-            expected.push_back(change.scanCode);
+            if (change.sent != 0) {
+                expected.push_back(change.sent);
+            }
             send(change);
         }
         // The marker key, pressed and let go: its break ends the stream.

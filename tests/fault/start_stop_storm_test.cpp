@@ -68,7 +68,7 @@ TEST(StartStopStorm, ThousandCyclesOverTwoPortsLeaveNothingBehind) {
         EXPECT_EQ(threadCount(), threads);
         EXPECT_FALSE(processHasOpen(lines[0].slavePath()));
         EXPECT_FALSE(processHasOpen(lines[1].slavePath()));
-        EXPECT_TRUE((relay.status().keyboard == KeyboardState::Connected));
+        EXPECT_TRUE((relay.status().keyboard().state == KeyboardState::Connected));
         relay.closeKeyboard();
     }
     EXPECT_TRUE(kb.waitForCloses(kb.opens()));

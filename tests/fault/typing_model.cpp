@@ -35,17 +35,27 @@ bool holds(const std::vector<std::uint8_t>& down, std::uint8_t usage) {
 
 RandomTyping::RandomTyping(std::uint32_t seed) : rng(seed) {}
 
-KeyChange RandomTyping::bootReport(std::uint8_t scanCode) const {
+KeyChange RandomTyping::bootReport(std::uint8_t scanCode) {
     KeyChange c{0x81, std::vector<std::uint8_t>(8, 0), scanCode};
     c.report[0] = modifiers;
     std::copy(slots.begin(), slots.end(), c.report.begin() + 2);
-    return c;
+    return counted(c);
 }
 
-KeyChange RandomTyping::bitmapReport(std::uint8_t scanCode) const {
+KeyChange RandomTyping::bitmapReport(std::uint8_t scanCode) {
     KeyChange c{0x82, std::vector<std::uint8_t>(16, 0), scanCode};
     for (std::uint8_t usage : bitmap) {
         c.report[usage / 8] |= static_cast<std::uint8_t>(1u << (usage % 8));
+    }
+    return counted(c);
+}
+
+KeyChange RandomTyping::counted(KeyChange c) {
+    int& holders = down[c.scanCode & 0x7F];
+    if ((c.scanCode & kBreak) != 0) {
+        c.sent = --holders == 0 ? c.scanCode : 0;
+    } else {
+        c.sent = holders++ == 0 ? c.scanCode : 0;
     }
     return c;
 }

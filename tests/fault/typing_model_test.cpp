@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -11,12 +13,24 @@ using Bytes = std::vector<std::uint8_t>;
 TEST(TypingModel, EveryChangeIsOneKeyAndEveryKeyIsLetGoAtTheEnd) {
     RandomTyping typing(7);
     int heldBoot = 0, heldBitmap = 0;
+    std::set<std::uint8_t> hostHolds;  // as the bytes sent tell it
+    int shared = 0;                    // changes the host hears nothing of
     for (int i = 0; i < 2000; ++i) {
         const KeyChange c = typing.next();
         ASSERT_EQ(c.report.size(), c.endpoint == 0x81 ? 8u : 16u);
         int& held = c.endpoint == 0x81 ? heldBoot : heldBitmap;
         held += (c.scanCode & 0x80) != 0 ? -1 : 1;
         ASSERT_GE(held, 0);
+        // The host hears a key go down only when it was up, and up only when
+        // it was down: one byte or none, and none only for a key held twice.
+        if (c.sent == 0) {
+            ++shared;
+            EXPECT_TRUE(hostHolds.count(c.scanCode & 0x7F)) << int(c.scanCode);
+        } else if ((c.sent & 0x80) == 0) {
+            EXPECT_TRUE(hostHolds.insert(c.sent).second);
+        } else {
+            EXPECT_EQ(hostHolds.erase(c.sent & 0x7F), 1u);
+        }
         EXPECT_NE(c.scanCode & 0x7F, RandomTyping::kMarkerCode);
         if (c.endpoint == 0x81) {  // slots packed from the first, no key twice
             const auto slots = Bytes(c.report.begin() + 2, c.report.end());
@@ -26,10 +40,15 @@ TEST(TypingModel, EveryChangeIsOneKeyAndEveryKeyIsLetGoAtTheEnd) {
                       static_cast<std::size_t>(firstEmpty - slots.begin()));
         }
     }
+    EXPECT_GT(shared, 0) << "no key was ever held twice: the model never tries the count";
     for (const KeyChange& c : typing.releaseAll()) {
         EXPECT_NE(c.scanCode & 0x80, 0);
         (c.endpoint == 0x81 ? heldBoot : heldBitmap) -= 1;
+        if (c.sent != 0) {
+            hostHolds.erase(c.sent & 0x7F);
+        }
     }
+    EXPECT_TRUE(hostHolds.empty());
     EXPECT_EQ(heldBoot, 0);
     EXPECT_EQ(heldBitmap, 0);
 }

@@ -44,7 +44,7 @@ protected:
     // With the relay closed after an unplug: the keyboard comes back, opens
     // and types, so nothing of the lost connection was left behind.
     void expectReplugWorks() {
-        ASSERT_FALSE((relay.status().keyboard == KeyboardState::Connected));
+        ASSERT_FALSE((relay.status().keyboard().state == KeyboardState::Connected));
         kb.plugIn();
         ASSERT_TRUE(waitFor([&] { return relay.openKeyboard(); }, std::chrono::seconds(10)));
         startRelay();
@@ -62,7 +62,8 @@ TEST_F(KeyboardPulledOut, WhileNoWorkerRunsTheNextWorkerFindsItGoneAndStaysQuiet
     // The worker hears of both before it touches the line: no ready byte for
     // a keyboard that is gone, and no key typed before it started.
     startRelay(false);
-    ASSERT_TRUE(waitFor([&] { return (relay.status().keyboard != KeyboardState::Connected); }));
+    ASSERT_TRUE(
+        waitFor([&] { return (relay.status().keyboard().state != KeyboardState::Connected); }));
     advanceClockTo(clock.get() + 60000);
     pty.write({0xF7});  // an LED command no one may act on
     relay.stop();
@@ -81,7 +82,8 @@ TEST_F(KeyboardPulledOut, WhileAKeyRepeatsTheRepeatStopsWithABreak) {
     ASSERT_EQ(pty.read(1), Bytes{0x1E});
 
     kb.unplug();
-    ASSERT_TRUE(waitFor([&] { return (relay.status().keyboard != KeyboardState::Connected); }));
+    ASSERT_TRUE(
+        waitFor([&] { return (relay.status().keyboard().state != KeyboardState::Connected); }));
     EXPECT_EQ(relay.status().port, PortState::Open);
     advanceClockTo(pressedAt + 600000);  // long past any repeat
     relay.stop();
@@ -99,7 +101,8 @@ TEST_F(KeyboardPulledOut, WhileAnLedReportIsOutTheLossIsHeardAndTheLineStaysQuie
     ASSERT_TRUE(kb.inFlight(EmulatedKeyboard::kControlEndpoint));  // out, and unanswered
 
     kb.unplug();
-    ASSERT_TRUE(waitFor([&] { return (relay.status().keyboard != KeyboardState::Connected); }));
+    ASSERT_TRUE(
+        waitFor([&] { return (relay.status().keyboard().state != KeyboardState::Connected); }));
     kb.sendReport(kBoot, kPressA);  // dropped: the keyboard is gone
     relay.stop();
     EXPECT_EQ(pty.restOfLine(), Bytes{});
@@ -128,7 +131,7 @@ TEST_F(KeyboardPulledOut, WhileClosingWaitsOnCancellationsClosingEndsAndReleases
     EXPECT_TRUE(closedInTime) << "closeKeyboard hangs after the unplug";
     kb.holdDiscards(false);  // for the keyboard plugged in next (and to free a hung close)
     closer.join();
-    EXPECT_FALSE((relay.status().keyboard == KeyboardState::Connected));
+    EXPECT_FALSE((relay.status().keyboard().state == KeyboardState::Connected));
     EXPECT_TRUE(kb.waitForCloses(kb.opens()));
     EXPECT_FALSE(kb.claimed(0));
     EXPECT_FALSE(kb.claimed(1));

@@ -10,13 +10,14 @@
 
 class KeyRelayTestPeer {
 public:
-    static void pushKey(KeyRelay& r, std::uint8_t b) {
-        r.keyQueue.push(b);
+    // Pushed as the first keyboard's decoder would (or keyboard index's).
+    static void pushKey(KeyRelay& r, std::uint8_t b, std::size_t keyboard = 0) {
+        r.keyboards[keyboard]->keys.push(b);
         r.waiter.wake();
     }
     // Queued as the decoder would, but without waking the worker: the key goes
     // out only once something else wakes it.
-    static void queueKey(KeyRelay& r, std::uint8_t b) { r.keyQueue.push(b); }
+    static void queueKey(KeyRelay& r, std::uint8_t b) { r.keyboards[0]->keys.push(b); }
     static void wake(KeyRelay& r) { r.waiter.wake(); }
     static RepeatState& repeat(KeyRelay& r) { return r.repeat; }
     static bool fineTimerHeld(const KeyRelay& r) { return r.waiter.fineTimerHeld(); }

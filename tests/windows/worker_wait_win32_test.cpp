@@ -47,7 +47,8 @@ void lineByteEndsAWaitWithNoTimeOut(bool libusbContext) {
         ASSERT_TRUE(keyboard.hasEventContext());
     }
     SerialPort port;
-    WorkerWait waiter(keyboard, port);
+    WorkerWait waiter(port);
+    waiter.addKeyboard(keyboard);
     ASSERT_TRUE(port.open(PeerLink::comPort()));
     peer.drain();
 
@@ -82,7 +83,8 @@ TEST(WorkerWaitWin32, WithALibusbContextItSleepsInLibusb) {
     UsbKeyboard keyboard(keys);
     ASSERT_FALSE(keyboard.open());  // no keyboard under Wine, but a context
     SerialPort port;                // never opened
-    WorkerWait waiter(keyboard, port);
+    WorkerWait waiter(port);
+    waiter.addKeyboard(keyboard);
     std::atomic<bool> woke{false};
     std::thread worker([&] {
         waiter.wait(-1, false);

@@ -64,8 +64,8 @@ public:
         refuseFirstTrayAdds();
         installWindowProbe([this](WPARAM keyboard, LPARAM port) {
             std::unique_lock lock(mutex);
-            current.keyboard = static_cast<KeyboardState>(LOWORD(keyboard));
-            current.keyboardFailure = static_cast<KeyboardConnection::Failure>(HIWORD(keyboard));
+            current.keyboard().state = static_cast<KeyboardState>(LOWORD(keyboard));
+            current.keyboard().failure = static_cast<KeyboardConnection::Failure>(HIWORD(keyboard));
             current.port = static_cast<PortState>(LOWORD(port));
             const DWORD error = HIWORD(port);
             current.portError = {static_cast<int>(error),
@@ -82,13 +82,14 @@ public:
             Sleep(INFINITE);
         }
         std::unique_lock lock(mutex);
-        current.keyboard = keyboard == L"absent"    ? KeyboardState::Absent
-                           : keyboard == L"refused" ? KeyboardState::Refused
-                                                    : KeyboardState::Connected;
-        current.keyboardFailure = keyboard == L"refused" ? KeyboardConnection::Failure::NoPermission
-                                                         : KeyboardConnection::Failure::None;
+        current.keyboard().state = keyboard == L"absent"    ? KeyboardState::Absent
+                                   : keyboard == L"refused" ? KeyboardState::Refused
+                                                            : KeyboardState::Connected;
+        current.keyboard().failure = keyboard == L"refused"
+                                         ? KeyboardConnection::Failure::NoPermission
+                                         : KeyboardConnection::Failure::None;
         changed(lock);
-        return current.keyboard == KeyboardState::Connected;
+        return current.keyboard().state == KeyboardState::Connected;
     }
     void closeKeyboard() override { recordEvent("closeKeyboard"); }
     void start(const std::string& name) override {

@@ -1,0 +1,456 @@
+#include "input/input_node.h"
+
+#include <fcntl.h>
+#include <libevdev/libevdev.h>
+#include <linux/input.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "io/udev_ptr.h"
+
+namespace {
+
+InputNode::Failure failureOfOpen(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTDIR:
+            return InputNode::Failure::Absent;
+        case EACCES:
+        case EPERM:
+            return InputNode::Failure::NoPermission;
+        default:
+            return InputNode::Failure::Other;
+    }
+}
+
+// Whether words, separated by spaces (udev's DEVLINKS), holds word.
+bool holdsWord(std::string_view words, std::string_view word) {
+    for (std::size_t at = words.find(word); at != std::string_view::npos;
+         at = words.find(word, at + 1)) {
+        const std::size_t end = at + word.size();
+        if ((at == 0 || words[at - 1] == ' ') && (end == words.size() || words[end] == ' ')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// "event3" means /dev/input/event3; anything with a slash is a path.
+std::string InputNode::pathOf(const std::string& device) {
+    return device.find('/') == std::string::npos ? "/dev/input/" + device : device;
+}
+
+InputNode::InputNode(std::string deviceName, bool watchHotplug)
+    : devicePath(pathOf(deviceName)),
+      hotplugWanted(watchHotplug),
+      wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+InputNode::~InputNode() {
+    releaseNode();
+    if (monitor != nullptr) {
+        udev_monitor_unref(monitor);
+    }
+    if (udevContext != nullptr) {
+        udev_unref(udevContext);
+    }
+    if (wakeFd >= 0) {
+        ::close(wakeFd);
+    }
+}
+
+InputNode::UserId InputNode::attach(EventHandler onEvent, std::function<void()> onLost) {
+    auto user = std::make_unique<User>();
+    user->onEvent = std::move(onEvent);
+    user->onLost = std::move(onLost);
+    users.push_back(std::move(user));
+    return users.size() - 1;
+}
+
+void InputNode::detach(UserId id) {
+    users[id]->onEvent = nullptr;
+    users[id]->onLost = nullptr;
+}
+
+bool InputNode::fail(UserId id, Failure why, const std::string& text) {
+    release(id);
+    User& user = *users[id];
+    user.failure = why;
+    user.failureText = why == Failure::Other ? text : "";
+    return false;
+}
+
+bool InputNode::open(UserId id, const KindCheck& isOfKind) {
+    release(id);  // opening twice must not leak the first connection
+    User& user = *users[id];
+    user.failure = Failure::None;
+    user.failureText.clear();
+    user.watching = true;
+    user.arrived = false;  // whatever came before, this is the look that counts
+    makeWatch();
+
+    const bool first = device == nullptr;
+    if (first && !openNode(user)) {
+        return false;
+    }
+    // A device of another kind would only be taken from the desktop.
+    if (const std::string why = isOfKind(device); !why.empty()) {
+        return fail(id, Failure::Other, why);
+    }
+    // Tried now, even if a key is down, so that another program's grab is
+    // found at once.
+    if (first) {
+        if (const int r = tryGrab(); r == -EBUSY) {
+            return fail(id, Failure::Busy);
+        } else if (r < 0) {
+            return fail(id, r == -ENODEV ? Failure::Absent : Failure::Other, std::strerror(-r));
+        }
+    }
+    user.active = true;
+    return true;
+}
+
+bool InputNode::openNode(User& user) {
+    deviceFd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const auto refuse = [&](Failure why, const std::string& text) {
+        releaseNode();
+        user.failure = why;
+        user.failureText = why == Failure::Other ? text : "";
+        return false;
+    };
+    if (deviceFd < 0) {
+        const int error = errno;
+        return refuse(failureOfOpen(error), std::strerror(error));
+    }
+    if (const int r = libevdev_new_from_fd(deviceFd, &device); r < 0) {
+        device = nullptr;
+        if (r == -ENODEV) {
+            return refuse(Failure::Absent, {});  // it went while being opened
+        }
+        return refuse(Failure::Other,
+                      r == -ENOTTY || r == -EINVAL ? "not an input device" : std::strerror(-r));
+    }
+    return true;
+}
+
+int InputNode::tryGrab() {
+    if (const int r = libevdev_grab(device, LIBEVDEV_GRAB); r < 0) {
+        return r;
+    }
+    // The kernel's key state now, which libevdev's may lag behind: a key
+    // pressed since libevdev last read is down there, and its press, queued
+    // for us, is dropped by the asking (the desktop has seen it).
+    std::array<unsigned long,
+               (KEY_CNT + 8 * sizeof(unsigned long) - 1) / (8 * sizeof(unsigned long))>
+        bits{};
+    if (ioctl(deviceFd, EVIOCGKEY(sizeof bits), bits.data()) < 0) {
+        const int error = errno;
+        libevdev_grab(device, LIBEVDEV_UNGRAB);
+        return error == ENODEV ? -ENODEV : 0;  // tried again after the next frame
+    }
+    bool down = false;
+    for (unsigned code = 0; code < KEY_CNT; ++code) {
+        const bool isDown =
+            (bits[code / (8 * sizeof(unsigned long))] >> (code % (8 * sizeof(unsigned long)))) &
+            1UL;
+        down = down || isDown;
+        if (libevdev_has_event_code(device, EV_KEY, code) != 0) {
+            libevdev_set_event_value(device, EV_KEY, code, isDown ? 1 : 0);
+        }
+    }
+    if (down) {
+        // Let go of again; taken when everything is up.
+        libevdev_grab(device, LIBEVDEV_UNGRAB);
+        return 0;
+    }
+    grabHeld = true;
+    dropQueued();
+    return 0;
+}
+
+void InputNode::dropQueued() {
+    // What is still queued came before the grab: the desktop's, not ours.
+    input_event ev{};
+    unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
+    for (;;) {
+        const int r = libevdev_next_event(device, flags, &ev);
+        if (r == LIBEVDEV_READ_STATUS_SYNC) {
+            flags = LIBEVDEV_READ_FLAG_SYNC;
+        } else if (r == -EAGAIN && flags == LIBEVDEV_READ_FLAG_SYNC) {
+            flags = LIBEVDEV_READ_FLAG_NORMAL;
+        } else if (r != LIBEVDEV_READ_STATUS_SUCCESS && r != -EINTR) {
+            if (r != -EAGAIN) {
+                markLost();
+            }
+            return;
+        }
+    }
+}
+
+void InputNode::makeWatch() {
+    watching = true;
+    if (!hotplugWanted || monitor != nullptr) {
+        return;
+    }
+    if (udevContext == nullptr) {
+        udevContext = udev_new();
+    }
+    if (udevContext == nullptr) {
+        return;
+    }
+    udev_monitor* made = udev_monitor_new_from_netlink(udevContext, "udev");
+    if (made != nullptr &&
+        (udev_monitor_filter_add_match_subsystem_devtype(made, "input", nullptr) < 0 ||
+         udev_monitor_enable_receiving(made) < 0)) {
+        udev_monitor_unref(made);
+        made = nullptr;
+    }
+    monitor = made;
+}
+
+void InputNode::release(UserId id) {
+    users[id]->active = false;
+    if (!anyUserActive()) {
+        releaseNode();
+    }
+}
+
+// Gives back what the first open took, in reverse order: the grab only to a
+// device still there.
+void InputNode::releaseNode() {
+    for (const auto& user : users) {
+        user->active = false;
+    }
+    if (device != nullptr) {
+        if (!lostNow && grabHeld) {
+            libevdev_grab(device, LIBEVDEV_UNGRAB);
+        }
+        libevdev_free(device);
+        device = nullptr;
+    }
+    if (deviceFd >= 0) {
+        ::close(deviceFd);
+        deviceFd = -1;
+    }
+    grabHeld = false;
+    lostNow = false;
+}
+
+void InputNode::close(UserId id) {
+    release(id);
+    users[id]->watching = false;
+    users[id]->arrived = false;
+    if (std::any_of(users.begin(), users.end(), [](const auto& u) { return u->watching; })) {
+        return;
+    }
+    if (monitor != nullptr) {
+        udev_monitor_unref(monitor);
+        monitor = nullptr;
+    }
+    if (udevContext != nullptr) {
+        udev_unref(udevContext);
+        udevContext = nullptr;
+    }
+    watching = false;
+    descriptors.clear();
+}
+
+bool InputNode::anyUserActive() const {
+    return std::any_of(users.begin(), users.end(), [](const auto& u) { return u->active.load(); });
+}
+
+bool InputNode::active(UserId id) const {
+    return users[id]->active.load();
+}
+
+int InputNode::takeLosses(UserId id) {
+    return std::exchange(users[id]->losses, 0);
+}
+
+bool InputNode::takeArrival(UserId id) {
+    return std::exchange(users[id]->arrived, false);
+}
+
+bool InputNode::takeDeparture(UserId id) {
+    return std::exchange(users[id]->departed, false);
+}
+
+InputNode::Failure InputNode::failure(UserId id) const {
+    return users[id]->failure;
+}
+
+const std::string& InputNode::failureText(UserId id) const {
+    return users[id]->failureText;
+}
+
+bool InputNode::anyKeyDown() const {
+    if (device == nullptr) {
+        return false;
+    }
+    for (unsigned code = 0; code < KEY_CNT; ++code) {
+        if (libevdev_get_event_value(device, EV_KEY, code) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void InputNode::takeGrab() {
+    const int r = tryGrab();
+    if (r == -EBUSY) {
+        // Another program took it meanwhile.
+        for (const auto& user : users) {
+            if (user->active) {
+                user->failure = Failure::Busy;
+            }
+        }
+        markLost();
+    } else if (r == -ENODEV) {
+        markLost();
+    }
+    // Anything else: tried again after the next frame.
+}
+
+void InputNode::markLost() {
+    // Counted once per connection: only the first sign finds a user still
+    // active.
+    for (const auto& user : users) {
+        if (user->active.exchange(false)) {
+            ++user->losses;
+            if (user->onLost) {
+                user->onLost();
+            }
+        }
+    }
+    lostNow = true;
+}
+
+const std::vector<InputNode::PollDescriptor>& InputNode::pollDescriptors() {
+    descriptors.clear();
+    if (deviceFd >= 0) {
+        descriptors.push_back({deviceFd, POLLIN});
+    }
+    if (monitor != nullptr) {
+        descriptors.push_back({udev_monitor_get_fd(monitor), POLLIN});
+    }
+    return descriptors;
+}
+
+void InputNode::handleEvents(int timeoutMs) {
+    if (!watching) {
+        return;  // before the first open(), or after the last close()
+    }
+    if (timeoutMs != 0) {
+        pollfd fds[3] = {{wakeFd, POLLIN, 0}};
+        nfds_t count = 1;
+        for (const PollDescriptor& d : pollDescriptors()) {
+            fds[count++] = {d.fd, d.events, 0};
+        }
+        while (::poll(fds, count, timeoutMs) < 0 && errno == EINTR) {
+        }
+    }
+    std::uint64_t wakes = 0;
+    while (::read(wakeFd, &wakes, sizeof wakes) < 0 && errno == EINTR) {
+    }
+    readArrivals();
+    if (device != nullptr && anyUserActive()) {
+        readEvents();
+    }
+    if (lostNow) {
+        releaseNode();
+    }
+}
+
+void InputNode::interruptEventHandling() {
+    // A counter that is full already says "return at once".
+    const std::uint64_t one = 1;
+    while (::write(wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void InputNode::readEvents() {
+    unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
+    input_event ev{};
+    while (!lostNow && device != nullptr) {
+        const int r = libevdev_next_event(device, flags, &ev);
+        if (r == LIBEVDEV_READ_STATUS_SYNC) {
+            // SYN_DROPPED, then the resync: the changes the drop swallowed,
+            // as events, until libevdev says -EAGAIN.
+            flags = LIBEVDEV_READ_FLAG_SYNC;
+        } else if (r == -EAGAIN && flags == LIBEVDEV_READ_FLAG_SYNC) {
+            flags = LIBEVDEV_READ_FLAG_NORMAL;  // resynced: read on
+            continue;
+        } else if (r == -EAGAIN) {
+            return;
+        } else if (r == -EINTR) {
+            continue;
+        } else if (r != LIBEVDEV_READ_STATUS_SUCCESS) {
+            // ENODEV: unplugged. Any other error leaves a device that cannot
+            // be read either.
+            markLost();
+            return;
+        }
+        for (const auto& user : users) {
+            if (user->active && user->onEvent) {
+                user->onEvent(ev);
+            }
+        }
+        if (ev.type == EV_SYN && ev.code == SYN_REPORT && !grabHeld && !anyKeyDown()) {
+            takeGrab();
+        }
+    }
+}
+
+void InputNode::readArrivals() {
+    if (monitor == nullptr) {
+        return;
+    }
+    while (UdevPtr<udev_device> seen{udev_monitor_receive_device(monitor)}) {
+        const char* action = udev_device_get_action(seen.get());
+        const char* node = udev_device_get_devnode(seen.get());
+        if (action == nullptr || node == nullptr ||
+            !namesUs(node, udev_device_get_property_value(seen.get(), "DEVLINKS"))) {
+            continue;
+        }
+        const bool added = std::strcmp(action, "add") == 0;
+        const bool removed = std::strcmp(action, "remove") == 0;
+        for (const auto& user : users) {
+            if (!user->watching) {
+                continue;
+            }
+            if (added) {
+                user->arrived = true;
+            } else if (removed && !user->active && user->failure != Failure::Absent) {
+                // Refused (another program held it), or lost, and now gone:
+                // absent.
+                user->failure = Failure::Absent;
+                user->failureText.clear();
+                user->departed = true;
+            }
+        }
+    }
+}
+
+bool InputNode::namesUs(const char* node, const char* links) const {
+    if (devicePath == node || (links != nullptr && holdsWord(links, devicePath))) {
+        return true;
+    }
+    // A link given by the user that udev did not make, now pointing there.
+    std::unique_ptr<char, decltype(&::free)> target(realpath(devicePath.c_str(), nullptr), &::free);
+    return target != nullptr && std::strcmp(target.get(), node) == 0;
+}
