@@ -1,15 +1,18 @@
-// The manual page and the README print the default key map and the X68000's
-// key names as tables for users: held here to the program's own, so that a
-// key moved in the code cannot leave the documentation behind.
+// The manual page and the README print the default key map, the X68000's key
+// names and the layouts' keys as tables for users: held here to the program's
+// own, so that a key moved in the code cannot leave the documentation behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "input/input_key_map.h"
 #include "input/keymap_file.h"
+#include "input/layout.h"
 #include "keyboard/x68000_keys.h"
 
 namespace {
@@ -115,6 +118,49 @@ void expectTheX68000Names(const Table& table, const std::string& where) {
     EXPECT_EQ(names, wanted) << where;
 }
 
+// What the X68000 gets for key at one level of the layout, as the page writes
+// it: "SHIFT+" when SHIFT is down, then the key's name. The legend entry's key,
+// or without one the key's place.
+std::string sentAs(Layout layout, std::size_t key, bool userShift, bool legend) {
+    const LegendKey& legends = legendKeys(layout)[key];
+    TypedKey typed = userShift ? legends.shifted : legends.plain;
+    if (!legend || typed.code == 0) {
+        typed = {layoutKeyMap(layout)[key], ShiftNeed::AsHeld};
+    }
+    const bool shift =
+        typed.shift == ShiftNeed::Added || (userShift && typed.shift == ShiftNeed::AsHeld);
+    for (const X68000Key& x68000 : x68000Keys()) {
+        if (x68000.code == typed.code) {
+            return (shift ? "SHIFT+" : "") + std::string(x68000.name);
+        }
+    }
+    return "?";
+}
+
+// The layout's table: each key whose legends send another key or SHIFT than
+// its place, with what they send alone and with Shift; no other key.
+void expectTheLayoutsKeys(const Table& table, Layout layout) {
+    std::map<std::size_t, std::vector<std::string>> inPage;
+    for (const auto& row : table) {
+        InputKeyMap named{};  // the Linux key's name read as a key map file reads it
+        ASSERT_EQ(row.size(), 4U);
+        ASSERT_EQ(applyKeymap(row[0] + " ESC", "pellora.1", named), std::nullopt);
+        inPage[static_cast<std::size_t>(std::ranges::find(named, 0x01) - named.begin())] = {row[2],
+                                                                                            row[3]};
+    }
+    std::map<std::size_t, std::vector<std::string>> wanted;
+    for (const KeyTop& top : keyTops(layout)) {
+        const auto key = static_cast<std::size_t>(top.key);
+        std::vector<std::string> sent = {sentAs(layout, key, false, true),
+                                         sentAs(layout, key, true, true)};
+        if (sent !=
+            std::vector{sentAs(layout, key, false, false), sentAs(layout, key, true, false)}) {
+            wanted[key] = sent;
+        }
+    }
+    EXPECT_EQ(inPage, wanted) << layoutName(layout);
+}
+
 TEST(KeyMapTables, TheManualPageAndTheReadmeShowTheProgramsMapAndNames) {
     const std::string page = slurp(PELLORA_MAN_PAGE);
     const std::string readme = slurp(PELLORA_README);
@@ -124,6 +170,8 @@ TEST(KeyMapTables, TheManualPageAndTheReadmeShowTheProgramsMapAndNames) {
     expectTheX68000Names(manTable(page, ".SS Key map files"), "pellora.1");
     expectTheDefaultMap(markdownTable(readme, "#### The default key map"), "README.md");
     expectTheX68000Names(markdownTable(readme, "#### Key map files"), "README.md");
+    expectTheLayoutsKeys(manTable(page, ".RB ( \\-\\-layout=us ):"), Layout::Us);
+    expectTheLayoutsKeys(manTable(page, ".RB ( \\-\\-layout=uk ):"), Layout::Uk);
 }
 
 }  // namespace
