@@ -3,17 +3,26 @@
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
-InputMouse::InputMouse(std::string device, bool watchHotplug)
-    : InputConnection(std::move(device), watchHotplug) {}
+namespace {
+
+// Far beyond what a relay taking them each pass ever holds, far within int's.
+constexpr int kNotchBound = 1 << 20;
+
+}  // namespace
+
+InputMouse::InputMouse(std::string device, bool watchHotplug, double scale)
+    : InputConnection(std::move(device), watchHotplug), motion(scale) {}
 
 InputMouse::~InputMouse() {
     close();
 }
 
 bool InputMouse::open() {
-    motion.reset();
+    forget();
     return input.open([](const libevdev* device) {
         const bool relative = libevdev_has_event_code(device, EV_REL, REL_X) != 0 &&
                               libevdev_has_event_code(device, EV_REL, REL_Y) != 0;
@@ -23,12 +32,17 @@ bool InputMouse::open() {
 
 void InputMouse::close() {
     input.close();
+    forget();
+}
+
+void InputMouse::forget() {
     motion.reset();
+    wheelNotches = 0;
 }
 
 void InputMouse::handleEvents(int timeoutMs) {
     if (input.handleEvents(timeoutMs, [this](const input_event& ev) { handleEvent(ev); })) {
-        motion.reset();  // unplugged: nothing of it is held or still to be told
+        forget();  // unplugged: nothing of it is held or still to be told
     }
 }
 
@@ -41,6 +55,10 @@ void InputMouse::handleEvent(const input_event& ev) {
         motion.move(ev.value, 0);
     } else if (ev.type == EV_REL && ev.code == REL_Y) {
         motion.move(0, ev.value);
+    } else if (ev.type == EV_REL && ev.code == REL_WHEEL) {
+        // Not REL_WHEEL_HI_RES: the same turn again, in 120ths of a notch.
+        wheelNotches = static_cast<int>(std::clamp<std::int64_t>(
+            std::int64_t{wheelNotches} + ev.value, -kNotchBound, kNotchBound));
     } else if (ev.type == EV_SYN && ev.code == SYN_REPORT) {
         // The frame's buttons, or after a drop the state the resync read.
         const libevdev* device = input.evdev();
@@ -54,4 +72,11 @@ std::optional<MouseMotion::Packet> InputMouse::takePacket() {
         return std::nullopt;
     }
     return motion.takePacket();
+}
+
+int InputMouse::takeWheelNotches() {
+    if (!active()) {
+        return 0;
+    }
+    return std::exchange(wheelNotches, 0);
 }

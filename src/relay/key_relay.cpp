@@ -43,8 +43,9 @@ KeyRelay::~KeyRelay() {
     closeKeyboard();
 }
 
-void KeyRelay::addMouse(std::unique_ptr<MouseConnection> device, const std::string& name) {
-    mouse = std::make_unique<MouseRelay>(std::move(device), name);
+void KeyRelay::addMouse(std::unique_ptr<MouseConnection> device, const std::string& name,
+                        bool wheel) {
+    mouse = std::make_unique<MouseRelay>(std::move(device), name, wheel);
     noteMouse();
 }
 

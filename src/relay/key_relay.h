@@ -116,7 +116,8 @@ public:
     // now on. Call
     // once, before openKeyboard(), with no worker. Throws
     // std::invalid_argument for no mouse.
-    void addMouse(std::unique_ptr<MouseConnection> mouse, const std::string& portName);
+    void addMouse(std::unique_ptr<MouseConnection> mouse, const std::string& portName,
+                  bool wheel = true);
 
     // Opens the keyboard (KeyboardConnection::open(): the X68000 Z keyboard's
     // interfaces claimed, an input device grabbed), and the mouse when there
