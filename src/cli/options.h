@@ -1,12 +1,14 @@
 // The command line of pellora:
 //     pellora [-l|--list] [-h|--help] [-V|--version]
 //             [-k|--keyboard=DEVICE [--keymap=FILE]]
-//             [-m|--mouse=DEVICE --mouse-port=PORT2] [PORT]
+//             [-m|--mouse=DEVICE --mouse-port=PORT2
+//              [--mouse-scale=FACTOR] [--mouse-wheel=WHEEL]] [PORT]
 // read into what to do, by getopt_long: long options may be abbreviated while
 // the abbreviation names one option (--lis), short options may be combined
 // (-lh), options may stand before or after PORT, and "--" ends the options, so
-// a PORT may begin with '-'. A wrong option, --keymap without --keyboard, or
-// --mouse and --mouse-port one without the other, is a wrong command line
+// a PORT may begin with '-'. A wrong option or value, --keymap without
+// --keyboard, --mouse and --mouse-port one without the other, or
+// --mouse-scale or --mouse-wheel without --mouse, is a wrong command line
 // whatever else is asked; otherwise help wins over version, version over
 // list, and list over PORT.
 #pragma once
@@ -23,12 +25,14 @@ struct Options {
         Usage,    // no port named, or a wrong command line (see error)
     };
     Action action = Action::Usage;
-    std::string port;       // for Run: a device path or a tty name, as given
-    std::string keyboard;   // the input device to relay, as given; empty: the X68000 Z keyboard
-    std::string keymap;     // the key map file for it, as given; empty: none
-    std::string mouse;      // the input device to relay as the mouse, as given; empty: none
-    std::string mousePort;  // the serial port its packets go to (PORT2), as given
-    std::string error;      // for Usage: what was wrong; empty when simply nothing was asked
+    std::string port;        // for Run: a device path or a tty name, as given
+    std::string keyboard;    // the input device to relay, as given; empty: the X68000 Z keyboard
+    std::string keymap;      // the key map file for it, as given; empty: none
+    std::string mouse;       // the input device to relay as the mouse, as given; empty: none
+    std::string mousePort;   // the serial port its packets go to (PORT2), as given
+    double mouseScale = 1;   // what the mouse's motion is multiplied by (0.1...10)
+    bool mouseWheel = true;  // --mouse-wheel: roll (notches tap ROLL UP/DOWN), false: none
+    std::string error;       // for Usage: what was wrong; empty when simply nothing was asked
 };
 
 // args: the arguments after the program's name. Uses getopt_long's global

@@ -72,9 +72,9 @@ int run(const Options& options, const InputKeyMap& map) {
     // Without --mouse nothing of a mouse is made.
     SessionMouse mouse;
     if (!options.mouse.empty()) {
-        auto device = std::make_unique<InputMouse>(options.mouse, watchHotplug);
+        auto device = std::make_unique<InputMouse>(options.mouse, watchHotplug, options.mouseScale);
         mouse = {device->path(), options.mousePort};
-        relay->addMouse(std::move(device), options.mousePort);
+        relay->addMouse(std::move(device), options.mousePort, options.mouseWheel);
     }
     const std::string& port = options.port;
     relay->setStatusListener(events.statusListener());
