@@ -63,7 +63,8 @@ bool isControlOrFormat(char32_t c) {
 constexpr const char* kUsageLine =
     "usage: pellora [-l|--list] [-h|--help] [-V|--version]\n"
     "               [-k|--keyboard=DEVICE [--keymap=FILE]]\n"
-    "               [-m|--mouse=DEVICE --mouse-port=PORT2] [PORT]\n";
+    "               [-m|--mouse=DEVICE --mouse-port=PORT2\n"
+    "                [--mouse-scale=FACTOR] [--mouse-wheel=WHEEL]] [PORT]\n";
 
 }  // namespace
 
@@ -92,6 +93,12 @@ void writeHelp(std::ostream& out) {
            "  --mouse-port=PORT2     the serial port wired to the keyboard connector's\n"
            "                         MSDATA pin (pin 2), a path or a --list name as for\n"
            "                         PORT, not PORT itself; written at 4800 baud, 8N2\n"
+           "  --mouse-scale=FACTOR   multiply the mouse's motion by FACTOR, a decimal from\n"
+           "                         0.1 to 10 (default 1; 0.5 halves it), fractions\n"
+           "                         carried so that slow motion still moves\n"
+           "  --mouse-wheel=WHEEL    roll (the default): each notch of the wheel taps a\n"
+           "                         key, ROLL DOWN for a notch up and ROLL UP for one\n"
+           "                         down, as the page keys move; none: nothing\n"
            "  -l, --list             print the serial ports present, one per line, with the\n"
            "                         adapter's name, serial number and /dev/serial/by-id/\n"
            "                         link, then the input devices, and exit\n"
@@ -111,7 +118,9 @@ void writeHelp(std::ostream& out) {
            "     X68000 Z keyboard), a port cannot be opened, or (with --list) no serial\n"
            "     port found\n"
            "  2  wrong command line (a bad --keymap FILE, --mouse without --mouse-port or\n"
-           "     the other way round, PORT2 the same as PORT included), or no PORT\n"
+           "     the other way round, PORT2 the same as PORT, a FACTOR or WHEEL out of\n"
+           "     bounds, --mouse-scale or --mouse-wheel without --mouse included), or no\n"
+           "     PORT\n"
            "\n"
            "Environment:\n"
            "  LIBUSB_DEBUG   libusb's own diagnostic level\n"

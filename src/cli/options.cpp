@@ -3,14 +3,20 @@
 #include <getopt.h>
 #include <sys/stat.h>
 
+#include <charconv>
+#include <optional>
+
 #include "io/serial_port.h"
+#include "protocol/mouse_packet.h"
 
 namespace {
 
-// --keymap and --mouse-port have no short form: their getopt values are past
-// every character.
+// The long options without a short form: their getopt values are past every
+// character.
 constexpr int kKeymap = 0x100;
 constexpr int kMousePort = 0x101;
+constexpr int kMouseScale = 0x102;
+constexpr int kMouseWheel = 0x103;
 
 const option kLongOptions[] = {
     {"list", no_argument, nullptr, 'l'},
@@ -20,8 +26,25 @@ const option kLongOptions[] = {
     {"keymap", required_argument, nullptr, kKeymap},
     {"mouse", required_argument, nullptr, 'm'},
     {"mouse-port", required_argument, nullptr, kMousePort},
+    {"mouse-scale", required_argument, nullptr, kMouseScale},
+    {"mouse-wheel", required_argument, nullptr, kMouseWheel},
     {nullptr, 0, nullptr, 0},
 };
+
+// --mouse-scale's FACTOR: a plain decimal (2, 0.5, .75) within the scales
+// MouseMotion takes, read the same in every locale; none otherwise.
+std::optional<double> scaleFactor(const std::string& text) {
+    double factor = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, factor, std::chars_format::fixed);
+    // The digit test leaves out "inf", "nan" and a sign.
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos ||
+        error != std::errc() || stop != end || factor < MouseMotion::kMinScale ||
+        factor > MouseMotion::kMaxScale) {
+        return std::nullopt;
+    }
+    return factor;
+}
 
 // The name the user wrote an option by: "--keyboard" for a long one (however
 // abbreviated), "-k" for a short one.
@@ -88,6 +111,8 @@ Options parseOptions(const std::vector<std::string>& args) {
     bool keymapGiven = false;
     bool mouseGiven = false;
     bool mousePortGiven = false;
+    std::optional<std::string> mouseScale;
+    std::optional<std::string> mouseWheel;
     Options result;
     optind = 0;  // glibc: start afresh, as for a new argv
     opterr = 0;  // the caller prints the error with the usage
@@ -128,12 +153,22 @@ Options parseOptions(const std::vector<std::string>& args) {
                 mousePortGiven = true;
                 result.mousePort = optarg;
                 break;
+            case kMouseScale:
+                mouseScale = optarg;
+                break;
+            case kMouseWheel:
+                mouseWheel = optarg;
+                break;
             default:
                 result.error = refusal(c, argv.data());
                 return result;
         }
     }
     const std::vector<std::string> ports(argv.begin() + optind, argv.end() - 1);
+    if (mouseScale) {
+        result.mouseScale = scaleFactor(*mouseScale).value_or(result.mouseScale);
+    }
+    result.mouseWheel = mouseWheel != "none";
 
     if (keymapGiven && result.keymap.empty()) {
         result.error = "the key map's FILE is empty";
@@ -149,6 +184,14 @@ Options parseOptions(const std::vector<std::string>& args) {
         result.error = "--mouse needs --mouse-port=PORT2, the serial port wired to MSDATA";
     } else if (mousePortGiven && !mouseGiven) {
         result.error = "--mouse-port needs --mouse=DEVICE, the mouse to relay";
+    } else if (mouseScale && !scaleFactor(*mouseScale)) {
+        result.error = "--mouse-scale takes a decimal from 0.1 to 10, not '" + *mouseScale + "'";
+    } else if (mouseWheel && *mouseWheel != "roll" && *mouseWheel != "none") {
+        result.error = "--mouse-wheel takes roll or none, not '" + *mouseWheel + "'";
+    } else if (mouseScale && !mouseGiven) {
+        result.error = "--mouse-scale needs --mouse=DEVICE, the mouse to relay";
+    } else if (mouseWheel && !mouseGiven) {
+        result.error = "--mouse-wheel needs --mouse=DEVICE, the mouse to relay";
     } else if (help) {
         result.action = Options::Action::Help;
     } else if (version) {

@@ -67,7 +67,14 @@ TEST(ParseOptions, WhatEachCommandLineAsksFor) {
         {{"-m", "event6", "--mouse-port=", "ttyUSB0"}, Action::Usage, "the mouse's PORT2 is empty"},
         {{"--mou=event6", "ttyUSB0"},
          Action::Usage,
-         "option '--mou=event6' is ambiguous (--mouse, --mouse-port)"},
+         "option '--mou=event6' is ambiguous (--mouse, --mouse-port, --mouse-scale, "
+         "--mouse-wheel)"},
+        {{"--mouse-scale=0.5", "ttyUSB0"},
+         Action::Usage,
+         "--mouse-scale needs --mouse=DEVICE, the mouse to relay"},
+        {{"--help", "--mouse-w", "none"},
+         Action::Usage,
+         "--mouse-wheel needs --mouse=DEVICE, the mouse to relay"},
     };
     for (const Case& c : cases) {
         const Options o = parseOptions(c.args);
@@ -123,6 +130,36 @@ TEST(ParseOptions, AMouseAndItsPortInEveryFormOnAPortOfItsOwn) {
     EXPECT_EQ(clash(keys.portPath(), keys.slavePath()), refused);  // a link and its pty
     EXPECT_EQ(clash(keys.portPath(), mouse.portPath()), "");
     EXPECT_EQ(clash("ttyUSB9", "ttyUSB8"), "");
+}
+
+TEST(ParseOptions, AMousesScaleAndWheelWithinTheirBounds) {
+    const auto withMouse = [](const std::vector<std::string>& more) {
+        std::vector<std::string> args{"-m", "event6", "--mouse-port=ttyUSB1", "ttyUSB0"};
+        args.insert(args.end(), more.begin(), more.end());
+        return parseOptions(args);
+    };
+    EXPECT_EQ(withMouse({}).mouseScale, 1.0);
+    EXPECT_TRUE(withMouse({}).mouseWheel);  // roll
+    const std::pair<std::string, double> factors[] = {{"0.1", 0.1},  {"10", 10.0}, {"0.5", 0.5},
+                                                      {".75", 0.75}, {"2.", 2.0},  {"1.250", 1.25}};
+    for (const auto& [text, factor] : factors) {
+        const Options o = withMouse({"--mouse-scale=" + text});
+        EXPECT_EQ(o.action, Action::Run) << text << ": " << o.error;
+        EXPECT_EQ(o.mouseScale, factor) << text;
+    }
+    EXPECT_EQ(withMouse({"--mouse-s", "3"}).mouseScale, 3.0);
+    // Out of bounds, or not a plain decimal as every locale reads it.
+    for (const std::string text :
+         {"0.09", "10.01", "0", "-1", "+2", "", "1e0", "0x1", "nan", "inf", "0,5", " 1", "1.2.3"}) {
+        const Options o = withMouse({"--mouse-scale=" + text});
+        EXPECT_EQ(o.action, Action::Usage) << text;
+        EXPECT_EQ(o.error, "--mouse-scale takes a decimal from 0.1 to 10, not '" + text + "'");
+    }
+
+    EXPECT_FALSE(withMouse({"--mouse-wheel=none"}).mouseWheel);
+    EXPECT_TRUE(withMouse({"--mouse-wheel", "none", "--mouse-wheel=roll"}).mouseWheel);  // the last
+    EXPECT_EQ(withMouse({"--mouse-wheel=Roll"}).error,
+              "--mouse-wheel takes roll or none, not 'Roll'");
 }
 
 }  // namespace

@@ -101,14 +101,14 @@ int run(const Options& options, const InputKeyMap& map) {
         std::unique_ptr<InputMouse> device;
         for (std::size_t i = 0; i < options.keyboards.size() && !device; ++i) {
             if (sameInputDevice(options.keyboards[i], options.mouse)) {
-                device = std::make_unique<InputMouse>(nodes[i]);
+                device = std::make_unique<InputMouse>(nodes[i], options.mouseScale);
             }
         }
         if (!device) {
-            device = std::make_unique<InputMouse>(options.mouse, watchHotplug);
+            device = std::make_unique<InputMouse>(options.mouse, watchHotplug, options.mouseScale);
         }
         mouse = {device->path(), options.mousePort};
-        relay->addMouse(std::move(device), options.mousePort);
+        relay->addMouse(std::move(device), options.mousePort, options.mouseWheel);
     }
     const std::string& port = options.port;
     relay->setStatusListener(events.statusListener());

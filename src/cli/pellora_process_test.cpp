@@ -385,16 +385,16 @@ protected:
 };
 
 TEST_F(PelloraWithAMouse, AnswersTheHostsRequestsOnItsOwnLineAndRidesThroughAnUnplug) {
-    auto p =
-        startPellora({"--mouse=event6", "--mouse-port=" + mouseLine.portPath(), pty.portPath()});
+    auto p = startPellora({"--mouse=event6", "--mouse-port=" + mouseLine.portPath(),
+                           "--mouse-scale=0.5", pty.portPath()});
     const std::string relaying =
         "Relaying the mouse /dev/input/event6 to " + mouseLine.portPath() + ".";
     ASSERT_TRUE(p->waitForErrLine(relaying)) << p->err();
     EXPECT_EQ(pty.read(1), Bytes{0xFF});
     EXPECT_TRUE(mouse.grabbed());
-    mouse.move(2, 3, 0, {{BTN_LEFT, 1}});
+    mouse.move(4, 5, 0, {{BTN_LEFT, 1}});
     pty.write({0x41, 0x40});
-    EXPECT_EQ(mouseLine.read(3), (Bytes{0x01, 2, 3}));
+    EXPECT_EQ(mouseLine.read(3), (Bytes{0x01, 2, 3}));  // halved, 2.5 rounded up
     mouse.unplug();
     ASSERT_TRUE(p->waitForErrLine("Mouse disconnected; waiting for it.")) << p->err();
     mouse.plugIn(6);  // found by the next try, within 0.9 s (no udevd under the emulator)

@@ -102,9 +102,12 @@ InputKeyMap buildDefault() {
         {KEY_INSERT, 0x5E},
         {KEY_DELETE, 0x37},
         {KEY_HOME, 0x36},
-        {KEY_END, 0x3A},       // UNDO
-        {KEY_PAGEUP, 0x38},    // ROLL UP
-        {KEY_PAGEDOWN, 0x39},  // ROLL DOWN
+        {KEY_END, 0x3A},  // UNDO
+        // ROLL UP shows the next page on the X68000: Page Down's, as
+        // emulators' PC-keyboard maps and the USB converters have it (the
+        // X68000 Z keyboard's own codes have them the other way round).
+        {KEY_PAGEUP, 0x39},    // ROLL DOWN
+        {KEY_PAGEDOWN, 0x38},  // ROLL UP
         {KEY_LEFT, 0x3B},
         {KEY_UP, 0x3C},
         {KEY_RIGHT, 0x3D},

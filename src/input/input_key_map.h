@@ -9,7 +9,8 @@
 //
 //   F11 かな, F12 ローマ字, Left Alt XF1, 無変換 XF2, 変換 XF3,
 //   カタカナ/ひらがな XF4, Right Alt XF5, Menu (KEY_COMPOSE, KEY_MENU) OPT.1,
-//   Right Ctrl OPT.2, Page Up ROLL UP, Page Down ROLL DOWN, End UNDO,
+//   Right Ctrl OPT.2, Page Up ROLL DOWN, Page Down ROLL UP (ROLL UP shows the
+//   next page), End UNDO,
 //   Pause BREAK, Print Screen (KEY_SYSRQ, KEY_PRINT) COPY, Left Super ひらがな,
 //   Right Super 全角, Num Lock CLR, Scroll Lock HELP, 半角/全角 (KEY_GRAVE on a
 //   JIS keyboard, KEY_ZENKAKUHANKAKU) 全角, KEY_YEN ¥, KEY_RO _,

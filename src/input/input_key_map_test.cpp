@@ -71,6 +71,8 @@ const std::map<int, std::uint8_t>& convertersKeys() {
         {KEY_GRAVE, 0x60},       // 半角/全角: 全角
         {KEY_COMPOSE, 0x72},     // Menu: OPT.1
         {KEY_RIGHTCTRL, 0x73},   // OPT.2
+        {KEY_PAGEUP, 0x39},      // ROLL DOWN: ROLL UP shows the next page
+        {KEY_PAGEDOWN, 0x38},    // ROLL UP
         {KEY_MUTE, 0},          {KEY_VOLUMEUP, 0}, {KEY_VOLUMEDOWN, 0},
     };
     return keys;

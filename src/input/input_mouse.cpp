@@ -3,22 +3,32 @@
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
-InputMouse::InputMouse(std::string device, bool watchHotplug)
-    : InputMouse(std::make_shared<InputNode>(std::move(device), watchHotplug)) {}
+namespace {
 
-InputMouse::InputMouse(std::shared_ptr<InputNode> node)
+// Far beyond what a relay taking them each pass ever holds, far within int's.
+constexpr int kNotchBound = 1 << 20;
+
+}  // namespace
+
+InputMouse::InputMouse(std::string device, bool watchHotplug, double scale)
+    : InputMouse(std::make_shared<InputNode>(std::move(device), watchHotplug), scale) {}
+
+InputMouse::InputMouse(std::shared_ptr<InputNode> node, double scale)
     : InputConnection(
           std::move(node), [this](const input_event& ev) { handleEvent(ev); },
-          [this] { motion.reset(); }) {}
+          [this] { forget(); }),
+      motion(scale) {}
 
 InputMouse::~InputMouse() {
     close();
 }
 
 bool InputMouse::open() {
-    motion.reset();
+    forget();
     return input.open([](const libevdev* device) {
         const bool relative = libevdev_has_event_code(device, EV_REL, REL_X) != 0 &&
                               libevdev_has_event_code(device, EV_REL, REL_Y) != 0;
@@ -28,12 +38,17 @@ bool InputMouse::open() {
 
 void InputMouse::close() {
     input.close();
+    forget();
+}
+
+void InputMouse::forget() {
     motion.reset();
+    wheelNotches = 0;
 }
 
 void InputMouse::handleEvents(int timeoutMs) {
     // Unplugged meanwhile: nothing of it is held or still to be told
-    // (motion.reset() when it is found gone).
+    // (forget() when it is found gone).
     input.handleEvents(timeoutMs);
 }
 
@@ -46,6 +61,10 @@ void InputMouse::handleEvent(const input_event& ev) {
         motion.move(ev.value, 0);
     } else if (ev.type == EV_REL && ev.code == REL_Y) {
         motion.move(0, ev.value);
+    } else if (ev.type == EV_REL && ev.code == REL_WHEEL) {
+        // Not REL_WHEEL_HI_RES: the same turn again, in 120ths of a notch.
+        wheelNotches = static_cast<int>(std::clamp<std::int64_t>(
+            std::int64_t{wheelNotches} + ev.value, -kNotchBound, kNotchBound));
     } else if (ev.type == EV_SYN && ev.code == SYN_REPORT) {
         // The frame's buttons, or after a drop the state the resync read.
         const libevdev* device = input.evdev();
@@ -59,4 +78,11 @@ std::optional<MouseMotion::Packet> InputMouse::takePacket() {
         return std::nullopt;
     }
     return motion.takePacket();
+}
+
+int InputMouse::takeWheelNotches() {
+    if (!active()) {
+        return 0;
+    }
+    return std::exchange(wheelNotches, 0);
 }

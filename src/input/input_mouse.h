@@ -15,28 +15,41 @@
 // touchpad, which report absolute positions) is refused as Other, "not a
 // mouse: it has no relative motion".
 //
-// Motion and buttons: REL_X and REL_Y are summed into a MouseMotion
-// (protocol/mouse_packet.h) until the next packet; BTN_LEFT and BTN_RIGHT are
-// its buttons, as libevdev holds them at the end of each frame (SYN_REPORT).
-// The middle button, side buttons and the wheel have no place on the X68000's
-// mouse. Motion and buttons while the grab waits are the desktop's. After
+// Motion and buttons: REL_X and REL_Y, scaled by the factor given at
+// construction, are summed into a MouseMotion (protocol/mouse_packet.h) until
+// the next packet; BTN_LEFT and BTN_RIGHT are its buttons, as libevdev holds
+// them at the end of each frame (SYN_REPORT). The middle button and side
+// buttons have no place on the X68000's mouse.
+//
+// The wheel: REL_WHEEL's notches are counted until takeWheelNotches(), for
+// the relay to turn into keys. REL_WHEEL_HI_RES adds nothing: the kernel's
+// HID driver reports a wheel on both axes (120 a notch on the high-resolution
+// one, REL_WHEEL once a notch is made up), so counting both would count
+// twice, and a fine wheel's part of a notch is no key. The horizontal wheel
+// has no place.
+//
+// Motion, buttons and the wheel while the grab waits are the desktop's. After
 // SYN_DROPPED libevdev's resync gives the buttons' true state, so a button
-// released during the drop comes out released; motion lost in a drop is lost.
+// released during the drop comes out released; motion and notches lost in a
+// drop are lost.
 //
 // Presence: a mouse that is not there sends nothing (takePacket() has none),
 // so that the host, finding no mouse answering, may turn to its own mouse
 // port. Unplugged while relayed (ENODEV), it is released and counted once as a
-// loss (takeLosses()), with its buttons up and its motion forgotten; udev
-// announces its return (takeArrival()), after which the owner calls open().
+// loss (takeLosses()), with its buttons up and its motion and notches
+// forgotten; udev announces its return (takeArrival()), after which the owner
+// calls open().
 //
 // Driving it: the relay's worker waits on pollDescriptors() beside its own in
 // poll() and then calls handleEvents(0); on each request from the host it
-// calls takePacket() and writes the packet's three bytes, if there is one.
+// calls takePacket() and writes the packet's three bytes, if there is one,
+// and takes the wheel's notches as it goes.
 //
 // Ownership: owns its InputDevice (the device, the udev monitor and a wake
-// descriptor) and the motion not yet sent. Threads: one thread at a time
-// drives it (the relay's worker while it runs, the owner otherwise); active(),
-// hasEventContext() and interruptEventHandling() may be called from any thread.
+// descriptor), the motion not yet sent and the notches not yet taken.
+// Threads: one thread at a time drives it (the relay's worker while it runs,
+// the owner otherwise); active(), hasEventContext() and
+// interruptEventHandling() may be called from any thread.
 #pragma once
 
 #include <memory>
@@ -53,12 +66,14 @@ struct input_event;
 class InputMouse final : public InputConnection<MouseConnection> {
 public:
     // device: as the user gave it. watchHotplug false: never watch for the
-    // device's return (the caller tries open() on a timer instead).
-    explicit InputMouse(std::string device, bool watchHotplug = true);
+    // device's return (the caller tries open() on a timer instead). scale:
+    // what motion is multiplied by, as MouseMotion::setScale() takes it
+    // (std::invalid_argument outside its range).
+    explicit InputMouse(std::string device, bool watchHotplug = true, double scale = 1.0);
     // The same on a node that another back-end reads too (a keyboard's, for
     // one device that is both: it is opened, grabbed, read, lost and found
     // again as one).
-    explicit InputMouse(std::shared_ptr<InputNode> node);
+    explicit InputMouse(std::shared_ptr<InputNode> node, double scale = 1.0);
     ~InputMouse() override;
     InputMouse(const InputMouse&) = delete;
     InputMouse& operator=(const InputMouse&) = delete;
@@ -78,9 +93,15 @@ public:
     // since the last packet, clamped with its overflow bits (an idle mouse
     // gives one too: no motion). None while the mouse is not active.
     std::optional<MouseMotion::Packet> takePacket() override;
+    // REL_WHEEL's notches since the last call, net (+ up); 0 while the mouse
+    // is not active.
+    int takeWheelNotches() override;
 
 private:
     void handleEvent(const input_event& ev);
+    // Nothing moved, turned or pressed (a new connection, a lost one).
+    void forget();
 
     MouseMotion motion;
+    int wheelNotches = 0;
 };

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
+#include <stdexcept>
+
 #include "input/emulated_input_device.h"
 
 namespace {
@@ -47,14 +49,42 @@ TEST_F(InputMouseTest, MotionIsSummedBetweenPacketsBesideTheLeftAndRightButtons)
     EXPECT_EQ(packet(), (Packet{0x01, 0xFF, 0x01}));  // 0xFF: one to the left
     device.sendFrame({{BTN_RIGHT, 1}});
     EXPECT_EQ(packet(), (Packet{0x03, 0, 0}));
-    // The middle button and the wheel have no place.
+    // The middle button has no place, nor the wheel in a packet.
     device.move(0, 0, 3, {{BTN_LEFT, 0}, {BTN_MIDDLE, 1}});
     EXPECT_EQ(packet(), (Packet{0x02, 0, 0}));
+    EXPECT_EQ(mouse.takeWheelNotches(), 3);
     // Motion past a byte's range: clamped, its overflow bit set, the rest dropped.
     device.move(100, -100);
     device.move(100, -100);
     EXPECT_EQ(packet(), (Packet{0x02 | 0x10 | 0x80, 0x7F, 0x80}));
     EXPECT_EQ(packet(), (Packet{0x02, 0, 0}));
+}
+
+TEST_F(InputMouseTest, TheWheelsNotchesAreCountedAndItsHighResolutionAddsNothing) {
+    ASSERT_TRUE(mouse.open());
+    device.move(0, 0, 2);  // REL_WHEEL 2 and REL_WHEEL_HI_RES 240
+    device.move(0, 0, -3);
+    mouse.handleEvents(0);
+    EXPECT_EQ(mouse.takeWheelNotches(), -1);  // net, + up
+    EXPECT_EQ(mouse.takeWheelNotches(), 0);
+    device.scroll(50);  // a fine wheel: parts of a notch are no notch
+    device.scroll(50);
+    mouse.handleEvents(0);
+    EXPECT_EQ(mouse.takeWheelNotches(), 0);
+    device.scroll(50);  // 150: one made up
+    device.scroll(-30);
+    mouse.handleEvents(0);
+    EXPECT_EQ(mouse.takeWheelNotches(), 1);
+}
+
+TEST_F(InputMouseTest, MotionIsScaledBeforeItIsSummed) {
+    InputMouse slow{"event6", true, 0.5};
+    ASSERT_TRUE(slow.open());
+    device.move(4, -3);
+    device.move(1, 0);
+    slow.handleEvents(0);
+    EXPECT_EQ(slow.takePacket(), (Packet{0x00, 3, 0xFF}));  // 2.5 and -1.5, halves up
+    EXPECT_THROW(InputMouse("event6", true, 20), std::invalid_argument);
 }
 
 TEST_F(InputMouseTest, AButtonReleasedDuringADropComesOutReleased) {
@@ -69,8 +99,9 @@ TEST_F(InputMouseTest, AButtonDownAtOpenLeavesTheMouseToTheDesktopUntilItIsUp) {
     device.press(BTN_LEFT);  // the click that started the program, still held
     ASSERT_TRUE(mouse.open());
     EXPECT_FALSE(device.grabbed());
-    device.move(5, 5);
-    EXPECT_EQ(packet(), (Packet{0x00, 0, 0}));  // the desktop's drag
+    device.move(5, 5, 1);
+    EXPECT_EQ(packet(), (Packet{0x00, 0, 0}));  // the desktop's drag and scroll
+    EXPECT_EQ(mouse.takeWheelNotches(), 0);
     device.release(BTN_LEFT);
     device.move(1, 1);  // queued before the grab: the desktop's too
     EXPECT_EQ(packet(), (Packet{0x00, 0, 0}));
@@ -83,13 +114,14 @@ TEST_F(InputMouseTest, UnpluggedItSendsNothingAndItsReturnIsAnnounced) {
     InputMouse byId{device.byIdPath()};
     ASSERT_TRUE(byId.open());
     EXPECT_TRUE(byId.watchesHotplug());
-    device.move(9, 9, 0, {{BTN_LEFT, 1}});
+    device.move(9, 9, 2, {{BTN_LEFT, 1}});
     byId.handleEvents(0);
     device.unplug();
     byId.handleEvents(0);
     EXPECT_FALSE(byId.active());
     EXPECT_EQ(byId.takeLosses(), 1);
     EXPECT_EQ(byId.takePacket(), std::nullopt);
+    EXPECT_EQ(byId.takeWheelNotches(), 0);
     EXPECT_TRUE(device.waitForCloses(device.opens()));  // released at once
     EXPECT_FALSE(byId.open());
     EXPECT_EQ(byId.failure(), InputMouse::Failure::Absent);
@@ -102,6 +134,7 @@ TEST_F(InputMouseTest, UnpluggedItSendsNothingAndItsReturnIsAnnounced) {
     ASSERT_TRUE(byId.open());
     EXPECT_TRUE(device.grabbed());
     EXPECT_EQ(byId.takePacket(), (Packet{0x00, 0, 0}));  // nothing of before it went
+    EXPECT_EQ(byId.takeWheelNotches(), 0);
     device.move(1, 0);
     byId.handleEvents(0);
     EXPECT_EQ(byId.takePacket(), (Packet{0x00, 1, 0}));

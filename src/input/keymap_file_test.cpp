@@ -89,9 +89,11 @@ TEST(X68000Keys, EveryNameIsFoundInAnyCaseAndEveryCodeIsNamedOnce) {
         }
         EXPECT_EQ(x68000KeyCode(lower), key.code) << key.name;
     }
-    // Every X68000 key code: 0x01-0x6C, then SHIFT, CTRL, OPT.1 and OPT.2.
-    EXPECT_EQ(codes.size(), 0x6Cu + 4);
-    EXPECT_EQ(*codes.rbegin(), 0x73);
+    // Every X68000 key code: 0x01-0x6C, then SHIFT, CTRL, OPT.1, OPT.2 and
+    // the Compact keyboard's NUM.
+    EXPECT_EQ(codes.size(), 0x6Cu + 5);
+    EXPECT_EQ(*codes.rbegin(), 0x74);
+    EXPECT_EQ(x68000KeyCode("num"), 0x74);
     EXPECT_FALSE(x68000KeyCode("OPT3"));
 }
 

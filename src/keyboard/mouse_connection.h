@@ -9,7 +9,9 @@
 // device's (device_connection.h). What a mouse does besides: motion is summed
 // and buttons kept between packets (MouseMotion), and takePacket() gives the
 // packet for one request of the host: none while the mouse is not there, so
-// that the host finds no mouse answering.
+// that the host finds no mouse answering. The wheel, which the X68000's mouse
+// lacks, is counted in notches for the relay to turn into keys
+// (takeWheelNotches()).
 //
 // Threads: as DeviceConnection's.
 #pragma once
@@ -25,4 +27,8 @@ public:
     // summed since the last packet, clamped with its overflow bits (an idle
     // mouse gives one too). None while the mouse is not active.
     virtual std::optional<MouseMotion::Packet> takePacket() = 0;
+    // The wheel's notches since the last call, net: + turned up (away from
+    // the user), - down. 0 while the mouse is not active; turns while it was
+    // not the relay's (the grab waiting) are not counted.
+    virtual int takeWheelNotches() = 0;
 };

@@ -117,6 +117,7 @@ constexpr X68000Key kKeys[] = {
     {"CTRL", 0x71},
     {"OPT1", 0x72},  // OPT.1
     {"OPT2", 0x73},  // OPT.2
+    {"NUM", 0x74},   // the Compact keyboard's NUM
 };
 
 bool sameName(std::string_view a, const char* upper) {

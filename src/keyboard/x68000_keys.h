@@ -16,7 +16,7 @@
 
 struct X68000Key {
     const char* name;   // upper case
-    std::uint8_t code;  // 0x01-0x73
+    std::uint8_t code;  // 0x01-0x74
 };
 
 // Every key of the X68000 keyboard, in key-code order.

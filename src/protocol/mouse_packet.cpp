@@ -1,15 +1,26 @@
 #include "protocol/mouse_packet.h"
 
 #include <algorithm>
+#include <cmath>
+#include <stdexcept>
 
 namespace {
 
 // Far beyond a packet's range, far within int32's.
 constexpr std::int32_t kSumBound = 1 << 20;
 
-std::int32_t addBounded(std::int32_t sum, std::int32_t delta) {
-    const std::int64_t wide = static_cast<std::int64_t>(sum) + delta;
+// One count in the scaled arithmetic's millionths. A move (at most 2^31
+// counts) times the largest scale (10^7 millionths) stays far within int64.
+constexpr std::int64_t kUnit = 1'000'000;
+
+std::int32_t addBounded(std::int32_t sum, std::int64_t delta) {
+    const std::int64_t wide = sum + delta;
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(wide, -kSumBound, kSumBound));
+}
+
+// a / b rounded down, for b > 0.
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+    return a / b - (a % b < 0 ? 1 : 0);
 }
 
 // One axis: the byte it sends, and its overflow bits (bit 0 past +127, bit 1
@@ -27,9 +38,31 @@ Axis axisOf(std::int32_t sum) {
 
 }  // namespace
 
+MouseMotion::MouseMotion(double scale) {
+    setScale(scale);
+}
+
+void MouseMotion::setScale(double scale) {
+    if (!(scale >= kMinScale && scale <= kMaxScale)) {  // NaN too
+        throw std::invalid_argument("MouseMotion: a scale outside 0.1...10");
+    }
+    scaleMillionths = std::llround(scale * kUnit);
+}
+
+std::int64_t MouseMotion::scaled(std::int64_t& fraction, std::int32_t delta) const {
+    // The counts given in all are the scaled total rounded (halves up): a
+    // function of the total alone, so a move taken back takes its counts
+    // back exactly. Rounding each move towards zero would not: with half a
+    // count carried, +0.6 gives a count and -0.6 takes none back.
+    const std::int64_t total = fraction + delta * scaleMillionths;
+    const std::int64_t whole = floorDiv(total + kUnit / 2, kUnit);
+    fraction = total - whole * kUnit;
+    return whole;
+}
+
 void MouseMotion::move(std::int32_t dx, std::int32_t dy) {
-    sumX = addBounded(sumX, dx);
-    sumY = addBounded(sumY, dy);
+    sumX = addBounded(sumX, scaled(fractionX, dx));
+    sumY = addBounded(sumY, scaled(fractionY, dy));
 }
 
 void MouseMotion::Button::set(bool now) {
@@ -66,6 +99,8 @@ MouseMotion::Packet MouseMotion::takePacket() {
 void MouseMotion::reset() {
     sumX = 0;
     sumY = 0;
+    fractionX = 0;
+    fractionY = 0;
     left = {};
     right = {};
 }

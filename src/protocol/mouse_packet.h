@@ -14,6 +14,13 @@
 // each axis and drops the excess, as a real mouse does, with the axis's
 // overflow bit set only for motion past those bounds.
 //
+// Motion may be scaled first (a modern mouse's counts are too many for the
+// X68000's ROM, which accelerates them again). The fraction a move leaves is
+// carried to the next, per axis, so slow motion is never lost: at 0.3 ten
+// moves of one count make three. What has been summed in all is always the
+// scaled total rounded to the nearest count (halves up), so motion that
+// comes back the same way ends where it started.
+//
 // Buttons are reported as they are when the packet is made, except that a
 // change undone before then (a click shorter than the 20 ms between the
 // host's requests) is not lost: the next packet shows it, and the one after
@@ -29,6 +36,19 @@ class MouseMotion {
 public:
     using Packet = std::array<std::uint8_t, 3>;
 
+    // The factors motion may be scaled by.
+    static constexpr double kMinScale = 0.1;
+    static constexpr double kMaxScale = 10.0;
+
+    MouseMotion() = default;
+    // Scaled by scale, as setScale() takes it.
+    explicit MouseMotion(double scale);
+
+    // Motion from now on is multiplied by scale (1: as the device reports it),
+    // to the nearest millionth. std::invalid_argument for a scale outside
+    // kMinScale...kMaxScale.
+    void setScale(double scale);
+
     // Relative motion as the input device reports it (+x right, +y down).
     void move(std::int32_t dx, std::int32_t dy);
     // The buttons as they are now.
@@ -38,10 +58,20 @@ public:
     // too: the buttons, 0, 0), and a fresh start of the sums. The buttons stay.
     Packet takePacket();
 
-    // Forgets the motion not yet sent; the buttons are up (a mouse unplugged).
+    // Forgets the motion not yet sent, fractions too; the buttons are up (a
+    // mouse unplugged). The scale stays.
     void reset();
 
 private:
+    // One axis's move scaled, in whole counts; fraction is what it carries
+    // to the next move.
+    std::int64_t scaled(std::int64_t& fraction, std::int32_t delta) const;
+
+    // The scale, and per axis the fraction of a count carried, in millionths
+    // (so the arithmetic is exact: a fraction is within -0.5 and +0.5).
+    std::int64_t scaleMillionths = 1'000'000;
+    std::int64_t fractionX = 0;
+    std::int64_t fractionY = 0;
     // The sums, held within a bound far past what one packet carries, so a
     // host that stops asking cannot make them overflow.
     std::int32_t sumX = 0;

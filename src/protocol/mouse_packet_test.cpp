@@ -2,9 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
 namespace {
 
 using Packet = MouseMotion::Packet;
+
+// The motion one packet tells, as signed counts.
+std::pair<int, int> toldMotion(MouseMotion& mouse) {
+    const Packet p = mouse.takePacket();
+    return {static_cast<std::int8_t>(p[1]), static_cast<std::int8_t>(p[2])};
+}
 
 TEST(MousePacket, MotionIsSummedBetweenPacketsAndStartsAfreshAfterEach) {
     MouseMotion mouse;
@@ -68,6 +80,67 @@ TEST(MousePacket, SumsCannotOverflowWhileTheHostDoesNotAsk) {
         mouse.move(1 << 30, -(1 << 30));
     }
     EXPECT_EQ(mouse.takePacket(), (Packet{0x90, 0x7F, 0x80}));
+}
+
+TEST(MousePacket, ScaledMotionCarriesItsFractionsSoSlowMotionIsNotLost) {
+    MouseMotion mouse(0.3);
+    int x = 0;
+    int y = 0;
+    for (int i = 0; i < 10; ++i) {  // one count a packet, each alone too little
+        mouse.move(1, -1);
+        const auto [dx, dy] = toldMotion(mouse);
+        x += dx;
+        y += dy;
+    }
+    EXPECT_EQ(x, 3);
+    EXPECT_EQ(y, -3);
+    mouse.move(1, 1);
+    mouse.reset();  // unplugged: the fraction goes with the motion
+    mouse.move(1, 1);
+    EXPECT_EQ(toldMotion(mouse), std::pair(0, 0));
+    mouse.move(1, 1);
+    EXPECT_EQ(toldMotion(mouse), std::pair(1, 1));
+}
+
+TEST(MousePacket, ScaledMotionThatComesBackEndsWhereItStarted) {
+    const int moves[] = {1, 1, 3, -2, 1, 5, 1, -1, 2, 1};
+    for (const double scale : {0.1, 0.3, 0.5, 0.75, 1.7, 2.5, 10.0}) {
+        MouseMotion mouse(scale);
+        mouse.move(1, -1);  // a fraction carried from before
+        std::pair<int, int> at = toldMotion(mouse);
+        const std::pair<int, int> start = at;
+        for (const int forth : {1, -1}) {
+            for (const int m : moves) {
+                mouse.move(forth * m, -forth * m);
+                const auto [dx, dy] = toldMotion(mouse);
+                at = {at.first + dx, at.second + dy};
+            }
+            if (forth == 1) {  // 13 counts from where it stood before all
+                EXPECT_EQ(at.first, std::lround(13 * scale)) << scale;
+            }
+        }
+        EXPECT_EQ(at, start) << scale;
+    }
+}
+
+TEST(MousePacket, ScaledMotionIsClampedAndBoundedAsAnyOther) {
+    MouseMotion fast(MouseMotion::kMaxScale);
+    fast.move(13, -13);
+    EXPECT_EQ(fast.takePacket(), (Packet{0x10 | 0x80, 0x7F, 0x80}));  // 130 and -130
+    EXPECT_EQ(fast.takePacket(), (Packet{0x00, 0, 0}));               // the excess dropped
+    for (int i = 0; i < 5000; ++i) {
+        fast.move(std::numeric_limits<std::int32_t>::max(),
+                  std::numeric_limits<std::int32_t>::min());
+    }
+    EXPECT_EQ(fast.takePacket(), (Packet{0x90, 0x7F, 0x80}));
+    MouseMotion slow(MouseMotion::kMinScale);
+    slow.move(-1290, 1270);
+    EXPECT_EQ(slow.takePacket(), (Packet{0x20, 0x80, 0x7F}));  // -129 past the bound, 127 not
+
+    for (const double refused : {0.09, 10.01, -1.0, std::nan("")}) {
+        EXPECT_THROW(MouseMotion{refused}, std::invalid_argument) << refused;
+        EXPECT_THROW(slow.setScale(refused), std::invalid_argument) << refused;
+    }
 }
 
 }  // namespace

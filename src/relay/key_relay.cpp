@@ -71,6 +71,24 @@ void KeyRelay::takeKeys(std::size_t index, bool send, std::uint32_t now) {
     }
 }
 
+void KeyRelay::tapWheel(std::uint32_t now) {
+    // ROLL DOWN shows what is above, as the page keys do (Page Up).
+    constexpr std::uint8_t kRollUp = 0x38;
+    constexpr std::uint8_t kRollDown = 0x39;
+    const int notches = mouse->takeWheelNotches();
+    const std::uint8_t key = notches > 0 ? kRollDown : kRollUp;
+    // A source of its own, after the keyboards: a key held on a keyboard is
+    // not let go of by a tap of it.
+    const std::size_t wheel = keyboards.size();
+    for (int i = 0; i < (notches > 0 ? notches : -notches); ++i) {
+        for (const std::uint8_t b : {key, breakOf(key)}) {
+            if (const std::uint8_t out = counts.apply(wheel, b); out != 0) {
+                sendKey(port, repeat, held, out, now);
+            }
+        }
+    }
+}
+
 void KeyRelay::pumpAll(std::uint32_t now) {
     sendOwed();
     for (std::size_t i = 0; i < keyboards.size(); ++i) {
@@ -84,8 +102,9 @@ KeyRelay::~KeyRelay() {
     closeKeyboard();
 }
 
-void KeyRelay::addMouse(std::unique_ptr<MouseConnection> device, const std::string& name) {
-    mouse = std::make_unique<MouseRelay>(std::move(device), name);
+void KeyRelay::addMouse(std::unique_ptr<MouseConnection> device, const std::string& name,
+                        bool wheel) {
+    mouse = std::make_unique<MouseRelay>(std::move(device), name, wheel);
     noteMouse();
 }
 
@@ -324,6 +343,9 @@ void KeyRelay::workerLoop() {
         // The last wait handled the keyboards' events: their reports are in
         // the key queues, the last ones perhaps from just before one went away.
         pumpAll(now);
+        if (mouse) {
+            tapWheel(now);
+        }
         // Every loss a keyboard counted in this pass or the wait before it,
         // wherever it was found (a callback, the LED report, a reopen's LED
         // report), is handled: breaks, status, another try.

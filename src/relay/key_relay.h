@@ -35,7 +35,8 @@
 // the keyboard (mouse_relay.h): driven by the same worker, which waits on its
 // descriptors too and, in the pass that read a request of the host (MSCTRL
 // high then low on the key line), has it write one packet to its own line.
-// Without one nothing of a mouse exists.
+// Its wheel types on the key line: each notch a tap of ROLL DOWN (up) or ROLL
+// UP (down), as the page keys do. Without one nothing of a mouse exists.
 //
 // Each time a keyboard and an open line to the host meet (the worker's
 // start, a keyboard's return, the port's return), the host is sent the
@@ -132,11 +133,12 @@ public:
     KeyRelay& operator=(const KeyRelay&) = delete;
 
     // Relays a mouse too, its packets going to the serial port called
-    // portName (the one wired to MSDATA); status().mouse tells of both from
-    // now on. Call
-    // once, before openKeyboard(), with no worker. Throws
-    // std::invalid_argument for no mouse.
-    void addMouse(std::unique_ptr<MouseConnection> mouse, const std::string& portName);
+    // portName (the one wired to MSDATA), and with wheel its wheel as taps
+    // on the key line; status().mouse tells of both from now on. Call once,
+    // before openKeyboard(), with no worker. Throws std::invalid_argument
+    // for no mouse.
+    void addMouse(std::unique_ptr<MouseConnection> mouse, const std::string& portName,
+                  bool wheel = true);
 
     // Opens the keyboards (KeyboardConnection::open(): the X68000 Z
     // keyboard's interfaces claimed, an input device grabbed), and the mouse
@@ -190,6 +192,9 @@ private:
     // The breaks the line owes, every keyboard's keys, the repeat due.
     void pumpAll(std::uint32_t now);
     void sendOwed();
+    // The mouse's wheel, turned since the last pass: a tap of ROLL DOWN per
+    // notch up, of ROLL UP per notch down.
+    void tapWheel(std::uint32_t now);
     void waitForKeysUp();
     void pollHost();
     void tryKeyboard(Keyboard& k, std::uint32_t now);

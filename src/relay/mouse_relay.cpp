@@ -6,11 +6,15 @@
 
 #include "io/ticks.h"
 
-MouseRelay::MouseRelay(std::unique_ptr<MouseConnection> m, std::string name)
-    : mouse(std::move(m)), portName(std::move(name)) {
+MouseRelay::MouseRelay(std::unique_ptr<MouseConnection> m, std::string name, bool wheelOn)
+    : mouse(std::move(m)), portName(std::move(name)), wheel(wheelOn) {
     if (!mouse) {
         throw std::invalid_argument("MouseRelay: no mouse");
     }
+}
+
+void MouseRelay::setWheel(bool on) {
+    wheel = on;
 }
 
 bool MouseRelay::openMouse() {
@@ -30,9 +34,10 @@ void MouseRelay::lineOpening() {
 }
 
 void MouseRelay::begin(std::uint32_t now) {
-    // Moved while no worker ran: for no host.
+    // Moved or turned while no worker ran: for no host.
     mouse->handleEvents(0);
     mouse->takePacket();
+    mouse->takeWheelNotches();
     lineIdentity = identifyPort(portName);  // before the open touches the adapter
     lineUp = port.open(portName, LineSettings::mouseLine());
     line = lineUp ? PortState::Open : PortState::Failed;
@@ -113,6 +118,11 @@ void MouseRelay::answer() {
     for (const std::uint8_t b : *packet) {
         port.writeByte(b);
     }
+}
+
+int MouseRelay::takeWheelNotches() {
+    const int notches = mouse->takeWheelNotches();
+    return wheel ? notches : 0;
 }
 
 void MouseRelay::handleReady() {

@@ -18,6 +18,12 @@
 // 1.3 then turns to the machine's own mouse port); with PORT2 away the packet
 // is dropped, as keys typed while the key line is away are.
 //
+// The wheel: the X68000's mouse has none, so its notches become keys on the
+// key line, which is KeyRelay's: KeyRelay's worker takes them
+// (takeWheelNotches()) and taps a key for each, ROLL DOWN (0x39, 0xB9) for a
+// notch up and ROLL UP (0x38, 0xB8) for one down, the way the page keys move
+// a page. With the wheel off (--mouse-wheel=none) there are none.
+//
 // Comes and goes like the keyboard: a mouse that goes away is lost (status
 // Absent), looked for again when the back-end tells of its return, or tried
 // every kMouseRetryMs where it cannot tell, and once after kMouseRetryMs in
@@ -30,10 +36,10 @@
 // waited on only for a hang-up.
 //
 // Ownership: owns the MouseConnection and PORT2's SerialPort. Threads:
-// KeyRelay's rules: the owner calls openMouse, closeMouse, lineOpening and
-// closeLine while no worker runs; the worker calls begin, pass, answer,
-// handleReady, msUntilDue and pollDescriptors while it runs; status() is the
-// caller's snapshot, on either.
+// KeyRelay's rules: the owner calls openMouse, closeMouse, setWheel,
+// lineOpening and closeLine while no worker runs; the worker calls begin,
+// pass, answer, takeWheelNotches, handleReady, msUntilDue and pollDescriptors
+// while it runs; status() is the caller's snapshot, on either.
 #pragma once
 
 #include <cstdint>
@@ -55,9 +61,13 @@ public:
     static constexpr std::uint32_t kPortRetryMs = 1000;
 
     // mouse: never null. portName: PORT2, as SerialPort::open takes it.
-    MouseRelay(std::unique_ptr<MouseConnection> mouse, std::string portName);
+    // wheel: whether the wheel's notches are taken as keys (setWheel()).
+    MouseRelay(std::unique_ptr<MouseConnection> mouse, std::string portName, bool wheel = true);
     MouseRelay(const MouseRelay&) = delete;
     MouseRelay& operator=(const MouseRelay&) = delete;
+
+    // The wheel on (--mouse-wheel=roll, the default) or off (none).
+    void setWheel(bool on);
 
     // Opens the mouse (grabbed, no motion, no button down); false when it is
     // absent or refused, and the worker then looks for it. closeMouse() gives
@@ -76,6 +86,11 @@ public:
     // One answer to the host's requests of this pass: a packet, if the mouse
     // is there, to PORT2, if it is open.
     void answer();
+    // The wheel's notches since the last call, net: + up (turned away from
+    // the user), - down; 0 while the mouse is away or the wheel is off (the
+    // notches are let go of then, not kept for later). Notches from before
+    // the worker's start are dropped by begin().
+    int takeWheelNotches();
     // After a wait in which one of pollDescriptors() had something: the mouse
     // reads what is ready, and a hang-up of PORT2 closes it (found lost by
     // the next pass). Not called otherwise, so that a host's byte costs no
@@ -99,6 +114,7 @@ private:
     const std::unique_ptr<MouseConnection> mouse;
     const std::string portName;
     SerialPort port;
+    bool wheel;  // the notches become keys
 
     bool wanted = false;  // openMouse() called, closeMouse() not since
     RetrySchedule retry{kMouseRetryMs, kRefusedMaxMs};  // when the mouse is tried next

@@ -90,4 +90,27 @@ TEST_F(MouseRelayTest, ALostMouseLineIsOpenedAgainByNameAndMotionMeanwhileIsDrop
     EXPECT_EQ(relay.status().port, PortState::Open);  // the key line stayed
 }
 
+// The wheel's notches as the relay hands them to KeyRelay's worker (which taps
+// ROLL UP and ROLL DOWN for them), or not, with the wheel off.
+TEST(MouseRelayWheel, NotchesAreHandedOnOnlyWhileTheWheelIsOn) {
+    EmulatedKeyboard testbed{{.present = false}};
+    EmulatedInputDevice device{testbed,
+                               {.kind = EmulatedInputDevice::Kind::Mouse, .eventNumber = 6}};
+    MouseRelay relay(std::make_unique<InputMouse>("event6"), "/nonexistent/ttyPELLORA", false);
+    ASSERT_TRUE(relay.openMouse());
+    device.move(0, 0, 2);
+    relay.handleReady();
+    EXPECT_EQ(relay.takeWheelNotches(), 0);  // --mouse-wheel=none
+    relay.setWheel(true);
+    device.move(0, 0, -3);
+    relay.handleReady();
+    EXPECT_EQ(relay.takeWheelNotches(), -3);  // the two before were let go of
+    device.move(0, 0, 1);
+    relay.begin(0);  // turned while no worker ran: for nobody
+    EXPECT_EQ(relay.takeWheelNotches(), 0);
+    relay.closeLine();
+    relay.closeMouse();
+    EXPECT_TRUE(device.waitForCloses(device.opens()));
+}
+
 }  // namespace

@@ -94,7 +94,8 @@ struct EmulatedInputDevice::State {
             for (int code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA}) {
                 keyBits.set(static_cast<std::size_t>(code));
             }
-            for (int code : {REL_X, REL_Y, REL_WHEEL}) {
+            // Linux's HID driver reports a wheel on the high-resolution axis too.
+            for (int code : {REL_X, REL_Y, REL_WHEEL, REL_WHEEL_HI_RES}) {
                 relBits.set(static_cast<std::size_t>(code));
             }
         }
@@ -131,6 +132,7 @@ struct EmulatedInputDevice::State {
     std::bitset<LED_CNT> ledBits;
     std::bitset<KEY_CNT> keys;  // down now
     std::bitset<LED_CNT> leds;  // lit now
+    int wheelTurned = 0;        // in 120ths of a notch, towards the next notch
 
     std::vector<ClientInfo> clients;
     UMockdevIoctlClient* grabOwner = nullptr;
@@ -700,8 +702,22 @@ void EmulatedInputDevice::sendFrame(const std::vector<std::pair<int, int>>& chan
 
 void EmulatedInputDevice::move(int dx, int dy, int wheel,
                                const std::vector<std::pair<int, int>>& changes) {
+    sendMouseFrame(dx, dy, wheel * 120, changes);
+}
+
+void EmulatedInputDevice::scroll(int hiRes) {
+    sendMouseFrame(0, 0, hiRes, {});
+}
+
+void EmulatedInputDevice::sendMouseFrame(int dx, int dy, int wheelHiRes,
+                                         const std::vector<std::pair<int, int>>& changes) {
     std::lock_guard lock(state->mutex);
     State& s = *state;
+    // hid-input's sum of a wheel's turns: a notch on REL_WHEEL for each 120
+    // made up, whichever way, the rest kept for the next turn.
+    s.wheelTurned += wheelHiRes;
+    const int notches = s.wheelTurned / 120;
+    s.wheelTurned -= notches * 120;
     std::vector<input_event> frame;
     for (const auto& [code, value] : changes) {
         const auto bit = static_cast<std::size_t>(code);
@@ -713,7 +729,10 @@ void EmulatedInputDevice::move(int dx, int dy, int wheel,
         }
     }
     // Buttons first, then the axes, in the order of a HID mouse's report.
-    for (const auto& [code, value] : {std::pair{REL_X, dx}, {REL_Y, dy}, {REL_WHEEL, wheel}}) {
+    for (const auto& [code, value] : {std::pair{REL_X, dx},
+                                      {REL_Y, dy},
+                                      {REL_WHEEL, notches},
+                                      {REL_WHEEL_HI_RES, wheelHiRes}}) {
         if (value != 0 && s.relBits[static_cast<std::size_t>(code)]) {
             frame.push_back(eventOf(EV_REL, code, value));
         }

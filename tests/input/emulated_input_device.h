@@ -94,9 +94,15 @@ public:
     void autoRepeat(int code) { sendFrame({{code, 2}}); }
     // Several key changes (code, value) in one frame.
     void sendFrame(const std::vector<std::pair<int, int>>& changes);
-    // A mouse's motion (REL_X, REL_Y, REL_WHEEL; 0 sends no event for that
-    // axis) and its buttons' changes (BTN_LEFT, 1), in one frame.
+    // A mouse's motion (REL_X, REL_Y; 0 sends no event for that axis), its
+    // wheel turned by whole notches (+ up) and its buttons' changes (BTN_LEFT,
+    // 1), in one frame. The wheel comes as Linux's HID driver reports a USB or
+    // Bluetooth mouse's: REL_WHEEL and REL_WHEEL_HI_RES beside it, 120 a notch.
     void move(int dx, int dy, int wheel = 0, const std::vector<std::pair<int, int>>& buttons = {});
+    // A high-resolution wheel turned by hiRes 120ths of a notch, in one
+    // frame: REL_WHEEL_HI_RES, with REL_WHEEL only when the turns since the
+    // last notch make up a whole one.
+    void scroll(int hiRes);
     // The reader's buffer overflows: what it had not read is dropped and a
     // SYN_DROPPED takes its place; the changes given happen during the drop,
     // so they show only in the key state that a resync asks for.
@@ -135,6 +141,9 @@ public:
     struct State;  // shared with umockdev's worker thread
 
 private:
+    void sendMouseFrame(int dx, int dy, int wheelHiRes,
+                        const std::vector<std::pair<int, int>>& buttons);
+
     EmulatedKeyboard& bed;
     std::shared_ptr<State> state;
 };
