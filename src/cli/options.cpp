@@ -17,6 +17,7 @@ constexpr int kKeymap = 0x100;
 constexpr int kMousePort = 0x101;
 constexpr int kMouseScale = 0x102;
 constexpr int kMouseWheel = 0x103;
+constexpr int kLayout = 0x104;
 
 const option kLongOptions[] = {
     {"list", no_argument, nullptr, 'l'},
@@ -24,6 +25,7 @@ const option kLongOptions[] = {
     {"version", no_argument, nullptr, 'V'},
     {"keyboard", required_argument, nullptr, 'k'},
     {"keymap", required_argument, nullptr, kKeymap},
+    {"layout", required_argument, nullptr, kLayout},
     {"mouse", required_argument, nullptr, 'm'},
     {"mouse-port", required_argument, nullptr, kMousePort},
     {"mouse-scale", required_argument, nullptr, kMouseScale},
@@ -113,6 +115,7 @@ Options parseOptions(const std::vector<std::string>& args) {
     bool mousePortGiven = false;
     std::optional<std::string> mouseScale;
     std::optional<std::string> mouseWheel;
+    std::optional<std::string> layout;
     Options result;
     optind = 0;  // glibc: start afresh, as for a new argv
     opterr = 0;  // the caller prints the error with the usage
@@ -145,6 +148,9 @@ Options parseOptions(const std::vector<std::string>& args) {
                 keymapGiven = true;
                 result.keymap = optarg;
                 break;
+            case kLayout:
+                layout = optarg;
+                break;
             case 'm':
                 mouseGiven = true;
                 result.mouse = optarg;
@@ -169,12 +175,20 @@ Options parseOptions(const std::vector<std::string>& args) {
         result.mouseScale = scaleFactor(*mouseScale).value_or(result.mouseScale);
     }
     result.mouseWheel = mouseWheel != "none";
+    if (layout) {
+        result.layout = layoutNamed(*layout).value_or(result.layout);
+    }
 
     if (keymapGiven && result.keymap.empty()) {
         result.error = "the key map's FILE is empty";
     } else if (keymapGiven && result.keyboards.empty()) {
         // The X68000 Z keyboard's keys are the X68000's own.
         result.error = "--keymap is for a keyboard named with --keyboard";
+    } else if (layout && !layoutNamed(*layout)) {
+        result.error = "--layout takes jis, us or uk, not '" + *layout + "'";
+    } else if (layout && result.keyboards.empty()) {
+        // The X68000 Z keyboard's key tops are the X68000's own.
+        result.error = "--layout is for a keyboard named with --keyboard";
     } else if (mouseGiven && result.mouse.empty()) {
         result.error = "the mouse's DEVICE is empty";
     } else if (mousePortGiven && result.mousePort.empty()) {

@@ -1,6 +1,6 @@
 // The command line of pellora:
 //     pellora [-l|--list] [-h|--help] [-V|--version]
-//             [-k|--keyboard=DEVICE]... [--keymap=FILE]
+//             [-k|--keyboard=DEVICE]... [--keymap=FILE] [--layout=LAYOUT]
 //             [-m|--mouse=DEVICE --mouse-port=PORT2
 //              [--mouse-scale=FACTOR] [--mouse-wheel=WHEEL]] [PORT]
 // read into what to do, by getopt_long: long options may be abbreviated while
@@ -8,7 +8,7 @@
 // (-lh), options may stand before or after PORT, and "--" ends the options, so
 // a PORT may begin with '-'. --keyboard may be given more than once, for
 // several keyboards at once. A wrong option or value, a keyboard named twice,
-// --keymap without --keyboard, --mouse and --mouse-port one without the
+// --keymap or --layout without --keyboard, --mouse and --mouse-port one without the
 // other, or --mouse-scale or --mouse-wheel without --mouse, is a wrong command line
 // whatever else is asked; otherwise help wins over version, version over
 // list, and list over PORT.
@@ -16,6 +16,8 @@
 
 #include <string>
 #include <vector>
+
+#include "input/layout.h"
 
 struct Options {
     enum class Action {
@@ -29,12 +31,13 @@ struct Options {
     std::string port;  // for Run: a device path or a tty name, as given
     // The input devices to relay, as given, in order; none: the X68000 Z keyboard.
     std::vector<std::string> keyboards;
-    std::string keymap;      // the key map file for them, as given; empty: none
-    std::string mouse;       // the input device to relay as the mouse, as given; empty: none
-    std::string mousePort;   // the serial port its packets go to (PORT2), as given
-    double mouseScale = 1;   // what the mouse's motion is multiplied by (0.1...10)
-    bool mouseWheel = true;  // --mouse-wheel: roll (notches tap ROLL UP/DOWN), false: none
-    std::string error;       // for Usage: what was wrong; empty when simply nothing was asked
+    std::string keymap;           // the key map file for them, as given; empty: none
+    Layout layout = Layout::Jis;  // whose key tops they type (--layout)
+    std::string mouse;            // the input device to relay as the mouse, as given; empty: none
+    std::string mousePort;        // the serial port its packets go to (PORT2), as given
+    double mouseScale = 1;        // what the mouse's motion is multiplied by (0.1...10)
+    bool mouseWheel = true;       // --mouse-wheel: roll (notches tap ROLL UP/DOWN), false: none
+    std::string error;            // for Usage: what was wrong; empty when simply nothing was asked
 };
 
 // args: the arguments after the program's name. Uses getopt_long's global

@@ -28,6 +28,7 @@
 #include "cli/service_notifier.h"
 #include "input/input_keyboard.h"
 #include "input/input_mouse.h"
+#include "input/key_translator.h"
 #include "input/keymap_file.h"
 #include "relay/key_relay.h"
 
@@ -68,7 +69,7 @@ bool sameInputDevice(const std::string& a, const std::string& b) {
            statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
 }
 
-int run(const Options& options, const InputKeyMap& map) {
+int run(const Options& options, const KeyTranslator& keys) {
     // Before any thread exists, so that every thread inherits the blocked mask.
     RunEvents events;
     const bool watchHotplug = udevSendsNews();
@@ -78,7 +79,7 @@ int run(const Options& options, const InputKeyMap& map) {
     std::unique_ptr<KeyRelay> relay;
     for (const std::string& device : options.keyboards) {
         const auto makeKeyboard = [&](ByteQueue& keyQueue, std::function<void()> keysQueued) {
-            auto keyboard = std::make_unique<InputKeyboard>(keyQueue, device, map,
+            auto keyboard = std::make_unique<InputKeyboard>(keyQueue, device, keys,
                                                             std::move(keysQueued), watchHotplug);
             inputPaths.push_back(keyboard->path());
             nodes.push_back(keyboard->node());
@@ -147,15 +148,16 @@ int main(int argc, char** argv) {
                 writeUsage(std::cerr, refused, listSerialPorts());
                 return kExitUsage;
             }
-            // The whole file or nothing, before anything is opened.
-            InputKeyMap map = defaultInputKeyMap();
+            // The whole file or nothing, before anything is opened: on top of
+            // the layout's places.
+            InputKeyMap map = layoutKeyMap(options.layout);
             if (!options.keymap.empty()) {
                 if (const auto error = loadKeymapFile(options.keymap, map)) {
                     std::cerr << "pellora: " << printable(*error) << "\n";
                     return kExitUsage;
                 }
             }
-            return run(options, map);
+            return run(options, KeyTranslator(map, options.layout));
         }
         case Options::Action::Usage:
             break;

@@ -7,20 +7,22 @@
 
 #include "keyboard/x68000_keys.h"
 
-InputKeyboard::InputKeyboard(ByteQueue& queue, std::string deviceName, const InputKeyMap& keyMap,
-                             std::function<void()> keysQueuedHook, bool watchHotplug)
-    : InputKeyboard(queue, std::make_shared<InputNode>(std::move(deviceName), watchHotplug), keyMap,
-                    std::move(keysQueuedHook)) {}
+InputKeyboard::InputKeyboard(ByteQueue& queue, std::string deviceName,
+                             const KeyTranslator& translator, std::function<void()> keysQueuedHook,
+                             bool watchHotplug)
+    : InputKeyboard(queue, std::make_shared<InputNode>(std::move(deviceName), watchHotplug),
+                    translator, std::move(keysQueuedHook)) {}
 
 InputKeyboard::InputKeyboard(ByteQueue& queue, std::shared_ptr<InputNode> node,
-                             const InputKeyMap& keyMap, std::function<void()> keysQueuedHook)
+                             const KeyTranslator& translator, std::function<void()> keysQueuedHook)
     : InputConnection(
           std::move(node), [this](const input_event& ev) { handleEvent(ev); },
           [this] { forgetConnection(); }),
       keyQueue(queue),
-      map(keyMap),
       keysQueued(std::move(keysQueuedHook)),
-      keys(keyMap) {}
+      keys(translator) {
+    keys.reset();
+}
 
 InputKeyboard::~InputKeyboard() {
     close();
@@ -59,7 +61,7 @@ void InputKeyboard::close() {
 
 bool InputKeyboard::hasMappedKey(const libevdev* device) const {
     for (unsigned code = 0; code < kInputKeyCodes; ++code) {
-        if (map[code] != 0 && libevdev_has_event_code(device, EV_KEY, code) != 0) {
+        if (keys.places()[code] != 0 && libevdev_has_event_code(device, EV_KEY, code) != 0) {
             return true;
         }
     }
@@ -118,6 +120,8 @@ void InputKeyboard::setLeds(std::int32_t, std::int32_t mask) {
     if (!active()) {
         return;
     }
+    // かな typed by position while its LED is lit.
+    keys.setKana((mask & kLedKana) != 0);
     // Brightness has no place on a PC keyboard. A write that fails otherwise
     // loses this one state; the next call tries again.
     if (writeLeds((mask & kLedCaps) != 0, (mask & kLedKana) != 0) == -ENODEV) {

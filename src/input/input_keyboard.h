@@ -10,8 +10,9 @@
 // and its return is announced by udev.
 //
 // Keys: each change of a key (EV_KEY, value 1 or 0) becomes the makes and
-// breaks of X68000 keys through a KeyTranslator (key_translator.h: the
-// InputKeyMap given at construction, several keys on one X68000 key); the
+// breaks of X68000 keys through a KeyTranslator (key_translator.h: the key
+// map and layout given at construction, several keys on one X68000 key,
+// SHIFT around a US or UK legend, which follows the host's かな LED); the
 // kernel's auto-repeat (value 2) is ignored, as the relay repeats a held key
 // itself. A break goes out only for a key whose make did, so a key that was
 // down when the device was opened (the Enter that started the program) sends
@@ -59,10 +60,11 @@ public:
     // inside the event handling after each frame of events (SYN_REPORT) that
     // put scan codes into keyQueue. watchHotplug false: never watch for the
     // device's return (the caller tries open() on a timer instead).
-    InputKeyboard(ByteQueue& keyQueue, std::string device, const InputKeyMap& map,
+    // keys: the map and layout its keys go through (a map alone: positional).
+    InputKeyboard(ByteQueue& keyQueue, std::string device, const KeyTranslator& keys,
                   std::function<void()> keysQueued = {}, bool watchHotplug = true);
     // The same on a node that another back-end reads too.
-    InputKeyboard(ByteQueue& keyQueue, std::shared_ptr<InputNode> node, const InputKeyMap& map,
+    InputKeyboard(ByteQueue& keyQueue, std::shared_ptr<InputNode> node, const KeyTranslator& keys,
                   std::function<void()> keysQueued = {});
     ~InputKeyboard() override;
     InputKeyboard(const InputKeyboard&) = delete;
@@ -89,7 +91,6 @@ private:
     void forgetConnection();
 
     ByteQueue& keyQueue;
-    const InputKeyMap map;
     const std::function<void()> keysQueued;
 
     KeyTranslator keys;

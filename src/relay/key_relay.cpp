@@ -176,7 +176,7 @@ void KeyRelay::waitForKeysUp() {
     // (their keys now go nowhere) until the keys are up, so that none is let
     // go of with a key held, but for no longer than a stopping program has.
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kKeysUpWaitMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(keysUpWaitMs);
     const auto anyDown = [this] {
         return std::any_of(keyboards.begin(), keyboards.end(),
                            [](const auto& k) { return k->connection->holdsKeysDown(); });

@@ -245,6 +245,7 @@ private:
     // Whether openKeyboard() was called (and closeKeyboard() not since): only
     // then does the worker look for the keyboards.
     bool keyboardWanted = false;
+    int keysUpWaitMs = kKeysUpWaitMs;  // a test's own, where the machine is slow
     // When the worker next tries the port; only while the flag beside it is set.
     bool portUp = false;  // the worker's port is open, as the worker last saw
     // The USB adapter the port's name meant at the worker's first open; none

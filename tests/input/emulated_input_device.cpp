@@ -89,6 +89,13 @@ struct EmulatedInputDevice::State {
             if (options.kanaLed) {
                 ledBits.set(LED_KANA);
             }
+            if (options.pointer) {  // a pointing stick or touchpad's buttons on the node
+                evBits.set(EV_REL);
+                relBits.set(REL_X);
+                relBits.set(REL_Y);
+                keyBits.set(BTN_LEFT);
+                keyBits.set(BTN_RIGHT);
+            }
         } else {
             evBits.set(EV_REL);
             for (int code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA}) {
@@ -138,7 +145,11 @@ struct EmulatedInputDevice::State {
     UMockdevIoctlClient* grabOwner = nullptr;
     bool grabbedElsewhere = false;
 
-    int openCount = 0, closeCount = 0, grabCount = 0, ungrabCount = 0;
+    int openCount = 0, closeCount = 0, grabCount = 0, ungrabCount = 0, ungrabsWithKeysDown = 0;
+    int readCount = 0;
+    // The keys the desktop (every other reader) saw go down and not up: it
+    // sees a key's events only while nobody holds the grab.
+    std::bitset<KEY_CNT> desktopDown;
     std::vector<std::vector<std::pair<int, int>>> writes;
     std::vector<std::string> unexpected;
 
@@ -183,6 +194,47 @@ struct EmulatedInputDevice::State {
         }
     }
 
+    // evdev_handle_get_val()'s flush: the queued events of one type go, and
+    // so does a SYN_REPORT left with nothing before it.
+    void flushQueued(int type) {
+        std::vector<input_event> kept;
+        input_event ev{};
+        bool inFrame = false;
+        while (nodeFd >= 0 && ::read(nodeFd, &ev, sizeof ev) == sizeof ev) {
+            if (ev.type == type) {
+                continue;
+            }
+            const bool report = ev.type == EV_SYN && ev.code == SYN_REPORT;
+            if (!report || inFrame) {
+                kept.push_back(ev);
+            }
+            inFrame = !report;
+        }
+        if (!kept.empty() && ::write(nodeFd, kept.data(), kept.size() * sizeof ev) !=
+                                 static_cast<ssize_t>(kept.size() * sizeof ev)) {
+            unexpected.push_back("the node's queue refused what a flush kept");
+        }
+    }
+
+    // The key changes of one frame, the key state changed with them, as evdev
+    // passes them on: a change of nothing is dropped, auto-repeat passes.
+    std::vector<input_event> keyEvents(const std::vector<std::pair<int, int>>& changes) {
+        std::vector<input_event> events;
+        for (const auto& [code, value] : changes) {
+            const auto bit = static_cast<std::size_t>(code);
+            if (value == 2) {
+                events.push_back(eventOf(EV_KEY, code, 2));
+            } else if (keys[bit] != (value != 0)) {
+                keys[bit] = value != 0;
+                events.push_back(eventOf(EV_KEY, code, value != 0 ? 1 : 0));
+                if (grabOwner == nullptr && !grabbedElsewhere) {
+                    desktopDown[bit] = value != 0;
+                }
+            }
+        }
+        return events;
+    }
+
     // Queues events for the reader, as evdev passes them on.
     void queue(const std::vector<input_event>& events) {
         if (events.empty() || nodeFd < 0 || grabbedElsewhere || !anyReader()) {
@@ -219,6 +271,8 @@ struct EmulatedInputDevice::State {
         State& s = of(self);
         std::lock_guard lock(s.mutex);
         const ClientInfo* info = s.findClient(client);
+        ++s.readCount;
+        s.touch();
         if (info != nullptr && !info->gone) {
             return FALSE;  // the real read() of the FIFO, with the reader's own flags
         }
@@ -338,6 +392,9 @@ struct EmulatedInputDevice::State {
                 }
                 grabOwner = nullptr;
                 ++ungrabCount;
+                if (keys.any()) {
+                    ++ungrabsWithKeysDown;  // the desktop gets no release of those
+                }
             }
             touch();
             return 0;
@@ -379,7 +436,8 @@ struct EmulatedInputDevice::State {
                 return answerBits(client, request, std::bitset<INPUT_PROP_CNT>(), result);
             case 0x0a:  // EVIOCGMTSLOTS: no multitouch
                 return EINVAL;
-            case 0x18:  // EVIOCGKEY
+            case 0x18:  // EVIOCGKEY: evdev drops the key events queued for the asker
+                flushQueued(EV_KEY);
                 return answerBits(client, request, keys, result);
             case 0x19:  // EVIOCGLED
                 return answerBits(client, request, leds, result);
@@ -718,16 +776,7 @@ void EmulatedInputDevice::sendMouseFrame(int dx, int dy, int wheelHiRes,
     s.wheelTurned += wheelHiRes;
     const int notches = s.wheelTurned / 120;
     s.wheelTurned -= notches * 120;
-    std::vector<input_event> frame;
-    for (const auto& [code, value] : changes) {
-        const auto bit = static_cast<std::size_t>(code);
-        if (value == 2) {
-            frame.push_back(eventOf(EV_KEY, code, 2));  // auto-repeat always passes
-        } else if (s.keys[bit] != (value != 0)) {
-            s.keys[bit] = value != 0;
-            frame.push_back(eventOf(EV_KEY, code, value != 0 ? 1 : 0));
-        }
-    }
+    std::vector<input_event> frame = s.keyEvents(changes);
     // Buttons first, then the axes, in the order of a HID mouse's report.
     for (const auto& [code, value] : {std::pair{REL_X, dx},
                                       {REL_Y, dy},
@@ -740,6 +789,23 @@ void EmulatedInputDevice::sendMouseFrame(int dx, int dy, int wheelHiRes,
     if (!frame.empty() && s.plugged) {
         frame.push_back(eventOf(EV_SYN, SYN_REPORT, 0));
         s.queue(frame);
+    }
+    s.touch();
+}
+
+void EmulatedInputDevice::sendFrames(const std::vector<std::vector<std::pair<int, int>>>& frames) {
+    std::lock_guard lock(state->mutex);
+    State& s = *state;
+    std::vector<input_event> events;
+    for (const auto& changes : frames) {
+        std::vector<input_event> frame = s.keyEvents(changes);
+        if (!frame.empty()) {
+            frame.push_back(eventOf(EV_SYN, SYN_REPORT, 0));
+            events.insert(events.end(), frame.begin(), frame.end());
+        }
+    }
+    if (s.plugged) {
+        s.queue(events);
     }
     s.touch();
 }
@@ -781,6 +847,32 @@ int EmulatedInputDevice::grabs() const {
 int EmulatedInputDevice::ungrabs() const {
     std::lock_guard lock(state->mutex);
     return state->ungrabCount;
+}
+
+bool EmulatedInputDevice::waitUntilRead(std::chrono::milliseconds timeout) const {
+    return waitFor(
+        [&] {
+            std::lock_guard lock(state->mutex);
+            int queued = 0;
+            return state->nodeFd < 0 ||
+                   (ioctl(state->nodeFd, FIONREAD, &queued) == 0 && queued == 0);
+        },
+        timeout);
+}
+
+int EmulatedInputDevice::reads() const {
+    std::lock_guard lock(state->mutex);
+    return state->readCount;
+}
+
+int EmulatedInputDevice::keysStuckOnTheDesktop() const {
+    std::lock_guard lock(state->mutex);
+    return static_cast<int>((state->desktopDown & ~state->keys).count());
+}
+
+int EmulatedInputDevice::ungrabsWithAKeyDown() const {
+    std::lock_guard lock(state->mutex);
+    return state->ungrabsWithKeysDown;
 }
 
 void EmulatedInputDevice::holdGrabElsewhere(bool held) {

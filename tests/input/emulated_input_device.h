@@ -13,7 +13,8 @@
 // sleeps until events are queued; its ioctl, read and write handler answers as
 // evdev does:
 // - EVIOCGBIT, EVIOCGNAME/PHYS/UNIQ, EVIOCGID, EVIOCGVERSION, EVIOCGPROP,
-//   EVIOCGKEY/LED/SW/SND, EVIOCGREP, EVIOCSCLOCKID; EVIOCGABS and
+//   EVIOCGKEY/LED/SW/SND (EVIOCGKEY drops the key events queued, as evdev's
+//   does), EVIOCGREP, EVIOCSCLOCKID; EVIOCGABS and
 //   EVIOCGMTSLOTS fail with EINVAL (no axes). Any other 'E' ioctl fails with
 //   EINVAL and is recorded in unexpectedIoctls(); other ioctls (FIONBIO) run
 //   on the node itself.
@@ -66,10 +67,11 @@ public:
         std::string name = "Logitech USB Keyboard";  // inputN's name, EVIOCGNAME
         std::uint16_t vendorId = 0x046d;
         std::uint16_t productId = 0xc31c;
-        int usbPort = 4;              // the device is 1-PORT on the testbed's root hub
-        int eventNumber = 5;          // /dev/input/eventN at the first plug-in
-        bool byIdLink = true;         // udev made /dev/input/by-id/usb-NAME-event-kbd
-        bool kanaLed = false;         // LED_KANA beside Num, Caps and Scroll Lock
+        int usbPort = 4;       // the device is 1-PORT on the testbed's root hub
+        int eventNumber = 5;   // /dev/input/eventN at the first plug-in
+        bool byIdLink = true;  // udev made /dev/input/by-id/usb-NAME-event-kbd
+        bool kanaLed = false;  // LED_KANA beside Num, Caps and Scroll Lock
+        bool pointer = false;  // a keyboard's pointing stick on its node: REL_X/Y, BTN_LEFT/RIGHT
         std::vector<int> keysDown{};  // KEY_* codes held at the first plug-in
         std::vector<int> ledsLit{};   // LED_* codes lit at the first plug-in
     };
@@ -94,6 +96,9 @@ public:
     void autoRepeat(int code) { sendFrame({{code, 2}}); }
     // Several key changes (code, value) in one frame.
     void sendFrame(const std::vector<std::pair<int, int>>& changes);
+    // Several frames of key changes queued at once, as a reader finds them
+    // that was busy while they came.
+    void sendFrames(const std::vector<std::vector<std::pair<int, int>>>& frames);
     // A mouse's motion (REL_X, REL_Y; 0 sends no event for that axis), its
     // wheel turned by whole notches (+ up) and its buttons' changes (BTN_LEFT,
     // 1), in one frame. The wheel comes as Linux's HID driver reports a USB or
@@ -118,6 +123,16 @@ public:
     bool grabbed() const;  // a file of the program holds the grab now
     int grabs() const;     // EVIOCGRAB 1 that succeeded
     int ungrabs() const;   // EVIOCGRAB 0 that succeeded
+    // Of those, the ones with a key or button down: the desktop never gets
+    // its release.
+    int ungrabsWithAKeyDown() const;
+    // Keys that the desktop (any reader but the grab's holder) saw go down
+    // and, the grab taken meanwhile, never saw go up, though they are up.
+    int keysStuckOnTheDesktop() const;
+    int reads() const;  // read() calls on the node, by any file
+    // Waits until the reader has read everything queued (the node's queue is
+    // as small as evdev's: a test that types a lot paces itself by this).
+    bool waitUntilRead(std::chrono::milliseconds timeout = EmulatedKeyboard::kDefaultWait) const;
     // Another program holds the grab (or lets go of it).
     void holdGrabElsewhere(bool held);
 

@@ -4,8 +4,8 @@
 //   - RelayOnEmulatedInputDevice: an input-device keyboard, the emulated
 //     input device read through real libevdev (InputKeyboard), relayed to a
 //     real pty. The device is given to the relay by its node's name (event5),
-//     or by any name the test passes; udev's news of its return is watched
-//     for.
+//     or by any name the test passes, or by the keyboard a test makes;
+//     udev's news of its return is watched for.
 //   - RelayWithAnEmulatedMouse: the X68000 Z keyboard with an emulated mouse
 //     beside it (InputMouse on event6), whose packets go to a second real pty,
 //     the mouse's line.
@@ -30,6 +30,11 @@ protected:
                   return std::make_unique<InputKeyboard>(keyQueue, deviceName, defaultInputKeyMap(),
                                                          std::move(keysQueued));
               }),
+          device(kb, std::move(options)) {}
+    // The device read by the keyboard that makeKeyboard makes.
+    RelayOnEmulatedInputDevice(EmulatedInputDevice::Options options,
+                               const KeyRelay::KeyboardFactory& makeKeyboard)
+        : RelayOnEmulatedKeyboard({.present = false}, makeKeyboard),
           device(kb, std::move(options)) {}
 
     // As the X68000 Z keyboard's, and the device was let go of too.

@@ -21,4 +21,6 @@ public:
     static void wake(KeyRelay& r) { r.waiter.wake(); }
     static RepeatState& repeat(KeyRelay& r) { return r.repeat; }
     static bool fineTimerHeld(const KeyRelay& r) { return r.waiter.fineTimerHeld(); }
+    // How long closeKeyboard() waits for keys to go up.
+    static void setKeysUpWait(KeyRelay& r, int ms) { r.keysUpWaitMs = ms; }
 };
