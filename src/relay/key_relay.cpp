@@ -308,7 +308,8 @@ void KeyRelay::awaitArrival(std::uint32_t now) {
     // The back-end tells when a keyboard is plugged in; without that, look
     // again soon, or where the system tells of device changes, now and then.
     keyboardRetry.absent(now, !keyboard->watchesHotplug(),
-                         keyboard->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
+                         keyboard->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs,
+                         keyboard->listedButNotOpenable());
 }
 
 void KeyRelay::keyboardDeparted(std::uint32_t now) {
