@@ -21,8 +21,9 @@ PELLORA_PACKAGES_build="g++ cmake make pkg-config libusb-1.0-0-dev libsystemd-de
 # the service unit's sandbox.
 PELLORA_PACKAGES_test="libgtest-dev libgmock-dev umockdev libumockdev-dev clang libclang-rt-dev man-db groff-base systemd"
 # The POSIX thread model: the win32 one has no std::thread/std::mutex.
-# dpkg-dev unpacks the libusb source package; googletest is cross-built from source.
-PELLORA_PACKAGES_windows_build="g++-mingw-w64-x86-64-posix cmake make pkg-config dpkg-dev googletest"
+# dpkg-dev unpacks the libusb source package, patch applies our fixes to it;
+# googletest is cross-built from source.
+PELLORA_PACKAGES_windows_build="g++-mingw-w64-x86-64-posix cmake make pkg-config dpkg-dev patch googletest"
 # Wine and fonts that render the dialog's Japanese text; Xvfb for the windows;
 # ImageMagick turns the screenshots into PNG; python3 runs the serial peer.
 PELLORA_PACKAGES_windows_test="wine wine64 fonts-wine fonts-ipafont-gothic xvfb xauth imagemagick python3"

@@ -5,6 +5,7 @@
 #include <dbt.h>
 
 #include <exception>
+#include <optional>
 
 #include "app/message_box.h"
 #include "app/resource.h"
@@ -16,6 +17,7 @@ namespace {
 // WM_TIMER ids.
 constexpr UINT_PTR kTrayRetryTimer = 1;
 constexpr UINT_PTR kExitTimer = 2;
+constexpr UINT_PTR kPortWaitTimer = 3;
 // How often a tray icon the taskbar refused is offered again: at sign-in
 // Explorer may be starting, and its TaskbarCreated may already have gone by.
 constexpr UINT kTrayRetryMs = 2000;
@@ -23,6 +25,12 @@ constexpr UINT kTrayRetryMs = 2000;
 // worker's stop, the keyboard's closing) before the process ends without them
 // (a hub that does not answer holds libusb for good).
 constexpr UINT kExitWaitMs = 1000;
+// A port waited for that has appeared is listed as soon as the system knows
+// the device, which may be before its driver takes requests: a start that
+// could not open it is made again this much later, this many starts in all,
+// before it is told as a port that cannot be opened.
+constexpr UINT kArrivalRetryMs = 1000;
+constexpr int kArrivalStarts = 5;
 
 // The icon at the shell's size for it (SM_CXSMICON or SM_CXICON at the
 // system's DPI), scaled down from the nearest larger image when it has none
@@ -63,8 +71,19 @@ bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
             OnDestroy();
             return true;
         case WM_CLOSE:
-            OnClose();
+            // Alt+F4 (the system menu's Close) and the close box: the window
+            // only goes out of sight, as with Cancel. The program ends
+            // through Exit in the tray menu alone.
+            OnBnClickedCancel();
             return true;
+        case WM_EXITPELLORA:
+            OnExit();
+            return true;
+        case WM_DPICHANGED:
+            // The display's scale changed (or the window moved to another
+            // monitor): the tray icon is drawn at the taskbar's size again.
+            tray.refreshIcon();
+            return false;  // the dialog's own handling takes the new size
         case WM_TRAYNOTIFY:
             result = OnTrayNotify(wParam, lParam);
             return true;
@@ -124,10 +143,20 @@ BOOL CPelloraDlg::OnInitDialog() {
     ChangeWindowMessageFilterEx(hwnd(), TrayIcon::taskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
     messageTarget = hwnd();
 
+    // The port the command line asks for: a listed one is used, one that is
+    // not there is waited for (when it is a COM port's name at all).
     refreshPorts();
-    currentPort.clear();
-    keepTrayIcon(tray.add(hwnd(), WM_TRAYNOTIFY, smallIcon,
-                          widen(trayTip(relay.status(), currentPort, portList.count() > 1))));
+    const std::string wanted = portFromCommandLine(narrow(WinApp::current()->commandLine()));
+    if (!wanted.empty() && positionOf(PortEntry{wanted, {}}) >= 0) {
+        currentPort = wanted;
+    } else if (isComPortName(wanted)) {
+        currentPort = wanted;
+        portWait = PortWait::Absent;
+    }
+    if (!currentPort.empty()) {
+        refreshPorts();  // selects it, listed as not present when it is not there
+    }
+    keepTrayIcon(tray.add(hwnd(), WM_TRAYNOTIFY, IDR_MAINFRAME, widen(statusTip(relay.status()))));
     calls.post([this] {
         // The listener runs on the worker, which stop() may be waiting for:
         // it only posts. One message at a time is enough, as its handler
@@ -144,23 +173,14 @@ BOOL CPelloraDlg::OnInitDialog() {
     // With no COM port at all the program waits in the tray for one, as it
     // does for the keyboard: the tooltip says so, and the list fills as ports
     // come.
-    const std::string wanted = portFromCommandLine(narrow(WinApp::current()->commandLine()));
     if (wanted.empty()) {
-        ShowWindow(SW_SHOW);  // "(None)" selected, relay idle
+        showCentred();  // "(None)" selected, relay idle
         return TRUE;
     }
     // A port was asked for, listed or not: start in the tray. The relay starts
-    // on a listed one once the keyboard's opening has returned.
-    for (int i = 0; i < portList.count(); ++i) {
-        const PortEntry* entry = entryAt(i);
-        if (entry != nullptr && entry->name == wanted) {
-            portList.setCurrentSelection(i);
-            currentPort = wanted;
-            break;
-        }
-    }
+    // on a listed one once the keyboard's opening has returned, on one waited
+    // for when it appears.
     startHidden();
-    showStatusTip();
     return TRUE;
 }
 
@@ -197,6 +217,8 @@ void CPelloraDlg::OnRelayFailed() {
     for (const CallFailure& failure : taken) {
         if (!failure.port.empty() && failure.port == currentPort) {
             currentPort.clear();  // as the relay is now: idle
+            stopAwaitingPort();
+            refreshPorts();
         }
         const TrayNotice notice = callFailureNotice(failure.port, failure.reason);
         tray.notify(widen(notice.title), widen(notice.text), notice.trouble);
@@ -215,20 +237,77 @@ void CPelloraDlg::OnKeyboardOpened() {
         ending = true;
         showMessageBox(L"Failed to initialize the X68000 Z keyboard.\n" +
                        widen(keyboardFailureAdvice(status)));
-        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+        PostMessageW(hwnd(), WM_EXITPELLORA, 0, 0);
         return;
     }
     // Notices tell of changes from the keyboard found now; an absent one is
     // waited for, as the tooltip says.
     troubles.assume(status);
-    if (!currentPort.empty()) {
+    if (portWait != PortWait::None) {
+        startAwaitedPort();
+    } else if (!currentPort.empty()) {
         startRelay(currentPort);  // chosen on the command line or with OK meanwhile
     }
     showStatusTip();
 }
 
+std::string CPelloraDlg::statusTip(const RelayStatus& status) const {
+    return trayTip(status, currentPort, portList.count() > 1, portWait != PortWait::None);
+}
+
 void CPelloraDlg::showStatusTip() {
-    tray.setTip(widen(trayTip(relay.status(), currentPort, portList.count() > 1)));
+    tray.setTip(widen(statusTip(relay.status())));
+}
+
+void CPelloraDlg::showCentred() {
+    // Where the user is: on the monitor of the cursor, which the tray menu
+    // was just opened with. A window already shown stays where it was put.
+    POINT cursor{};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (!IsWindowVisible(hwnd()) && GetCursorPos(&cursor) &&
+        GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        // Moved onto a monitor of another scale, the window takes that
+        // monitor's size (WM_DPICHANGED) and is centred once more at it.
+        for (int pass = 0; pass < 2; ++pass) {
+            RECT window{};
+            GetWindowRect(hwnd(), &window);
+            const RECT& work = monitor.rcWork;
+            const int x = work.left + (work.right - work.left - (window.right - window.left)) / 2;
+            const int y = work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2;
+            if (x == window.left && y == window.top) {
+                break;
+            }
+            SetWindowPos(hwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    ShowWindow(SW_SHOW);
+}
+
+void CPelloraDlg::portsChanged() {
+    refreshPorts();
+    if (portWait == PortWait::Arrived && !currentPortPresent) {
+        // Gone again before it could be opened: waited for as before.
+        portWait = PortWait::Absent;
+        KillTimer(hwnd(), kPortWaitTimer);
+    }
+    startAwaitedPort();
+    showStatusTip();
+}
+
+void CPelloraDlg::startAwaitedPort() {
+    if (portWait != PortWait::Absent || !currentPortPresent || !keyboardSettled || ending) {
+        return;
+    }
+    portWait = PortWait::Arrived;
+    arrivalStarts = 1;
+    startRelay(currentPort);
+}
+
+void CPelloraDlg::stopAwaitingPort() {
+    portWait = PortWait::None;
+    arrivalStarts = 0;
+    KillTimer(hwnd(), kPortWaitTimer);
 }
 
 void CPelloraDlg::keepTrayIcon(bool added) {
@@ -242,6 +321,13 @@ void CPelloraDlg::keepTrayIcon(bool added) {
 void CPelloraDlg::OnTimer(WPARAM timer) {
     if (timer == kTrayRetryTimer) {
         keepTrayIcon(tray.restore());
+    } else if (timer == kPortWaitTimer) {
+        KillTimer(hwnd(), kPortWaitTimer);
+        if (portWait == PortWait::Arrived && currentPortPresent && !ending &&
+            relay.status().port == PortState::Failed) {
+            ++arrivalStarts;
+            startRelay(currentPort);
+        }
     } else if (timer == kExitTimer) {
         // Exit's calls have not returned within a second: a device that does
         // not answer holds libusb (opening the keyboard, or a worker looking
@@ -261,12 +347,16 @@ void CPelloraDlg::OnBnClickedOk() {
         }
     }
     const OkDecision decision = decideOk(port, currentPort);
+    if (decision.action != OkAction::Nothing) {
+        stopAwaitingPort();  // the user chose another port, or none
+    }
     currentPort = decision.currentPort;
+    ShowWindow(SW_HIDE);
+    refreshPorts();  // a port no longer chosen is listed only while it is there
     if (!keyboardSettled) {
         // The relay is not to be started yet; the end of the keyboard's
         // opening starts it on currentPort.
         showStatusTip();
-        ShowWindow(SW_HIDE);
         return;
     }
     switch (decision.action) {
@@ -278,14 +368,15 @@ void CPelloraDlg::OnBnClickedOk() {
             break;
         case OkAction::Nothing:
             // The same port once more: one that could not be opened is tried
-            // again, which is what the user's notice offered.
-            if (!currentPort.empty() && relay.status().port == PortState::Failed) {
+            // again, which is what the user's notice offered. One still
+            // waited for goes on being waited for.
+            if (portWait == PortWait::None && !currentPort.empty() &&
+                relay.status().port == PortState::Failed) {
                 startRelay(currentPort);
             }
             break;
     }
     showStatusTip();
-    ShowWindow(SW_HIDE);
 }
 
 void CPelloraDlg::OnBnClickedCancel() {
@@ -293,16 +384,17 @@ void CPelloraDlg::OnBnClickedCancel() {
     ShowWindow(SW_HIDE);
 }
 
-void CPelloraDlg::OnClose() {
+void CPelloraDlg::OnExit() {
     // The one way out of the dialog. The relay's calls end it, in order: the
     // worker is joined and the port closed before the icon goes, and the
-    // keyboard is closed after that. A second WM_CLOSE changes nothing.
+    // keyboard is closed after that. A second Exit changes nothing.
     if (closing) {
         return;
     }
     closing = true;
     ending = true;
     KillTimer(hwnd(), kTrayRetryTimer);
+    KillTimer(hwnd(), kPortWaitTimer);
     ShowWindow(SW_HIDE);
     SetTimer(hwnd(), kExitTimer, kExitWaitMs, nullptr);
     calls.post([this] {
@@ -331,11 +423,36 @@ void CPelloraDlg::OnRelayStatus() {
     // again; the exchange also makes the change that posted visible here.
     statusPosted.exchange(false);
     const RelayStatus status = relay.status();
-    tray.setTip(widen(trayTip(status, currentPort, portList.count() > 1)));
+    std::optional<TrayNotice> arrival;
+    if (portWait != PortWait::None && status.port == PortState::Open) {
+        stopAwaitingPort();
+        arrival = portArrivedNotice(currentPort);
+    } else if (portWait == PortWait::Arrived && status.port == PortState::Failed) {
+        if (arrivalStarts < kArrivalStarts) {
+            SetTimer(hwnd(), kPortWaitTimer, kArrivalRetryMs, nullptr);
+        } else {
+            stopAwaitingPort();  // told now as a port that cannot be opened
+        }
+    }
+    tray.setTip(widen(statusTip(status)));
     if (!keyboardSettled) {
         return;  // the keyboard as first found is no news
     }
-    if (const auto notice = troubles.update(status, currentPort)) {
+    // A port still waited for is no trouble yet: its opens that fail meanwhile
+    // are not told.
+    RelayStatus told = status;
+    if (portWait != PortWait::None) {
+        told.port = PortState::Opening;
+    }
+    auto notice = troubles.update(told, currentPort);
+    if (arrival) {
+        if (notice) {  // the keyboard changed too: one balloon tells both
+            arrival->text += "\n" + notice->text;
+            arrival->trouble = notice->trouble;
+        }
+        notice = arrival;
+    }
+    if (notice) {
         tray.notify(widen(notice->title), widen(notice->text), notice->trouble);
     }
 }
@@ -351,8 +468,7 @@ void CPelloraDlg::OnDeviceChange(WPARAM event) {
     // has come.
     if (event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE ||
         event == DBT_DEVNODES_CHANGED) {
-        refreshPorts();
-        showStatusTip();
+        portsChanged();
     }
 }
 

@@ -1,6 +1,7 @@
 // CPelloraDlg: the port-selection window and owner of the relay for the whole
 // run. It starts hidden or shown depending on the command line, lives in the
-// tray, and ends the program when it receives WM_CLOSE.
+// tray, and ends the program on Exit in the tray menu (WM_EXITPELLORA) only:
+// WM_CLOSE (Alt+F4, the close box) hides it as Cancel does.
 //
 // Owns: the tray icon (added in OnInitDialog and tried again every 2 s until
 // the taskbar takes it, added again when Explorer restarts, removed when the
@@ -19,7 +20,7 @@
 // program with a message that says why and what to do. A start that throws
 // (no thread to be had) is told in a balloon, and the relay stays idle.
 //
-// Exit (WM_CLOSE) hides the window, has the relay stopped (the icon still
+// Exit (WM_EXITPELLORA) hides the window, has the relay stopped (the icon still
 // there), removes the icon, has the keyboard closed and then ends the dialog;
 // when that has not happened within a second (a worker or an opening that
 // waits for a device that does not answer), the process ends without it.
@@ -31,9 +32,19 @@
 // The port list is read again each time the window is shown from the tray
 // menu and on every WM_DEVICECHANGE, in place: entries come and go without
 // the list being emptied, so a list the user has dropped down stays open.
-// With no COM port at all, the tooltip says "COM port not found." and the
-// program waits in the tray for one. DBT_DEVNODES_CHANGED also tells the relay
-// to look for a missing keyboard at once.
+// The chosen port is listed even while it is not there ("COM3 - not
+// present"), so the window always shows the port the relay uses or waits
+// for: selected whenever the window is shown, and kept selected while it is
+// hidden; "(None)" only when no port is chosen. With no COM port at all, the
+// tooltip says "COM port not found." and the program waits in the tray for
+// one. DBT_DEVNODES_CHANGED also tells the relay to look for a missing
+// keyboard at once.
+//
+// A port named on the command line that is not there is waited for: the
+// tooltip says "Waiting for COM3", and the relay is started on it when it
+// appears, tried again a few times while it cannot be opened yet (a port is
+// listed a moment before its driver takes requests), and a balloon tells
+// when it is open.
 //
 // Threads: everything runs on the window thread, except the status listener
 // and the calls of RelayCalls, which only post messages to the window.
@@ -51,20 +62,9 @@
 #include "app/relay_calls.h"
 #include "app/tray_icon.h"
 #include "app/tray_status.h"
+#include "app/window_messages.h"
 #include "relay/relay_control.h"
 #include "shell/port_choice.h"
-
-// The tray icon's notifications: wParam the icon id, lParam the mouse message.
-constexpr UINT WM_TRAYNOTIFY = WM_USER + 1;
-// The relay's status changed; posted by the status listener, no parameters.
-constexpr UINT WM_RELAYSTATUS = WM_USER + 2;
-// openKeyboard() has returned on the thread of RelayCalls; no parameters.
-constexpr UINT WM_KEYBOARDOPENED = WM_USER + 3;
-// Exit's stop(), then its closeKeyboard(), has returned; no parameters.
-constexpr UINT WM_RELAYSTOPPED = WM_USER + 4;
-constexpr UINT WM_KEYBOARDCLOSED = WM_USER + 5;
-// A relay call failed; the window reads why from its list of failures.
-constexpr UINT WM_RELAYFAILED = WM_USER + 6;
 
 class CPelloraDlg : public Dialog {
 public:
@@ -82,7 +82,7 @@ private:
     LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
     void OnBnClickedOk();
     void OnBnClickedCancel();
-    void OnClose();
+    void OnExit();
     void OnRelayStatus();
     void OnDeviceChange(WPARAM event);
     void OnKeyboardOpened();
@@ -98,13 +98,24 @@ private:
     void noteFailure(const std::string& port, const std::string& reason);
     // Tries the tray icon again every 2 s until the shell has it.
     void keepTrayIcon(bool added);
-    // The tooltip for the relay's status now.
+    // The tooltip for a status of the relay, and for its status now.
+    std::string statusTip(const RelayStatus& status) const;
     void showStatusTip();
+    // The list read again (refreshPorts()), a port waited for started once it
+    // is there, the tooltip brought up to date.
+    void portsChanged();
+    // Shows the window, centred on the monitor the cursor is on.
+    void showCentred();
 
-    // Brings the list in line with the present COM ports, in place, and
-    // selects: the selected entry while its port is still listed, else the
-    // relaying port's, else "(None)". The first call fills the empty list.
+    // Brings the list in line with the present COM ports and the chosen one,
+    // in place, and selects: while the window is shown, the user's selection
+    // while its port is still listed; otherwise the chosen port's entry
+    // ("(None)" when none is chosen). The first call fills the empty list.
     void refreshPorts();
+    // Starts the relay on a port waited for once it is listed.
+    void startAwaitedPort();
+    // Forgets a port waited for: the user chose, or the relay is done with it.
+    void stopAwaitingPort();
     // The present COM ports, as list entries, "(None)" first.
     static std::vector<PortEntry> presentPorts();
     void addPort(const PortEntry& entry);
@@ -123,8 +134,17 @@ private:
     TrayIcon tray;
     TroubleWatch troubles;
     RelayControl& relay;
-    std::string currentPort;  // the port the user chose; empty: none
-    // Where the other threads post: the window, from OnInitDialog on.
+    std::string currentPort;          // the port the user chose; empty: none
+    bool currentPortPresent = false;  // listed by the system, as the last refreshPorts() found
+
+    // currentPort as the window waits for it (the command line named it, and
+    // it was not there): Absent while it is not listed (the relay is not
+    // started on it), Arrived from its start until the relay has it open;
+    // None when the relay has it, or the user chose since.
+    enum class PortWait { None, Absent, Arrived };
+    PortWait portWait = PortWait::None;
+    int arrivalStarts = 0;  // starts since it was listed    // Where the other threads post: the
+                            // window, from OnInitDialog on.
     std::atomic<HWND> messageTarget{nullptr};
     // A WM_RELAYSTATUS is on its way: later changes need none of their own.
     std::atomic<bool> statusPosted{false};

@@ -88,6 +88,12 @@ std::vector<PortEntry> CPelloraDlg::presentPorts() {
 
 void CPelloraDlg::refreshPorts() {
     std::vector<PortEntry> present = presentPorts();
+    currentPortPresent = !currentPort.empty() &&
+                         std::any_of(present.begin(), present.end(),
+                                     [this](const PortEntry& p) { return p.name == currentPort; });
+    if (!currentPort.empty() && !currentPortPresent) {
+        present.push_back(absentPortEntry(currentPort));
+    }
     const PortEntry* selected = entryAt(portList.currentSelection());
     const PortEntry kept = selected != nullptr ? *selected : PortEntry{};
     bool keptListed = false;
@@ -113,12 +119,18 @@ void CPelloraDlg::refreshPorts() {
     for (const PortEntry& entry : present) {
         addPort(entry);
     }
-    if (keptListed) {
-        return;  // the list kept its selection through the changes
+    // The user may be choosing in the shown window: that choice stays while
+    // its port is listed, or moves to the entry of the same port (a port
+    // that went and came, the entry of a chosen port that went). Hidden, the
+    // window shows the chosen port the next time it is shown: the user's
+    // last look at the list must not be what OK then decides on.
+    const bool shown = IsWindowVisible(hwnd()) != FALSE;
+    if (shown && keptListed) {
+        return;
     }
-    int position = positionOf(kept);
+    int position = shown ? positionOf(kept) : -1;
     if (position < 0) {
-        position = positionOf(PortEntry{currentPort, {}});
+        position = positionOf(PortEntry{currentPort, {}});  // "(None)" for none
     }
     portList.setCurrentSelection(position < 0 ? 0 : position);
 }

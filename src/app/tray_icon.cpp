@@ -4,14 +4,117 @@
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the full NOTIFYICONDATAW, balloon fields included");
 
-bool TrayIcon::add(HWND owner, UINT callbackMessage, HICON icon, const std::wstring& tip) {
+namespace {
+
+// A function of a system DLL that older Windows lack, or nullptr.
+template <typename Function>
+Function systemFunction(const wchar_t* dll, const char* name) {
+    HMODULE module = GetModuleHandleW(dll);
+    if (module == nullptr) {
+        module = LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    const FARPROC found = module != nullptr ? GetProcAddress(module, name) : nullptr;
+    // Through void(*)(), the one cast of function pointers GCC accepts quietly.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+// The DPI the system scaled this process's metrics for at its start (the
+// primary monitor's at sign-in): GetSystemMetrics answers at this one.
+int systemDpi() {
+    const HDC screen = GetDC(nullptr);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+    if (screen != nullptr) {
+        ReleaseDC(nullptr, screen);
+    }
+    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The DPI of the monitor the notification area is on, as it is now (Windows
+// 8.1 and later; the system's DPI before).
+int taskbarDpi() {
+    using GetDpiForMonitor = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    static const auto forMonitor =
+        systemFunction<GetDpiForMonitor>(L"shcore.dll", "GetDpiForMonitor");
+    if (forMonitor != nullptr) {
+        const HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
+        const HMONITOR monitor = taskbar != nullptr
+                                     ? MonitorFromWindow(taskbar, MONITOR_DEFAULTTOPRIMARY)
+                                     : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+        UINT x = 0;
+        UINT y = 0;
+        constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+        if (SUCCEEDED(forMonitor(monitor, kEffectiveDpi, &x, &y)) && x > 0) {
+            return static_cast<int>(x);
+        }
+    }
+    return systemDpi();
+}
+
+// The small icon's size (SM_CXSMICON) at a DPI: asked of the system from
+// Windows 10 1607 on, scaled from the system DPI's size before.
+int smallIconSize(int dpi) {
+    using MetricsForDpi = int(WINAPI*)(int, UINT);
+    static const auto forDpi =
+        systemFunction<MetricsForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
+    if (forDpi != nullptr) {
+        if (const int size = forDpi(SM_CXSMICON, static_cast<UINT>(dpi)); size > 0) {
+            return size;
+        }
+    }
+    return MulDiv(GetSystemMetrics(SM_CXSMICON), dpi, systemDpi());
+}
+
+}  // namespace
+
+TrayIcon::~TrayIcon() {
+    remove();
+    if (data.hIcon != nullptr) {
+        DestroyIcon(data.hIcon);
+    }
+}
+
+HICON TrayIcon::loadImage() {
+    const int size = smallIconSize(taskbarDpi());
+    if (size == imageSize && data.hIcon != nullptr) {
+        return nullptr;
+    }
+    // Scaled down from the nearest larger image when the icon has none of
+    // this size (common controls 6, which the manifest asks for; mingw-w64
+    // has no import of it), else the system's nearest; the old image stays
+    // when this one cannot be had.
+    using ScaleDown = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
+    static const auto scaleDown =
+        systemFunction<ScaleDown>(L"comctl32.dll", "LoadIconWithScaleDown");
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    HICON image = nullptr;
+    if (scaleDown == nullptr ||
+        FAILED(scaleDown(instance, MAKEINTRESOURCEW(imageId), size, size, &image))) {
+        image = static_cast<HICON>(
+            LoadImageW(instance, MAKEINTRESOURCEW(imageId), IMAGE_ICON, size, size, 0));
+    }
+    if (image == nullptr) {
+        return nullptr;
+    }
+    imageSize = size;
+    const HICON old = data.hIcon;
+    data.hIcon = image;
+    return old;
+}
+
+bool TrayIcon::add(HWND owner, UINT callbackMessage, int iconId, const std::wstring& tip) {
+    const HICON before = data.hIcon;
     data = NOTIFYICONDATAW{};
     data.cbSize = sizeof(data);
     data.hWnd = owner;
     data.uID = 1;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = callbackMessage;
-    data.hIcon = icon;
+    data.hIcon = before;
+    imageId = iconId;
+    imageSize = 0;
+    if (const HICON old = loadImage()) {
+        DestroyIcon(old);
+    }
     lstrcpynW(data.szTip, tip.c_str(), ARRAYSIZE(data.szTip));
     wanted = true;
     return Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
@@ -21,10 +124,28 @@ bool TrayIcon::restore() {
     if (!wanted) {
         return false;
     }
+    const HICON old = loadImage();
     // The message also comes when the taskbar only changed (its DPI, say) and
     // kept its icons: adding fails then, and the icon is brought up to date.
-    return Shell_NotifyIconW(NIM_ADD, &data) != FALSE ||
-           Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+    const bool shown =
+        Shell_NotifyIconW(NIM_ADD, &data) != FALSE || Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+    if (old != nullptr) {
+        DestroyIcon(old);  // the shell has the new one, or no icon at all
+    }
+    return shown;
+}
+
+void TrayIcon::refreshIcon() {
+    const HICON old = loadImage();
+    if (old == nullptr) {
+        return;  // the size it has
+    }
+    if (wanted) {
+        NOTIFYICONDATAW change = data;
+        change.uFlags = NIF_ICON;
+        Shell_NotifyIconW(NIM_MODIFY, &change);
+    }
+    DestroyIcon(old);
 }
 
 void TrayIcon::setTip(const std::wstring& tip) {

@@ -25,12 +25,13 @@ LRESULT CPelloraDlg::OnTrayNotify(WPARAM, LPARAM lParam) {
     // close as soon as it opens.
     PostMessageW(hwnd(), WM_NULL, 0, 0);
     if (choice == ID_TRAY_SELECT_PORT) {
-        // An adapter plugged in since the list was last read shows up now.
-        refreshPorts();
-        ShowWindow(SW_SHOW);
+        // An adapter plugged in since the list was last read shows up now,
+        // and the chosen port is selected.
+        portsChanged();
+        showCentred();
         SetForegroundWindow(hwnd());
     } else if (choice == ID_TRAY_EXIT) {
-        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+        PostMessageW(hwnd(), WM_EXITPELLORA, 0, 0);
     }
     DestroyMenu(menu);
     return 0;

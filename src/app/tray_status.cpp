@@ -105,7 +105,8 @@ TrayNotice portNotice(const RelayStatus& status, const std::string& port) {
 
 }  // namespace
 
-std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent) {
+std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent,
+                    bool portAwaited) {
     const bool keyboardAbsent = status.keyboard().state == KeyboardState::Absent;
     if (port.empty() && !portsPresent) {
         return keyboardAbsent ? "Pellora - COM port not found. Waiting for the keyboard."
@@ -115,7 +116,9 @@ std::string trayTip(const RelayStatus& status, const std::string& port, bool por
         return keyboardAbsent ? "Pellora - waiting for the keyboard" : "Pellora - no port selected";
     }
     std::string tip = "Pellora - " + port;
-    if (status.port == PortState::Reopening) {
+    if (portAwaited) {
+        tip = "Pellora - Waiting for " + port;
+    } else if (status.port == PortState::Reopening) {
         tip += " lost, waiting";
     } else if (status.port == PortState::Failed) {
         tip += " could not be opened";
@@ -154,6 +157,10 @@ TrayNotice callFailureNotice(const std::string& port, const std::string& reason)
             "Relaying to " + port + " could not start: " + why +
                 " Choose it again with \"Select COM Port\" to retry.",
             true};
+}
+
+TrayNotice portArrivedNotice(const std::string& port) {
+    return {port + " found", port + " is there now: Pellora relays the keyboard to it.", false};
 }
 
 void TroubleWatch::assume(const RelayStatus& status) {

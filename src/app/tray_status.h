@@ -19,8 +19,11 @@
 // no port chosen, an absent keyboard reads "Pellora - waiting for the keyboard".
 // With no port chosen and none present (portsPresent false) it reads
 // "Pellora - COM port not found.", and " Waiting for the keyboard." after it
-// when that is absent too.
-std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent);
+// when that is absent too. A port chosen but not there yet (portAwaited: the
+// relay waits for it to appear) reads "Pellora - Waiting for COM3", with
+// what the keyboard is doing after it as above.
+std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent,
+                    bool portAwaited = false);
 
 // The second line of the message that ends the program when the keyboard is
 // there but cannot be opened (status.keyboard().state Refused): why, and what to do.
@@ -35,6 +38,9 @@ struct TrayNotice {
 // The notice for a call on the relay that failed: a start (port names it),
 // after which the relay is idle, or another call.
 TrayNotice callFailureNotice(const std::string& port, const std::string& reason);
+
+// The notice for a port waited for that has appeared and is open now.
+TrayNotice portArrivedNotice(const std::string& port);
 
 // Decides the notices: it remembers whether the keyboard and the port are in
 // trouble (keyboard absent or refused; port lost, not opened, or another

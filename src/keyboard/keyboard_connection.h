@@ -36,6 +36,12 @@ public:
     // plugged in, so that the system's own news of device changes may prompt a
     // look (Windows' device-change broadcast).
     virtual bool presenceFromSystem() const = 0;
+    // Whether the last open() found the keyboard absent although the system
+    // lists it (Windows lists a keyboard plugged in a moment before its
+    // interfaces have their driver, and libusb cannot open it until then), so
+    // that it is worth looking for again soon. False where the system cannot
+    // tell.
+    virtual bool listedButNotOpenable() const { return false; }
 
     // Milliseconds until the back-end's library must handle a time-out of its
     // own, -1 for none: the longest a poll() over pollDescriptors() may sleep.

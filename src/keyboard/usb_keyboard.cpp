@@ -220,6 +220,7 @@ bool UsbKeyboard::makeContext() {
             hotplugHandle = handle;
         }
     }
+    std::lock_guard lock(contextMutex);
     context = made;
     return true;
 }
@@ -231,7 +232,13 @@ void UsbKeyboard::close() {
             libusb_hotplug_deregister_callback(ending, hotplugHandle);
             hotplugHandle = -1;
         }
-        context = nullptr;
+        {
+            // An interrupt from another thread (the window's news of a device
+            // change) that has the context now ends before it is freed; any
+            // later one finds none.
+            std::lock_guard lock(contextMutex);
+            context = nullptr;
+        }
         libusb_exit(ending);
     }
     descriptors.clear();
@@ -374,6 +381,10 @@ void UsbKeyboard::handleEvents(int timeoutMs) {
 }
 
 void UsbKeyboard::interruptEventHandling() {
+    // Under the lock, which close() takes before it frees the context. libusb
+    // only takes its own event lock and signals here, and calls nothing of
+    // ours, so nothing can wait for this lock inside it.
+    std::lock_guard lock(contextMutex);
     if (libusb_context* c = context; c != nullptr) {
         libusb_interrupt_event_handler(c);
     }

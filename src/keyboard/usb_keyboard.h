@@ -37,13 +37,16 @@
 // Threads: one thread at a time drives it: the owner while nobody handles its
 // events, otherwise the thread that handles them (the relay's worker). The
 // completion callbacks run inside handleEvents() (and close()). active() and
-// interruptEventHandling() may be called from any thread.
+// interruptEventHandling() may be called from any thread, also while close()
+// runs on another: a lock orders the interrupt against the end of the
+// context, so libusb is never called on a context being freed.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -112,6 +115,13 @@ public:
     bool presenceFromSystem() const override { return presence != UsbPresence::Unknown; }
     // The kernel's driver gets the interfaces back with no key taken as down.
     bool holdsKeysDown() const override { return false; }
+    // Whether the last open() found a 33DD:0011 device in the system's list
+    // that libusb could not find or open as present (LIBUSB_ERROR_NOT_FOUND:
+    // on Windows, while none of its interfaces has a driver libusb can use
+    // yet, as just after it was plugged in).
+    bool listedButNotOpenable() const override {
+        return presence == UsbPresence::Present && lastFailure == Failure::Absent;
+    }
 
     Failure failure() const override { return lastFailure; }
     // libusb's name for the error behind Failure::Other ("LIBUSB_ERROR_IO").
@@ -169,6 +179,11 @@ private:
     ByteQueue& keyQueue;
     std::atomic<bool> usbActive{false};
     std::atomic<libusb_context*> context{nullptr};  // set by the first open(), cleared by close()
+    // Held by interruptEventHandling() for its call into libusb and by
+    // whoever sets or clears context: a context close() has taken away is
+    // interrupted by nobody when libusb_exit() frees it. Nothing else is
+    // done under it.
+    std::mutex contextMutex;
     libusb_device_handle* deviceHandle = nullptr;
     // The interrupt IN transfers of 0x81 and 0x82, then the LED report's.
     static constexpr int kLedTransfer = 2;

@@ -426,7 +426,8 @@ void KeyRelay::awaitArrival(Keyboard& k, std::uint32_t now) {
     // The back-end tells when a keyboard is plugged in; without that, look
     // again soon, or where the system tells of device changes, now and then.
     k.retry.absent(now, !k.connection->watchesHotplug(),
-                   k.connection->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs);
+                   k.connection->presenceFromSystem() ? kKeyboardSafetyLookMs : kKeyboardRetryMs,
+                   k.connection->listedButNotOpenable());
 }
 
 void KeyRelay::keyboardDeparted(Keyboard& k, std::uint32_t now) {

@@ -4,6 +4,10 @@
 //   - absent, where its back-end tells of arrivals: no timer, the arrival
 //     prompts the try (or a safety look now and then); where it cannot tell,
 //     a try every lookMs (absent);
+//   - listed by the system but not to be opened yet (Windows lists a device
+//     plugged in before it has given its interfaces their driver): tried
+//     after retryMs, kListedTries times in a row, before it counts as absent
+//     (absent with listed);
 //   - present but refused (another program holds it, no permission): a pause
 //     that doubles from retryMs up to maxMs, since nothing tells when it stops
 //     being refused and each try disturbs it (refused);
@@ -24,9 +28,14 @@ public:
     void opened();
     // Due at now (the worker's start); nothing when wanted is false.
     void tryNow(std::uint32_t now, bool wanted);
+    // How many times in a row a device listed but not yet to be opened is
+    // tried after retryMs; lookMs after that.
+    static constexpr int kListedTries = 5;
+
     // Not there: tried at now + lookMs, or, where untimed, only when its
-    // arrival is told.
-    void absent(std::uint32_t now, bool timed, std::uint32_t lookMs);
+    // arrival is told. listed: the system lists it all the same; the first
+    // kListedTries such answers in a row are tried again after retryMs.
+    void absent(std::uint32_t now, bool timed, std::uint32_t lookMs, bool listed = false);
     // Refused: tried after the pause, which then doubles.
     void refused(std::uint32_t now);
     // Lost while open: tried once after retryMs.
@@ -42,4 +51,5 @@ private:
     bool pending = false;
     std::uint32_t dueAt = 0;
     std::uint32_t pauseMs;  // before the next try of a refused device
+    int listedTries = 0;    // absent but listed, in a row
 };

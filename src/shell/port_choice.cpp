@@ -43,6 +43,15 @@ std::string portFromCommandLine(std::string_view text) {
     return wanted;
 }
 
+bool isComPortName(std::string_view name) {
+    return name.size() > 3 && name.substr(0, 3) == "COM" &&
+           name.find_first_not_of("0123456789", 3) == std::string_view::npos;
+}
+
+PortEntry absentPortEntry(const std::string& name) {
+    return {name, "not present"};
+}
+
 std::optional<PortEntry> splitFriendlyName(std::string_view friendlyName) {
     const auto open = friendlyName.find("(COM");
     if (open == std::string_view::npos) {

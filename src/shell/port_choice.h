@@ -21,6 +21,15 @@ struct PortEntry {
 // upper-cased when it then begins with "COM", otherwise empty ("no port").
 std::string portFromCommandLine(std::string_view text);
 
+// Whether a wanted port is a COM port's name as Windows gives them: COM and a
+// number (COM3, COM12), so that it is worth waiting for while it is not there.
+bool isComPortName(std::string_view name);
+
+// The list entry of a chosen port that is not there now (unplugged, or not
+// yet plugged in): the window lists it all the same, so that it shows the
+// port the relay uses or waits for. Its text is "COM3 - not present".
+PortEntry absentPortEntry(const std::string& name);
+
 // "USB Serial Device (COM3)" -> {COM3, USB Serial Device}; nothing when the name
 // has no "(COM" (case-sensitive) or no ")" after it.
 std::optional<PortEntry> splitFriendlyName(std::string_view friendlyName);

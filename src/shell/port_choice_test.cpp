@@ -25,6 +25,16 @@ TEST(PortFromCommandLine, OnlyAComPortNameAloneInAnyCaseIsAPort) {
     }
 }
 
+TEST(PortFromCommandLine, OnlyComAndANumberIsAPortWorthWaitingFor) {
+    for (const char* name : {"COM1", "COM42", "COM256"}) {
+        EXPECT_TRUE(isComPortName(name)) << name;
+    }
+    for (const char* name : {"COM", "COM3 X", "COM3A", "COMX", "LPT1", "com3", ""}) {
+        EXPECT_FALSE(isComPortName(name)) << name;
+    }
+    EXPECT_EQ(entryText(absentPortEntry("COM42")), "COM42 - not present");
+}
+
 TEST(SplitFriendlyName, TakesThePortOutOfTheFirstComParentheses) {
     struct Case {
         const char *friendlyName, *name, *description, *text;

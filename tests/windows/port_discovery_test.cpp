@@ -20,8 +20,7 @@ std::vector<std::wstring> listedPorts() {
     EXPECT_TRUE(program.waitReady());
     const auto entries = comboEntries(program.portList());
     EXPECT_EQ(comboSelectionText(program.portList()), L"(None)");
-    PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(program.process().waitExit(10000));
+    EXPECT_TRUE(program.exit());
     return entries;
 }
 

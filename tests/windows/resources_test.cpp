@@ -274,6 +274,8 @@ TEST_F(Resources, VersionBlockIsJapaneseUtf16WithTheProjectsVersion) {
     EXPECT_EQ(versionString(block, L"FileVersion"), projectVersion());
     EXPECT_EQ(versionString(block, L"ProductVersion"), projectVersion());
     EXPECT_EQ(versionString(block, L"FileDescription"), L"Pellora");
+    EXPECT_EQ(versionString(block, L"ProductName"), L"Pellora");
+    EXPECT_EQ(versionString(block, L"CompanyName"), L"Pellora");
     EXPECT_EQ(versionString(block, L"InternalName"), L"Pellora.exe");
     EXPECT_EQ(versionString(block, L"OriginalFilename"), L"Pellora.exe");
 }

@@ -54,8 +54,7 @@ TEST(SingleInstance, SecondStartSaysSoAndEndsAndTheFirstCarriesOn) {
                                 [](const std::string& e) { return e.rfind("ping ", 0) == 0; }),
                  before.end());
     EXPECT_EQ(later, before) << "the running instance was disturbed";
-    PostMessageW(first.dialog(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(first.process().waitExit(10000));
+    ASSERT_TRUE(first.exit());
 }
 
 TEST(SingleInstance, GuardIsFreeAgainAfterANormalEndAndAfterAKill) {
@@ -63,8 +62,7 @@ TEST(SingleInstance, GuardIsFreeAgainAfterANormalEndAndAfterAKill) {
     {
         TrayProgram program(L"");
         ASSERT_TRUE(program.waitReady());
-        PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
-        ASSERT_TRUE(program.process().waitExit(10000));
+        ASSERT_TRUE(program.exit());
     }
     {
         TrayProgram program(L"");
@@ -75,8 +73,7 @@ TEST(SingleInstance, GuardIsFreeAgainAfterANormalEndAndAfterAKill) {
     // window, and the next TrayProgram waits for that.
     TrayProgram program(L"");
     ASSERT_TRUE(program.waitReady()) << "no window after a killed instance";
-    PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(program.process().waitExit(10000));
+    ASSERT_TRUE(program.exit());
 }
 
 TEST(SingleInstance, AGuardOfAnotherUserCountsAsRunning) {

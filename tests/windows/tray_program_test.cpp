@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "desktop.h"
 #include "fake_ports.h"
@@ -75,8 +76,7 @@ protected:
     }
 
     static void closeAndWait(TrayProgram& program) {
-        PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
-        ASSERT_TRUE(program.process().waitExit(10000)) << "WM_CLOSE did not end the program";
+        ASSERT_TRUE(program.exit()) << "Exit did not end the program";
     }
 
     // The relay reports a status; the icon's tooltip then shows tip, and a
@@ -118,9 +118,9 @@ TEST_F(TrayProgramTest, PortOnCommandLineStartsHiddenAndExitStopsBeforeRemovingT
                                        "closeKeyboard tray=0"}));
 }
 
-TEST_F(TrayProgramTest, PortNotListedStartsNothingButStillHides) {
-    // An unlisted port, a port followed by more words, and COM alone.
-    for (const wchar_t* tail : {L" COM9", L" COM3 COM2", L" COM"}) {
+TEST_F(TrayProgramTest, WhatIsNoPortNameStartsNothingButStillHides) {
+    // A port followed by more words, and COM alone: nothing to wait for.
+    for (const wchar_t* tail : {L" COM3 COM2", L" COM"}) {
         SCOPED_TRACE(testing::Message() << "command line tail: \"" << tail << "\"");
         TrayProgram program(tail);
         ASSERT_TRUE(program.waitReady());
@@ -208,20 +208,42 @@ TEST_F(TrayProgramTest, OkStartsSwitchesAndStopsOnlyOnChange) {
                       "stop tray=1", "start COM10 tray=1", "stop tray=1", "closeKeyboard tray=0"}));
 }
 
-TEST_F(TrayProgramTest, CancelAndEscapeOnlyHideAndKeepTheUsersSelection) {
+TEST_F(TrayProgramTest, CancelEscapeCloseAndAltF4OnlyHideAndTheWindowShowsThePortInUse) {
+    const std::wstring kCom2 = L"COM2 - Bluetooth Link";
     TrayProgram program(L" COM2");
     ASSERT_TRUE(program.waitReady());
     EXPECT_FALSE(program.visible());
     showThroughTray(program);
+    // Centred on the monitor of the cursor, which opened the tray menu.
+    POINT cursor{};
+    ASSERT_TRUE(GetCursorPos(&cursor));
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &monitor));
+    RECT window{};
+    ASSERT_TRUE(GetWindowRect(program.dialog(), &window));
+    EXPECT_LE(std::abs(window.left + window.right - monitor.rcWork.left - monitor.rcWork.right), 1);
+    EXPECT_LE(std::abs(window.top + window.bottom - monitor.rcWork.top - monitor.rcWork.bottom), 1);
 
+    // A choice cancelled is not what the window shows next time.
     ASSERT_TRUE(program.selectEntry(kCom3));
     pressAndSeeHidden(program, IDCANCEL);
     showThroughTray(program);
-    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom2);
 
-    // Escape reaches the same handler through the dialog manager.
+    // Escape reaches the same handler through the dialog manager; WM_CLOSE
+    // (the close box) and Alt+F4 hide too, and the program runs on.
     pressKey(VK_ESCAPE);
     ASSERT_TRUE(waitUntil([&] { return !program.visible(); })) << "Escape did not hide";
+    showThroughTray(program);
+    PostMessageW(program.dialog(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return !program.visible(); })) << "WM_CLOSE did not hide";
+    ASSERT_TRUE(program.settle());
+    showThroughTray(program);
+    pressKey(VK_F4, VK_MENU);
+    ASSERT_TRUE(waitUntil([&] { return !program.visible(); })) << "Alt+F4 did not hide";
+    ASSERT_TRUE(program.settle());
+    EXPECT_TRUE(program.process().running());
 
     closeAndWait(program);
     EXPECT_EQ(relayCalls(program.events()), (Events{"openKeyboard tray=1", "start COM2 tray=1",
@@ -230,7 +252,7 @@ TEST_F(TrayProgramTest, CancelAndEscapeOnlyHideAndKeepTheUsersSelection) {
 
 TEST_F(TrayProgramTest, WithNoComPortItWaitsInTheTrayAndListsOneWhenItComes) {
     ASSERT_TRUE(setFakePorts({L"Printer Port (LPT1)", L"Odd Device (com4)"}));
-    TrayProgram program(L" COM3");
+    TrayProgram program(L" COM");  // in the tray, no port chosen
     ASSERT_TRUE(program.waitReady());
     EXPECT_FALSE(program.visible());
     EXPECT_EQ(program.findMessageBox(L"Pellora"), nullptr);
@@ -269,6 +291,10 @@ TEST_F(TrayProgramTest, RefusedKeyboardIsReportedWithWhatToDoUnderTheExecutables
         TrayProgram program(L" COM3", {{L"PELLORA_TEST_KEYBOARD", L"refused"}}, renamed);
         HWND box = nullptr;
         ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(title)) != nullptr; }));
+        // Its window hidden, the program's message is a window of its own
+        // (with a taskbar button) and in front.
+        EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+        EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == box; }));
         EXPECT_EQ(TrayProgram::messageText(box),
                   L"Failed to initialize the X68000 Z keyboard.\nAnother program holds it, or "
                   L"its driver is not WinUSB: close that program, or give both of its "
@@ -314,8 +340,10 @@ TEST_F(TrayProgramTest, AStartThatThrowsIsToldAndLeavesTheRelayIdle) {
         L"with \"Select COM Port\" to retry.";
     EXPECT_EQ(trayTipText(true, notice), notice);
     EXPECT_EQ(trayTipText(false, L"Pellora - no port selected"), L"Pellora - no port selected");
-    // As the notice says: OK on the same port tries it again.
+    // As the notice says: choosing it again tries it again.
     showThroughTray(program);
+    EXPECT_EQ(comboSelectionText(program.portList()), L"(None)");
+    ASSERT_TRUE(program.selectEntry(kCom3));
     pressAndSeeHidden(program, IDOK);
     closeAndWait(program);
     EXPECT_EQ(relayCalls(program.events()),
@@ -442,19 +470,64 @@ TEST_F(TrayProgramTest, PortsAreReadAgainWhenShownAndOnDeviceChanges) {
     EXPECT_EQ(comboEntries(program.portList()),
               (std::vector<std::wstring>{L"(None)", kCom10, kCom3, kCom7, L"COM8 - Adapter"}));
     EXPECT_EQ(comboSelectionText(program.portList()), kCom7);
-    // ...then the relaying port takes its place, then "(None)".
+    // ...then the relaying port takes its place. Gone, it stays listed and
+    // selected, as not present (as after a sleep that took its adapter);
+    // back, it is selected again, and OK on it keeps the relay as it runs.
+    const std::wstring kCom3Absent = L"COM3 - not present";
     changePorts(program, {L"USB Serial Device (COM3)", L"Modem (COM10)"});
     EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
     changePorts(program, {L"Modem (COM10)"});
-    EXPECT_EQ(comboSelectionText(program.portList()), L"(None)");
+    EXPECT_EQ(comboEntries(program.portList()),
+              (std::vector<std::wstring>{L"(None)", kCom10, kCom3Absent}));
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3Absent);
+    changePorts(program, {L"USB Serial Device (COM3)", L"Modem (COM10)"});
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+    pressAndSeeHidden(program, IDOK);
+    // The same while the window is hidden.
+    changePorts(program, {L"Modem (COM10)"});
+    changePorts(program, {L"USB Serial Device (COM3)", L"Modem (COM10)"});
+    showThroughTray(program);
+    EXPECT_EQ(comboSelectionText(program.portList()), kCom3);
+    pressAndSeeHidden(program, IDOK);
 
-    pressAndSeeHidden(program, IDCANCEL);
     closeAndWait(program);
     // Each DBT_DEVNODES_CHANGED also has the relay look for a missing keyboard.
-    EXPECT_EQ(relayCalls(program.events()),
-              (Events{"openKeyboard tray=1", "start COM3 tray=1", "devicesChanged tray=1",
-                      "devicesChanged tray=1", "devicesChanged tray=1", "stop tray=1",
-                      "closeKeyboard tray=0"}));
+    const Events changes(6, "devicesChanged tray=1");
+    Events expected{"openKeyboard tray=1", "start COM3 tray=1"};
+    expected.insert(expected.end(), changes.begin(), changes.end());
+    expected.insert(expected.end(), {"stop tray=1", "closeKeyboard tray=0"});
+    EXPECT_EQ(relayCalls(program.events()), expected);
+}
+
+TEST_F(TrayProgramTest, APortNamedAtStartIsWaitedForAndUsedWhenItComes) {
+    const std::wstring kWaiting = L"Pellora - Waiting for COM7";
+    TrayProgram program(L" com7");
+    ASSERT_TRUE(program.waitReady());
+    EXPECT_FALSE(program.visible());
+    EXPECT_EQ(comboSelectionText(program.portList()), L"COM7 - not present");
+    EXPECT_EQ(trayTipText(false, kWaiting), kWaiting);
+    changePorts(program, {L"USB Serial Device (COM3)", L"Bluetooth Link (COM2)"});
+    EXPECT_FALSE(program.recorded("start ")) << "started without its port";
+
+    // It comes: started. Its driver not taking requests yet, the start fails
+    // and is made again, still as a port waited for and without a notice.
+    changePorts(program, {L"USB Serial Device (COM3)", L"USB Serial Port (COM7)"});
+    ASSERT_TRUE(program.waitEvent("start COM7 tray=1"));
+    ASSERT_TRUE(
+        program.reportStatus(KeyboardState::Connected, PortState::Failed, ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(trayTipText(false, kWaiting), kWaiting);
+    ASSERT_TRUE(waitUntil([&] { return countOf(program.events(), "start COM7 tray=1") == 2; }));
+    reportAndSee(program, KeyboardState::Connected, PortState::Open, L"Pellora - COM7",
+                 L"COM7 is there now: Pellora relays the keyboard to it.");
+
+    showThroughTray(program);
+    EXPECT_EQ(comboSelectionText(program.portList()), L"COM7 - USB Serial Port");
+    pressAndSeeHidden(program, IDOK);
+    exitThroughTray(program);
+    EXPECT_EQ(
+        relayCalls(program.events()),
+        (Events{"openKeyboard tray=1", "devicesChanged tray=1", "devicesChanged tray=1",
+                "start COM7 tray=1", "start COM7 tray=1", "stop tray=1", "closeKeyboard tray=0"}));
 }
 
 }  // namespace

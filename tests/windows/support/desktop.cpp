@@ -117,13 +117,24 @@ void clickAt(POINT screen, bool rightButton) {
     SendInput(3, inputs, sizeof(INPUT));
 }
 
-void pressKey(WORD virtualKey) {
-    INPUT inputs[2] = {};
-    inputs[0].type = INPUT_KEYBOARD;
-    inputs[0].ki.wVk = virtualKey;
-    inputs[1] = inputs[0];
-    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, inputs, sizeof(INPUT));
+void pressKey(WORD virtualKey, WORD modifier) {
+    INPUT inputs[4] = {};
+    UINT count = 0;
+    const auto add = [&](WORD key, DWORD flags) {
+        inputs[count].type = INPUT_KEYBOARD;
+        inputs[count].ki.wVk = key;
+        inputs[count].ki.dwFlags = flags;
+        ++count;
+    };
+    if (modifier != 0) {
+        add(modifier, 0);
+    }
+    add(virtualKey, 0);
+    add(virtualKey, KEYEVENTF_KEYUP);
+    if (modifier != 0) {
+        add(modifier, KEYEVENTF_KEYUP);
+    }
+    SendInput(count, inputs, sizeof(INPUT));
 }
 
 HWND trayWindow() {

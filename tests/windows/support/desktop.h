@@ -29,7 +29,8 @@ std::wstring comboSelectionText(HWND combo);
 
 // Input as the user's mouse and keyboard produce it (SendInput), in screen pixels.
 void clickAt(POINT screen, bool rightButton = false);
-void pressKey(WORD virtualKey);
+// A key, with a modifier (VK_MENU for Alt) held around it when one is given.
+void pressKey(WORD virtualKey, WORD modifier = 0);
 
 // Wine's "System Tray" window holding the notification icons; nullptr when
 // there is no icon.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/window_messages.h"
 #include "desktop.h"
 #include "probe_ping.h"
 #include "status_script.h"
@@ -157,6 +158,14 @@ void TrayProgram::chooseFirstMenuItem() {
 void TrayProgram::chooseLastMenuItem() {
     pressKey(VK_UP);
     pressKey(VK_RETURN);
+}
+
+bool TrayProgram::exit() {
+    // The dialog of this run, or of one that waitReady() was not asked for.
+    const HWND window = dialogWindow != nullptr
+                            ? dialogWindow
+                            : findWindow(child->id(), kDialogClass, kDialogCaption);
+    return PostMessageW(window, WM_EXITPELLORA, 0, 0) && child->waitExit(10000);
 }
 
 bool TrayProgram::selectEntry(const std::wstring& text) {

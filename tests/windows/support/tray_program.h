@@ -70,6 +70,10 @@ public:
     void chooseFirstMenuItem();
     void chooseLastMenuItem();
 
+    // Ends the program as Exit in the tray menu does, through the message the
+    // menu posts, and waits for the end; false when it does not come.
+    bool exit();
+
     // Selects the list entry with exactly this text; false when there is none.
     bool selectEntry(const std::wstring& text);
     // Clicks a button of the window (IDOK, IDCANCEL) as the user would; returns
