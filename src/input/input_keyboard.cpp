@@ -9,8 +9,10 @@
 
 InputKeyboard::InputKeyboard(ByteQueue& queue, std::string deviceName, const InputKeyMap& keyMap,
                              std::function<void()> keysQueuedHook, bool watchHotplug)
-    : InputKeyboard(queue, std::make_shared<InputNode>(std::move(deviceName), watchHotplug), keyMap,
-                    std::move(keysQueuedHook)) {}
+    : InputKeyboard(queue,
+                    std::make_shared<InputNode>(std::move(deviceName),
+                                                InputDeviceName::Kind::Keyboard, watchHotplug),
+                    keyMap, std::move(keysQueuedHook)) {}
 
 InputKeyboard::InputKeyboard(ByteQueue& queue, std::shared_ptr<InputNode> node,
                              const InputKeyMap& keyMap, std::function<void()> keysQueuedHook)
