@@ -44,6 +44,13 @@ std::string serialOf(const std::string& name) {
     return serial;
 }
 
+// EVIOCGPHYS and sysfs phys: where the device hangs, its USB port, or for a
+// Bluetooth device the adapter's address (its own address is its uniq).
+std::string physOf(const EmulatedInputDevice::Options& o) {
+    return o.bluetooth ? "b8:27:eb:12:34:56"
+                       : "usb-0000:00:14.0-" + std::to_string(o.usbPort) + "/input0";
+}
+
 void unrefData(UMockdevIoctlData* data) {
     if (data != nullptr) {
         g_object_unref(data);
@@ -402,13 +409,8 @@ struct EmulatedInputDevice::State {
         switch (nr) {
             case 0x06:  // EVIOCGNAME
                 return answerString(client, request, options.name, result);
-            case 0x07:  // EVIOCGPHYS: the USB port, or the Bluetooth adapter's address
-                return answerString(
-                    client, request,
-                    options.bluetooth
-                        ? "b8:27:eb:12:34:56"
-                        : "usb-0000:00:14.0-" + std::to_string(options.usbPort) + "/input0",
-                    result);
+            case 0x07:  // EVIOCGPHYS
+                return answerString(client, request, physOf(options), result);
             case 0x08:  // EVIOCGUNIQ: "" for a USB device without a serial number
                 return answerString(client, request, options.uniq, result);
             case 0x09:  // EVIOCGPROP
@@ -536,9 +538,7 @@ Chain chainOf(const EmulatedInputDevice::Options& o, int eventNumber, int inputN
     const std::string event = input + "/event" + std::to_string(eventNumber);
     const std::string mouse = input + "/mouse0";
     c.paths.insert(c.paths.end(), {input, event});
-    // The Bluetooth adapter's address is the device's phys, its own is uniq.
-    const std::string phys =
-        o.bluetooth ? "b8:27:eb:12:34:56" : "usb-0000:00:14.0-" + port + "/input0";
+    const std::string phys = physOf(o);
     char productLine[64];
     std::snprintf(productLine, sizeof productLine, "%x/%x/%x/110", o.bluetooth ? 5 : 3, o.vendorId,
                   o.productId);
