@@ -66,13 +66,20 @@ std::string byIdLink(udev_device* event) {
 }
 
 std::string describe(udev_device* event) {
-    std::string name =
-        udevText(udev_device_get_sysattr_value(udev_device_get_parent(event), "name"));
+    udev_device* input = udev_device_get_parent(event);
+    std::string name = udevText(udev_device_get_sysattr_value(input, "name"));
     if (name.empty()) {
         name = "unnamed input device";
     }
     if (const std::string kind = kindOf(event); !kind.empty()) {
         name += " (" + kind + ")";
+    }
+    // A Bluetooth device's address, a USB device's serial number: what
+    // --keyboard and --mouse take beside the name, and the one that tells
+    // two devices of a model apart.
+    if (const std::string uniq = udevText(udev_device_get_sysattr_value(input, "uniq"));
+        !uniq.empty()) {
+        name += ", unique id " + uniq;
     }
     if (const std::string link = byIdLink(event); !link.empty()) {
         name += ", " + link;

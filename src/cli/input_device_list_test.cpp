@@ -19,9 +19,12 @@ std::vector<std::string> listed() {
     return out;
 }
 
-TEST(ListInputDevices, ShowsEventNodesWithKindAndLinkButNotTheX68000ZKeyboardsOwn) {
+TEST(ListInputDevices, ShowsEventNodesWithKindIdAndLinkButNotTheX68000ZKeyboardsOwn) {
     EmulatedKeyboard testbed{{.present = false}};
     EmulatedInputDevice keyboard(testbed, {.eventNumber = 12});
+    auto bluetooth = EmulatedInputDevice::bluetoothKeyboard();
+    bluetooth.eventNumber = 8;
+    EmulatedInputDevice k380(testbed, bluetooth);
     EmulatedInputDevice mouse(testbed, {.kind = EmulatedInputDevice::Kind::Mouse,
                                         .name = "Logitech USB Optical Mouse",
                                         .productId = 0xc077,
@@ -45,6 +48,7 @@ TEST(ListInputDevices, ShowsEventNodesWithKindAndLinkButNotTheX68000ZKeyboardsOw
                             "event1 - AT Translated Set 2 keyboard (keyboard)",
                             "event4 - Logitech USB Optical Mouse (mouse), "
                             "/dev/input/by-id/usb-Logitech_USB_Optical_Mouse-event-mouse",
+                            "event8 - Keyboard K380 (keyboard), unique id aa:bb:cc:dd:ee:01",
                             "event12 - Logitech USB Keyboard (keyboard), "
                             "/dev/input/by-id/usb-Logitech_USB_Keyboard-event-kbd",
                         }));

@@ -26,6 +26,7 @@
 #include "cli/run_events.h"
 #include "cli/serial_port_list.h"
 #include "cli/service_notifier.h"
+#include "input/input_device_name.h"
 #include "input/input_keyboard.h"
 #include "input/input_mouse.h"
 #include "input/key_translator.h"
@@ -55,11 +56,27 @@ bool udevSendsNews() {
     return access("/run/udev/control", F_OK) == 0;
 }
 
-// Whether two input devices as given are one: the same name, or names that
-// lead to the same node (event4 and a by-id link to it).
-bool sameInputDevice(const std::string& a, const std::string& b) {
-    const std::string pathA = InputNode::pathOf(a);
-    const std::string pathB = InputNode::pathOf(b);
+// The node a keyboard or mouse as given leads to now: its path, or the one
+// node that its id or name fits ("" for none, or several).
+std::string nodeNow(const std::string& device, InputDeviceName::Kind kind) {
+    const InputDeviceName name(device, kind);
+    if (!name.isLabel()) {
+        return name.path();
+    }
+    const InputDeviceName::Found found = name.present();
+    return found.nodes.size() == 1 ? found.nodes.front() : "";
+}
+
+// Whether a keyboard and the mouse as given are one device: the same path, or
+// names that lead to the same node (event4 and a by-id link to it, or the id
+// that both fit). An id or name that fits no device now is taken for two: a
+// Bluetooth keyboard's touchpad is a node of its own with the same id.
+bool sameInputDevice(const std::string& keyboard, const std::string& mouse) {
+    const std::string pathA = nodeNow(keyboard, InputDeviceName::Kind::Keyboard);
+    const std::string pathB = nodeNow(mouse, InputDeviceName::Kind::Mouse);
+    if (pathA.empty() || pathB.empty()) {
+        return false;
+    }
     if (pathA == pathB) {
         return true;
     }
@@ -67,6 +84,21 @@ bool sameInputDevice(const std::string& a, const std::string& b) {
     struct stat statB {};
     return ::stat(pathA.c_str(), &statA) == 0 && ::stat(pathB.c_str(), &statB) == 0 &&
            statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
+}
+
+// A keyboard's or the mouse's id or name that fits several devices present
+// names none of them: why, as the command line's error; "" when none does.
+std::string ambiguousDevice(const Options& options) {
+    for (const std::string& keyboard : options.keyboards) {
+        if (std::string why =
+                InputDeviceName(keyboard, InputDeviceName::Kind::Keyboard).ambiguity();
+            !why.empty()) {
+            return why;
+        }
+    }
+    return options.mouse.empty()
+               ? ""
+               : InputDeviceName(options.mouse, InputDeviceName::Kind::Mouse).ambiguity();
 }
 
 int run(const Options& options, const KeyTranslator& keys) {
@@ -146,6 +178,10 @@ int main(int argc, char** argv) {
         case Options::Action::Run: {
             if (const std::string refused = mousePortRefusal(options); !refused.empty()) {
                 writeUsage(std::cerr, refused, listSerialPorts());
+                return kExitUsage;
+            }
+            if (const std::string refused = ambiguousDevice(options); !refused.empty()) {
+                std::cerr << "pellora: " << printable(refused) << "\n";
                 return kExitUsage;
             }
             // The whole file or nothing, before anything is opened: on top of

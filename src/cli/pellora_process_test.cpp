@@ -285,6 +285,9 @@ TEST_F(PelloraWithoutKeyboard, ListWithNoPortSaysSoAndFails) {
 // pellora relaying a PC keyboard of the input layer, named by its by-id link.
 class PelloraWithAnInputDevice : public PelloraWithoutKeyboard {
 protected:
+    explicit PelloraWithAnInputDevice(EmulatedInputDevice::Options options = {})
+        : device(kb, std::move(options)) {}
+
     void TearDown() override {
         PelloraWithoutKeyboard::TearDown();
         EXPECT_TRUE(device.waitForCloses(device.opens()));
@@ -307,7 +310,7 @@ protected:
         return lines;
     }
 
-    EmulatedInputDevice device{kb};
+    EmulatedInputDevice device;
     const std::string link = device.byIdPath();
 };
 
@@ -364,6 +367,62 @@ TEST_F(PelloraWithAnInputDevice, ListShowsTheSerialPortsThenTheInputDevices) {
     EXPECT_EQ(
         list->out(),
         "ttyUSB0 - FT232R USB UART\nevent5 - Logitech USB Keyboard (keyboard), " + link + "\n");
+}
+
+// A Bluetooth keyboard, which has no by-id link and may come back under
+// another node, named by its name or its address.
+class PelloraWithABluetoothKeyboard : public PelloraWithAnInputDevice {
+protected:
+    PelloraWithABluetoothKeyboard()
+        : PelloraWithAnInputDevice(EmulatedInputDevice::bluetoothKeyboard()) {}
+};
+
+TEST_F(PelloraWithABluetoothKeyboard, NamedByItsNameItIsFoundAgainUnderAnotherNode) {
+    auto p = startPellora({"--keyboard=Keyboard K380", pty.portPath()});
+    const std::string relaying =
+        "Relaying the keyboard \"Keyboard K380\" to " + pty.portPath() + ".";
+    ASSERT_TRUE(p->waitForErrLine(relaying)) << p->err();
+    EXPECT_EQ(pty.read(1), Bytes{0xFF});
+    device.press(KEY_A);
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    device.unplug();
+    ASSERT_TRUE(p->waitForErrLine("Keyboard disconnected; waiting for it.")) << p->err();
+    EXPECT_EQ(pty.read(1), Bytes{0x9E});
+    device.plugIn(9);  // found by the next try (no udevd under the emulator)
+    ASSERT_TRUE(p->waitForErrLine("Keyboard connected.")) << p->err();
+    EXPECT_EQ(pty.read(1), Bytes{0xFF});
+    device.press(KEY_B);
+    EXPECT_EQ(pty.read(1), Bytes{0x2E});
+    p->signal(SIGTERM);
+    EXPECT_EQ(p->waitExit(), 0) << p->err();
+    EXPECT_EQ(linesOf(p->err()),
+              (std::vector<std::string>{relaying, "Keyboard disconnected; waiting for it.",
+                                        "Keyboard connected.", "Stopped by SIGTERM."}));
+}
+
+TEST_F(PelloraWithABluetoothKeyboard, ANameThatFitsTwoIsAWrongCommandLineAndTheirIdsTellThemApart) {
+    auto options = EmulatedInputDevice::bluetoothKeyboard();
+    options.uniq = "aa:bb:cc:dd:ee:02";
+    options.usbPort = 6;
+    options.eventNumber = 7;
+    EmulatedInputDevice second(kb, options);
+    auto p = startPellora({"--keyboard=Keyboard K380", pty.portPath()});
+    EXPECT_EQ(p->waitExit(), 2);
+    EXPECT_EQ(p->err(),
+              "pellora: the keyboard name \"Keyboard K380\" fits /dev/input/event5 and "
+              "/dev/input/event7: name one by its node or unique id\n");
+    EXPECT_EQ(device.opens() + second.opens(), 0);  // nothing was taken
+
+    p = startPellora({"-k", "aa:bb:cc:dd:ee:02", pty.portPath()});
+    ASSERT_TRUE(
+        p->waitForErrLine("Relaying the keyboard \"aa:bb:cc:dd:ee:02\" to " + pty.portPath() + "."))
+        << p->err();
+    EXPECT_EQ(pty.read(1), Bytes{0xFF});
+    EXPECT_TRUE(second.grabbed());
+    EXPECT_EQ(device.opens(), 0);
+    p->signal(SIGTERM);
+    EXPECT_EQ(p->waitExit(), 0) << p->err();
+    EXPECT_TRUE(second.waitForCloses(second.opens()));
 }
 
 // pellora relaying the X68000 Z keyboard with a mouse beside it, whose

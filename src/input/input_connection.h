@@ -22,8 +22,9 @@ public:
     using typename Seam::Failure;
     using typename Seam::PollDescriptor;
 
-    // The path open() opens: the device as given, or /dev/input/NAME for a
-    // bare name.
+    // How messages name the device: the path open() opens (the device as
+    // given, or /dev/input/eventN for eventN), or its id or name as given, in
+    // double quotes.
     const std::string& path() const { return input.path(); }
     // The device, for another back-end that reads it too (one device that is
     // both keyboard and mouse).

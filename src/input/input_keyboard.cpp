@@ -10,7 +10,9 @@
 InputKeyboard::InputKeyboard(ByteQueue& queue, std::string deviceName,
                              const KeyTranslator& translator, std::function<void()> keysQueuedHook,
                              bool watchHotplug)
-    : InputKeyboard(queue, std::make_shared<InputNode>(std::move(deviceName), watchHotplug),
+    : InputKeyboard(queue,
+                    std::make_shared<InputNode>(std::move(deviceName),
+                                                InputDeviceName::Kind::Keyboard, watchHotplug),
                     translator, std::move(keysQueuedHook)) {}
 
 InputKeyboard::InputKeyboard(ByteQueue& queue, std::shared_ptr<InputNode> node,

@@ -4,10 +4,11 @@
 // of KeyboardConnection (keyboard_connection.h), whose contract it keeps.
 //
 // The device: named, opened, grabbed, read and watched for as InputDevice
-// (input_device.h) says, which InputKeyboard owns: a node, a link to one, or
-// the node's name (event3); the grab waits while a key is down; a device
-// another program holds is Busy; a device unplugged while relayed is a loss,
-// and its return is announced by udev.
+// (input_device.h) says, which InputKeyboard owns: a node, a link to one, the
+// node's name (event3), or the keyboard's unique id or name, which fits only a
+// device with keys of a keyboard's main block; the grab waits while a key is
+// down; a device another program holds is Busy; a device unplugged while
+// relayed is a loss, and its return is announced by udev.
 //
 // Keys: each change of a key (EV_KEY, value 1 or 0) becomes the makes and
 // breaks of X68000 keys through a KeyTranslator (key_translator.h: the key

@@ -251,4 +251,22 @@ TEST_F(InputKeyboardTest, RefusesWhatItCannotRelayAndSaysWhy) {
     EXPECT_TRUE(mouse.waitForCloses(mouse.opens()));
 }
 
+TEST_F(InputKeyboardTest, ByNameItFitsKeyboardsOnlyAndNotTwoOfThem) {
+    // A mouse of the same name is no keyboard.
+    EmulatedInputDevice mouse(
+        testbed, {.kind = EmulatedInputDevice::Kind::Mouse, .usbPort = 3, .eventNumber = 4});
+    InputKeyboard byName{keys, "Logitech USB Keyboard", defaultInputKeyMap()};
+    ASSERT_TRUE(byName.open()) << byName.failureText();
+    EXPECT_TRUE(device.grabbed());
+    byName.close();
+    // Two keyboards of one name: neither (the command line refuses it at start).
+    EmulatedInputDevice twin(testbed, {.usbPort = 6, .eventNumber = 7, .byIdLink = false});
+    EXPECT_FALSE(byName.open());
+    EXPECT_EQ(byName.failure(), KeyboardConnection::Failure::Other);
+    EXPECT_EQ(byName.failureText(),
+              "the name \"Logitech USB Keyboard\" fits /dev/input/event5 and /dev/input/event7");
+    EXPECT_EQ(mouse.opens() + twin.opens(), 0);
+    byName.close();
+}
+
 }  // namespace

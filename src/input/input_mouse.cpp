@@ -15,7 +15,9 @@ constexpr int kNotchBound = 1 << 20;
 }  // namespace
 
 InputMouse::InputMouse(std::string device, bool watchHotplug, double scale)
-    : InputMouse(std::make_shared<InputNode>(std::move(device), watchHotplug), scale) {}
+    : InputMouse(std::make_shared<InputNode>(std::move(device), InputDeviceName::Kind::Mouse,
+                                             watchHotplug),
+                 scale) {}
 
 InputMouse::InputMouse(std::shared_ptr<InputNode> node, double scale)
     : InputConnection(

@@ -7,13 +7,14 @@
 // packet to the mouse's own line (SerialPort with LineSettings::mouseLine()).
 //
 // The device: named, opened, grabbed, read and watched for as InputDevice
-// (input_device.h) says, which InputMouse owns: a node, a link to one, or the
-// node's name (event7); grabbed while relayed, so that it does not also move
-// the desktop's pointer, and given back at close(); the grab waits while a
-// button is down; a device another program holds is Busy. A device without
-// relative motion on both axes (REL_X and REL_Y: a keyboard, a tablet, a
-// touchpad, which report absolute positions) is refused as Other, "not a
-// mouse: it has no relative motion".
+// (input_device.h) says, which InputMouse owns: a node, a link to one, the
+// node's name (event7), or the mouse's unique id or name, which fits only a
+// device with relative motion; grabbed while relayed, so that it does not
+// also move the desktop's pointer, and given back at close(); the grab waits
+// while a button is down; a device another program holds is Busy. A device
+// without relative motion on both axes (REL_X and REL_Y: a keyboard, a
+// tablet, a touchpad, which report absolute positions) is refused as Other,
+// "not a mouse: it has no relative motion".
 //
 // Motion and buttons: REL_X and REL_Y, scaled by the factor given at
 // construction, are summed into a MouseMotion (protocol/mouse_packet.h) until

@@ -51,13 +51,8 @@ bool holdsWord(std::string_view words, std::string_view word) {
 
 }  // namespace
 
-// "event3" means /dev/input/event3; anything with a slash is a path.
-std::string InputNode::pathOf(const std::string& device) {
-    return device.find('/') == std::string::npos ? "/dev/input/" + device : device;
-}
-
-InputNode::InputNode(std::string deviceName, bool watchHotplug)
-    : devicePath(pathOf(deviceName)),
+InputNode::InputNode(std::string deviceName, InputDeviceName::Kind kind, bool watchHotplug)
+    : name(std::move(deviceName), kind),
       hotplugWanted(watchHotplug),
       wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
@@ -126,13 +121,17 @@ bool InputNode::open(UserId id, const KindCheck& isOfKind) {
 }
 
 bool InputNode::openNode(User& user) {
-    deviceFd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     const auto refuse = [&](Failure why, const std::string& text) {
         releaseNode();
         user.failure = why;
         user.failureText = why == Failure::Other ? text : "";
         return false;
     };
+    std::string node;
+    if (std::string why; !nodeToOpen(node, why)) {
+        return refuse(why.empty() ? Failure::Absent : Failure::Other, why);
+    }
+    deviceFd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (deviceFd < 0) {
         const int error = errno;
         return refuse(failureOfOpen(error), std::strerror(error));
@@ -145,6 +144,23 @@ bool InputNode::openNode(User& user) {
         return refuse(Failure::Other,
                       r == -ENOTTY || r == -EINVAL ? "not an input device" : std::strerror(-r));
     }
+    return true;
+}
+
+bool InputNode::nodeToOpen(std::string& node, std::string& why) {
+    if (!name.isLabel()) {
+        node = name.path();
+        return true;
+    }
+    const InputDeviceName::Found found = name.present();
+    if (found.nodes.size() > 1) {
+        why = "the " + name.fitsSeveral(found);
+        return false;
+    }
+    if (found.nodes.empty()) {
+        return false;
+    }
+    node = labelNode = found.nodes.front();
     return true;
 }
 
@@ -422,13 +438,11 @@ void InputNode::readArrivals() {
     }
     while (UdevPtr<udev_device> seen{udev_monitor_receive_device(monitor)}) {
         const char* action = udev_device_get_action(seen.get());
-        const char* node = udev_device_get_devnode(seen.get());
-        if (action == nullptr || node == nullptr ||
-            !namesUs(node, udev_device_get_property_value(seen.get(), "DEVLINKS"))) {
+        const bool added = action != nullptr && std::strcmp(action, "add") == 0;
+        const bool removed = action != nullptr && std::strcmp(action, "remove") == 0;
+        if (udev_device_get_devnode(seen.get()) == nullptr || !namesUs(seen.get(), added)) {
             continue;
         }
-        const bool added = std::strcmp(action, "add") == 0;
-        const bool removed = std::strcmp(action, "remove") == 0;
         for (const auto& user : users) {
             if (!user->watching) {
                 continue;
@@ -446,11 +460,18 @@ void InputNode::readArrivals() {
     }
 }
 
-bool InputNode::namesUs(const char* node, const char* links) const {
-    if (devicePath == node || (links != nullptr && holdsWord(links, devicePath))) {
+bool InputNode::namesUs(udev_device* seen, bool added) const {
+    const char* node = udev_device_get_devnode(seen);
+    if (name.isLabel()) {
+        // A device going has no sysfs left to ask: it is known by its node.
+        return added ? name.fits(seen) : labelNode == node;
+    }
+    const std::string& path = name.path();
+    const char* links = udev_device_get_property_value(seen, "DEVLINKS");
+    if (path == node || (links != nullptr && holdsWord(links, path))) {
         return true;
     }
     // A link given by the user that udev did not make, now pointing there.
-    std::unique_ptr<char, decltype(&::free)> target(realpath(devicePath.c_str(), nullptr), &::free);
+    std::unique_ptr<char, decltype(&::free)> target(realpath(path.c_str(), nullptr), &::free);
     return target != nullptr && std::strcmp(target.get(), node) == 0;
 }

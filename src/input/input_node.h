@@ -6,10 +6,16 @@
 // user sees it through an InputDevice (input_device.h), which says what the
 // node does for it; the node holds what they share.
 //
-// Naming: the device as the user gave it: a node (/dev/input/event3), a link
-// to one (/dev/input/by-id/usb-...-event-kbd, /dev/input/by-path/...), or the
-// node's name (event3, meaning /dev/input/event3). Each open anew opens that
-// name anew, so a link that udev has moved to another eventN is followed.
+// Naming: the device as the user gave it, read as InputDeviceName
+// (input_device_name.h) says: a node (/dev/input/event3), a link to one
+// (/dev/input/by-id/usb-...-event-kbd, /dev/input/by-path/...), the node's
+// name (event3, meaning /dev/input/event3), or the device's unique id or name
+// (aa:bb:cc:dd:ee:01, Keyboard K380), which fits only a device of the kind
+// given at construction. Each open anew opens that path anew, so a link that
+// udev has moved to another eventN is followed, or looks the id or name up
+// anew among the devices present, so a device that came back under another
+// eventN is found there; an id or name that fits none is absent, one that
+// fits several refused (Failure::Other, naming their nodes).
 //
 // Opening: the first user's open() opens the node and reads it by libevdev;
 // each user then asks whether it is of the user's kind (a keyboard with a
@@ -42,8 +48,10 @@
 // Arrivals: from the first open() to the last close() a udev monitor of the
 // input subsystem watches for the device coming back: the same node, or a
 // new node that the given link (or udev's DEVLINKS for it) now names, which
-// may be another eventN. udev (udevd) sends that news; where it does not run,
-// the owner passes watchHotplug false, and tries open() on its timer.
+// may be another eventN, or for an id or name, a new node of a device that
+// it fits (its removal: the node last opened for it going). udev (udevd)
+// sends that news; where it does not run, the owner passes watchHotplug
+// false, and tries open() on its timer.
 //
 // Ownership: owned by its users together (std::shared_ptr); owns the
 // device's file descriptor and libevdev state (first open to last release or
@@ -60,11 +68,13 @@
 #include <string>
 #include <vector>
 
+#include "input/input_device_name.h"
 #include "keyboard/device_connection.h"
 
 struct input_event;
 struct libevdev;
 struct udev;
+struct udev_device;
 struct udev_monitor;
 
 class InputNode {
@@ -77,17 +87,17 @@ public:
     using EventHandler = std::function<void(const input_event&)>;
     using UserId = std::size_t;
 
-    // device: as the user gave it. watchHotplug false: never watch for the
-    // device's return.
-    InputNode(std::string device, bool watchHotplug);
+    // device: as the user gave it, a device of kind (what an id or name
+    // fits). watchHotplug false: never watch for the device's return.
+    InputNode(std::string device, InputDeviceName::Kind kind, bool watchHotplug);
     ~InputNode();
     InputNode(const InputNode&) = delete;
     InputNode& operator=(const InputNode&) = delete;
 
-    // The path an open opens: the device as given, or /dev/input/NAME for a
-    // bare name.
-    const std::string& path() const { return devicePath; }
-    static std::string pathOf(const std::string& device);
+    // How messages name the device: the path an open opens (the device as
+    // given, or /dev/input/eventN for eventN), or an id or name as given, in
+    // double quotes (InputDeviceName::shown()).
+    const std::string& path() const { return name.shown(); }
 
     // A user of the node: onEvent gets its events while it has the node
     // open, onLost is called when the node is found gone while it has it
@@ -142,6 +152,10 @@ private:
     };
 
     bool openNode(User& user);
+    // The node to open: the path given, or the one node that the id or name
+    // fits now. False when an id or name fits none (why stays empty) or
+    // several (why names them).
+    bool nodeToOpen(std::string& node, std::string& why);
     void releaseNode();
     bool anyUserActive() const;
     void makeWatch();
@@ -152,10 +166,13 @@ private:
     void dropQueued();
     void readEvents();
     void readArrivals();
-    // Whether a node udev added (with its DEVLINKS) is the device given.
-    bool namesUs(const char* devnode, const char* devlinks) const;
+    // Whether a node that udev added or removed (seen) is the device given.
+    bool namesUs(udev_device* seen, bool added) const;
 
-    const std::string devicePath;
+    const InputDeviceName name;
+    // The node that the id or name last fitted when opened: the one whose
+    // removal is the device's.
+    std::string labelNode;
     const bool hotplugWanted;
     std::vector<std::unique_ptr<User>> users;
 

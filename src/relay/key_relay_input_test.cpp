@@ -233,6 +233,42 @@ TEST_F(InputRelayByLink, UnpluggedWithShiftHeldAndBackItIsLetGoThenAnnouncedWith
     EXPECT_EQ(pty.read(1), Bytes{0x2E});
 }
 
+// A Bluetooth keyboard, which no link follows, named by its name or by its
+// address (in bluetoothctl's capitals), which its touchpad's node beside it
+// has too.
+class InputRelayOverBluetooth : public InputRelay,
+                                public ::testing::WithParamInterface<const char*> {
+protected:
+    InputRelayOverBluetooth() : InputRelay(EmulatedInputDevice::bluetoothKeyboard(), GetParam()) {}
+
+    EmulatedInputDevice touchpad{kb,
+                                 {.kind = EmulatedInputDevice::Kind::Mouse,
+                                  .name = "Keyboard K380 Mouse",
+                                  .uniq = "aa:bb:cc:dd:ee:01",
+                                  .usbPort = 6,
+                                  .eventNumber = 6,
+                                  .bluetooth = true}};
+};
+
+TEST_P(InputRelayOverBluetooth, IsFoundAndFoundAgainWhenItReturnsUnderAnotherNode) {
+    device.press(KEY_A);
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    device.unplug();
+    EXPECT_EQ(pty.read(1), Bytes{0x9E});
+    ASSERT_TRUE(waitFor([&] { return relay.status().keyboard().state == KeyboardState::Absent; }));
+
+    device.plugIn(9);  // udev tells of a device of that id and name
+    EXPECT_EQ(pty.read(1), Bytes{kReadyByte});
+    ASSERT_TRUE(
+        waitFor([&] { return relay.status().keyboard().state == KeyboardState::Connected; }));
+    device.press(KEY_B);
+    EXPECT_EQ(pty.read(1), Bytes{0x2E});
+    EXPECT_EQ(touchpad.opens(), 0);  // not a keyboard, whatever its id
+}
+
+INSTANTIATE_TEST_SUITE_P(ByNameOrAddress, InputRelayOverBluetooth,
+                         ::testing::Values("Keyboard K380", "AA:BB:CC:DD:EE:01"));
+
 // Another program (a desktop's remapper, a second pellora) holds the grab.
 class InputRelayHeldElsewhere : public InputRelay {
 protected:

@@ -44,6 +44,13 @@ std::string serialOf(const std::string& name) {
     return serial;
 }
 
+// EVIOCGPHYS and sysfs phys: where the device hangs, its USB port, or for a
+// Bluetooth device the adapter's address (its own address is its uniq).
+std::string physOf(const EmulatedInputDevice::Options& o) {
+    return o.bluetooth ? "b8:27:eb:12:34:56"
+                       : "usb-0000:00:14.0-" + std::to_string(o.usbPort) + "/input0";
+}
+
 void unrefData(UMockdevIoctlData* data) {
     if (data != nullptr) {
         g_object_unref(data);
@@ -156,6 +163,37 @@ struct EmulatedInputDevice::State {
     void touch() {
         ++changeCount;
         changed.notify_all();
+    }
+
+    // inputN's capabilities/ attributes as the kernel prints a bitmap: its
+    // longs in hex, the highest first, leading zero longs left out.
+    template <std::size_t N>
+    static std::string sysfsBitmap(const std::bitset<N>& bits) {
+        std::vector<unsigned long long> words((N + 63) / 64);
+        for (std::size_t i = 0; i < N; ++i) {
+            if (bits[i]) {
+                words[i / 64] |= 1ULL << (i % 64);
+            }
+        }
+        std::size_t top = words.size() - 1;
+        while (top > 0 && words[top] == 0) {
+            --top;
+        }
+        std::string text;
+        for (std::size_t i = top + 1; i-- > 0;) {
+            char word[20];
+            std::snprintf(word, sizeof word, "%llx", words[i]);
+            text += word + std::string(i > 0 ? " " : "");
+        }
+        return text;
+    }
+
+    std::string capabilityLines() const {
+        return "A: capabilities/ev=" + sysfsBitmap(evBits) +
+               "\\n\nA: capabilities/key=" + sysfsBitmap(keyBits) +
+               "\\n\nA: capabilities/rel=" + sysfsBitmap(relBits) +
+               "\\n\nA: capabilities/msc=" + sysfsBitmap(mscBits) +
+               "\\n\nA: capabilities/led=" + sysfsBitmap(ledBits) + "\\n\n";
     }
 
     // umockdev announces no close; a client whose socket has closed is
@@ -407,7 +445,9 @@ struct EmulatedInputDevice::State {
             return answer(client, request, &version, sizeof version, result) == 0 ? 0 : EFAULT;
         }
         if (request == EVIOCGID) {
-            const input_id id{BUS_USB, options.vendorId, options.productId, 0x0110};
+            const input_id id{
+                static_cast<std::uint16_t>(options.bluetooth ? BUS_BLUETOOTH : BUS_USB),
+                options.vendorId, options.productId, 0x0110};
             return answer(client, request, &id, sizeof id, result);
         }
         if (request == EVIOCGREP) {
@@ -427,11 +467,9 @@ struct EmulatedInputDevice::State {
             case 0x06:  // EVIOCGNAME
                 return answerString(client, request, options.name, result);
             case 0x07:  // EVIOCGPHYS
-                return answerString(
-                    client, request,
-                    "usb-0000:00:14.0-" + std::to_string(options.usbPort) + "/input0", result);
-            case 0x08:  // EVIOCGUNIQ: no serial number
-                return answerString(client, request, "", result);
+                return answerString(client, request, physOf(options), result);
+            case 0x08:  // EVIOCGUNIQ: "" for a USB device without a serial number
+                return answerString(client, request, options.uniq, result);
             case 0x09:  // EVIOCGPROP
                 return answerBits(client, request, std::bitset<INPUT_PROP_CNT>(), result);
             case 0x0a:  // EVIOCGMTSLOTS: no multitouch
@@ -495,22 +533,35 @@ struct Chain {
 // for each device plugged in, whichever it is.
 std::atomic<int> nextInputNumber{20};
 
-Chain chainOf(const EmulatedInputDevice::Options& o, int eventNumber, int inputNumber) {
+// The parents of inputN: for USB the device 1-PORT, its interface bound to
+// usbhid and the hid device; for Bluetooth (hidp) the adapter's connection to
+// the device and the hid device, with no USB device above them.
+std::string parentsOf(const EmulatedInputDevice::Options& o, int inputNumber, Chain& c) {
     const bool keyboard = o.kind == EmulatedInputDevice::Kind::Keyboard;
     const std::string port = std::to_string(o.usbPort);
+    const std::string hidName = upperHex4(o.vendorId) + ":" + upperHex4(o.productId) + "." +
+                                upperHex4(static_cast<unsigned>(inputNumber));
+    const std::string hidLines =
+        "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_NAME=" + o.name +
+        "\nE: HID_UNIQ=" + o.uniq + "\n\n";
+    if (o.bluetooth) {
+        const std::string link =
+            "/devices/platform/soc/fe201000.serial/serial0/serial0-0/"
+            "bluetooth/hci0/hci0:" +
+            std::to_string(10 + o.usbPort);
+        const std::string hid = link + "/0005:" + hidName;
+        c.paths = {link, hid};
+        c.record =
+            "P: " + link + "\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=link\n\nP: " + hid + hidLines;
+        return hid;
+    }
     const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + port;
     const std::string iface = usb + "/1-" + port + ":1.0";
-    const std::string hid = iface + "/0003:" + upperHex4(o.vendorId) + ":" +
-                            upperHex4(o.productId) + "." + upperHex4(inputNumber);
-    const std::string input = hid + "/input/input" + std::to_string(inputNumber);
-    const std::string event = input + "/event" + std::to_string(eventNumber);
-    const std::string mouse = input + "/mouse0";
+    const std::string hid = iface + "/0003:" + hidName;
     const std::string suffix = keyboard ? "-event-kbd" : "-event-mouse";
-
-    Chain c;
     c.byId = o.byIdLink ? "/dev/input/by-id/usb-" + serialOf(o.name) + suffix : "";
     c.byPath = "/dev/input/by-path/pci-0000:00:14.0-usb-0:" + port + ":1.0" + suffix;
-    c.paths = {usb, iface, hid, input, event};
+    c.paths = {usb, iface, hid};
     const std::string vid = hex4(o.vendorId);
     const std::string pid = hex4(o.productId);
     // A HID boot device: device and configuration descriptors, one
@@ -531,22 +582,43 @@ Chain chainOf(const EmulatedInputDevice::Options& o, int eventNumber, int inputN
         "\\n\nA: idProduct=" + pid + "\\n\nA: product=" + o.name +
         "\\n\nH: descriptors=" + descriptors + "\n\n" + "P: " + iface +
         "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=usbhid\n" + "E: INTERFACE=3/1/" +
-        (keyboard ? "1" : "2") + "\nA: bInterfaceNumber=00\\n\n\n" + "P: " + hid +
-        "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_NAME=" + o.name + "\n\n" +
-        "P: " + input + "\nE: SUBSYSTEM=input\nE: PRODUCT=3/" + productLine + "\nE: NAME=\"" +
-        o.name + "\"\nA: name=" + o.name + "\\n\nA: phys=usb-0000:00:14.0-" + port +
-        "/input0\\n\nA: uniq=\\n\n\n";
+        (keyboard ? "1" : "2") + "\nA: bInterfaceNumber=00\\n\n\n" + "P: " + hid + hidLines;
+    return hid;
+}
+
+Chain chainOf(const EmulatedInputDevice::Options& o, int eventNumber, int inputNumber,
+              const std::string& capabilities = {}) {
+    const bool keyboard = o.kind == EmulatedInputDevice::Kind::Keyboard;
+    const std::string port = std::to_string(o.usbPort);
+    Chain c;
+    const std::string input =
+        parentsOf(o, inputNumber, c) + "/input/input" + std::to_string(inputNumber);
+    const std::string event = input + "/event" + std::to_string(eventNumber);
+    const std::string mouse = input + "/mouse0";
+    c.paths.insert(c.paths.end(), {input, event});
+    const std::string phys = physOf(o);
+    char productLine[64];
+    std::snprintf(productLine, sizeof productLine, "%x/%x/%x/110", o.bluetooth ? 5 : 3, o.vendorId,
+                  o.productId);
+    c.record += "P: " + input + "\nE: SUBSYSTEM=input\nE: PRODUCT=" + productLine + "\nE: NAME=\"" +
+                o.name + "\"\nE: PHYS=\"" + phys + "\"\nE: UNIQ=\"" + o.uniq +
+                "\"\nA: name=" + o.name + "\\n\nA: phys=" + phys + "\\n\nA: uniq=" + o.uniq +
+                "\\n\n" + capabilities + "\n";
+    // udev's persistent-input rules stop at a Bluetooth device: no ID_PATH,
+    // no by-id or by-path link.
     const std::string idLines =
         std::string("E: ID_INPUT=1\n") +
         (keyboard ? "E: ID_INPUT_KEY=1\nE: ID_INPUT_KEYBOARD=1\n" : "E: ID_INPUT_MOUSE=1\n") +
-        "E: ID_BUS=usb\nE: ID_VENDOR_ID=" + vid + "\nE: ID_MODEL_ID=" + pid +
-        "\nE: ID_SERIAL=" + serialOf(o.name) + "\nE: ID_PATH=pci-0000:00:14.0-usb-0:" + port +
-        ":1.0\n";
+        (o.bluetooth ? "E: ID_BUS=bluetooth\n"
+                     : "E: ID_BUS=usb\nE: ID_VENDOR_ID=" + hex4(o.vendorId) + "\nE: ID_MODEL_ID=" +
+                           hex4(o.productId) + "\nE: ID_SERIAL=" + serialOf(o.name) +
+                           "\nE: ID_PATH=pci-0000:00:14.0-usb-0:" + port + ":1.0\n");
+    std::string links = c.byId.empty() ? c.byPath : c.byId + " " + c.byPath;
     c.record += "P: " + event +
                 "\nE: SUBSYSTEM=input\nE: MAJOR=13\nE: MINOR=" + std::to_string(64 + eventNumber) +
                 "\nE: DEVNAME=/dev/input/event" + std::to_string(eventNumber) + "\n" + idLines +
-                "E: DEVLINKS=" + (c.byId.empty() ? "" : c.byId + " ") + c.byPath +
-                "\nA: dev=13:" + std::to_string(64 + eventNumber) + "\\n\n";
+                (links.empty() ? "" : "E: DEVLINKS=" + links + "\n") +
+                "A: dev=13:" + std::to_string(64 + eventNumber) + "\\n\n";
     if (!keyboard) {
         // The legacy node beside the event node, which a listing leaves out.
         c.paths.push_back(mouse);
@@ -646,7 +718,7 @@ void EmulatedInputDevice::plugIn(int eventNumber) {
         if (s.plugged) {
             return;
         }
-        chain = chainOf(s.options, eventNumber, nextInputNumber++);
+        chain = chainOf(s.options, eventNumber, nextInputNumber++, s.capabilityLines());
     }
     // The handler, then the node, its links and the state behind them, all
     // before the node can be opened: it comes into place last, in one rename,

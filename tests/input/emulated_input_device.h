@@ -7,9 +7,11 @@
 // {.present = false} when the test needs no X68000 Z keyboard; it must outlive
 // this object) and lays out, on the testbed's root hub, the chain the kernel
 // and udev make: USB device 1-PORT, its interface bound to usbhid, the hid
-// device, inputN with its name, and eventN with udev's ID_INPUT* properties
-// and DEVLINKS (and, for a mouse, the legacy mouseN node beside it), plus the
-// /dev/input/by-id/ and by-path/ links. The node is a FIFO, so poll() on it
+// device, inputN with its name, unique id and capabilities/ bitmaps, and
+// eventN with udev's ID_INPUT* properties and DEVLINKS (and, for a mouse, the
+// legacy mouseN node beside it), plus the /dev/input/by-id/ and by-path/
+// links; or a Bluetooth device's (Options::bluetooth), which has no USB
+// device and no links. The node is a FIFO, so poll() on it
 // sleeps until events are queued; its ioctl, read and write handler answers as
 // evdev does:
 // - EVIOCGBIT, EVIOCGNAME/PHYS/UNIQ, EVIOCGID, EVIOCGVERSION, EVIOCGPROP,
@@ -65,16 +67,32 @@ public:
     struct Options {
         Kind kind = Kind::Keyboard;
         std::string name = "Logitech USB Keyboard";  // inputN's name, EVIOCGNAME
+        // inputN's uniq, EVIOCGUNIQ: a Bluetooth device's address, a USB
+        // device's serial number; "" for none.
+        std::string uniq{};
         std::uint16_t vendorId = 0x046d;
         std::uint16_t productId = 0xc31c;
         int usbPort = 4;       // the device is 1-PORT on the testbed's root hub
         int eventNumber = 5;   // /dev/input/eventN at the first plug-in
         bool byIdLink = true;  // udev made /dev/input/by-id/usb-NAME-event-kbd
+        // On Bluetooth, as hidp makes it: bus 0x05 (EVIOCGID), under the
+        // adapter's link to it (hci0:N, N from usbPort) with no USB device
+        // above, ID_BUS bluetooth, no by-id or by-path link, phys the
+        // adapter's address.
+        bool bluetooth = false;
         bool kanaLed = false;  // LED_KANA beside Num, Caps and Scroll Lock
         bool pointer = false;  // a keyboard's pointing stick on its node: REL_X/Y, BTN_LEFT/RIGHT
         std::vector<int> keysDown{};  // KEY_* codes held at the first plug-in
         std::vector<int> ledsLit{};   // LED_* codes lit at the first plug-in
     };
+
+    // A Bluetooth keyboard, Logitech's K380 at aa:bb:cc:dd:ee:01, on event5.
+    static Options bluetoothKeyboard() {
+        return {.name = "Keyboard K380",
+                .uniq = "aa:bb:cc:dd:ee:01",
+                .productId = 0xb342,
+                .bluetooth = true};
+    }
 
     // Plugs the device in. Throws std::runtime_error when umockdev refuses.
     explicit EmulatedInputDevice(EmulatedKeyboard& testbed);
