@@ -148,3 +148,29 @@ std::optional<std::string> loadKeymapFile(const std::string& path, InputKeyMap& 
     ::close(fd);
     return applyKeymap(text, path, map);
 }
+
+std::string keyCalled(unsigned linuxKey) {
+    // The keys a switch is likely to be: the ones no program of the desktop
+    // uses much, by the words on their key tops.
+    static const std::pair<unsigned, const char*> kNames[] = {
+        {KEY_SCROLLLOCK, "Scroll Lock"}, {KEY_PAUSE, "Pause"},          {KEY_SYSRQ, "Print Screen"},
+        {KEY_NUMLOCK, "Num Lock"},       {KEY_RIGHTCTRL, "Right Ctrl"}, {KEY_RIGHTALT, "Right Alt"},
+        {KEY_RIGHTMETA, "Right Super"},  {KEY_COMPOSE, "Menu"},         {KEY_CAPSLOCK, "Caps Lock"},
+        {KEY_INSERT, "Insert"},
+    };
+    for (const auto& [code, name] : kNames) {
+        if (code == linuxKey) {
+            return name;
+        }
+    }
+    const char* name = libevdev_event_code_get_name(EV_KEY, linuxKey);
+    return name == nullptr ? "" : std::string(name).substr(4);  // without KEY_
+}
+
+std::optional<unsigned> linuxKeyNamed(std::string_view name) {
+    const int code = linuxKeyCode(name);
+    if (code < 0) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(code);
+}

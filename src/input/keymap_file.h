@@ -34,3 +34,12 @@ std::optional<std::string> applyKeymap(std::string_view text, const std::string&
 // that cannot be read, or is too long to be a key map, is an error too:
 // "PATH: cannot read it: No such file or directory".
 std::optional<std::string> loadKeymapFile(const std::string& path, InputKeyMap& map);
+
+// The name a user calls a Linux key by, for the words that name it: "Scroll
+// Lock", "Pause", "Right Ctrl"; for a key without one of its own, its Linux
+// name without KEY_ ("F13"), or "" for a code that has none.
+std::string keyCalled(unsigned linuxKey);
+
+// The Linux key code of a name a key map file takes (KEY_ name with or
+// without KEY_, any letter case); nothing for another name.
+std::optional<unsigned> linuxKeyNamed(std::string_view name);

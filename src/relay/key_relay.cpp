@@ -100,12 +100,37 @@ void KeyRelay::pumpAll(std::uint32_t now) {
 KeyRelay::~KeyRelay() {
     stop();
     closeKeyboard();
+    if (share) {
+        share->setListener({});  // the switch may outlive the relay
+    }
 }
 
 void KeyRelay::addMouse(std::unique_ptr<MouseConnection> device, const std::string& name,
                         bool wheel) {
     mouse = std::make_unique<MouseRelay>(std::move(device), name, wheel);
     noteMouse();
+}
+
+void KeyRelay::setShare(std::shared_ptr<ShareSwitch> shared) {
+    share = std::move(shared);
+    // A move reaches every keyboard through its event handling: wake the
+    // worker, whichever thread moved it.
+    share->setListener([this] {
+        noteShare();
+        waiter.wake();
+    });
+    noteShare();
+}
+
+void KeyRelay::noteShare() {
+    const ShareSwitch::Side now = share->side();
+    publish([&](RelayStatus& s) {
+        if (s.share == now) {
+            return false;
+        }
+        s.share = now;
+        return true;
+    });
 }
 
 void KeyRelay::start(const std::string& name) {
@@ -121,6 +146,10 @@ void KeyRelay::start(const std::string& name) {
 }
 
 void KeyRelay::stop() {
+    // Nothing relays the keyboards now: they are the computer's again.
+    if (share) {
+        share->toComputer();
+    }
     running.exchange(false);
     waiter.wake();
     if (worker.joinable()) {
@@ -474,6 +503,10 @@ void KeyRelay::tryPort(std::uint32_t now) {
 }
 
 void KeyRelay::portLost(std::uint32_t now) {
+    // With the line lost the X68000 cannot have them: back to the computer.
+    if (share) {
+        share->toComputer();
+    }
     portUp = false;
     stopRepeat(repeat);  // keys typed meanwhile are dropped, repeats too
     notePort(PortState::Reopening);

@@ -140,6 +140,13 @@ public:
     void addMouse(std::unique_ptr<MouseConnection> mouse, const std::string& portName,
                   bool wheel = true);
 
+    // Shares the computer's own keyboards and mouse with the computer by
+    // share, which their back-ends follow: status().share tells where they
+    // go, and they go back to the computer when the line to the host is
+    // lost or the relay stops. Call once, before openKeyboard(), with no
+    // worker.
+    void setShare(std::shared_ptr<ShareSwitch> share);
+
     // Opens the keyboards (KeyboardConnection::open(): the X68000 Z
     // keyboard's interfaces claimed, an input device grabbed), and the mouse
     // when there is one. Resets the repeat (500/110 ms) and LED state.
@@ -210,6 +217,7 @@ private:
     // Status changes: each takes the status lock, changes what differs, counts
     // the change and then, without the lock, tells the listener.
     void noteKeyboards();
+    void noteShare();
     void noteMouse();
     void notePort(PortState state, const SerialPort::OpenError& error = {});
     void publish(const std::function<bool(RelayStatus&)>& change);
@@ -239,6 +247,8 @@ private:
     // from none too.
     MsctrlState msctrl;
     std::uint32_t fallsAnswered = 0;
+    // The switch of a shared keyboard and mouse; null unless setShare().
+    std::shared_ptr<ShareSwitch> share;
     // The mouse and its line; null unless addMouse() was called.
     std::unique_ptr<MouseRelay> mouse;
 

@@ -120,7 +120,8 @@ TEST_F(TwoInputKeyboards, TypeAsOneAndOneLostLetsGoOnlyOfWhatItAloneHeld) {
 class KeyboardAndMouseOnOneNode : public RelayOnEmulatedInputDevice {
 protected:
     KeyboardAndMouseOnOneNode()
-        : KeyboardAndMouseOnOneNode(std::make_shared<InputNode>("event5", true)) {}
+        : KeyboardAndMouseOnOneNode(
+              std::make_shared<InputNode>("event5", InputDeviceName::Kind::Keyboard, true)) {}
     explicit KeyboardAndMouseOnOneNode(std::shared_ptr<InputNode> both)
         : RelayOnEmulatedInputDevice({.pointer = true},
                                      [both](ByteQueue& keyQueue, std::function<void()> keysQueued) {

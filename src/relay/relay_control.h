@@ -18,6 +18,7 @@
 
 #include "io/serial_port.h"
 #include "keyboard/keyboard_connection.h"
+#include "keyboard/share_switch.h"
 
 // The keyboard as the relay last found it.
 enum class KeyboardState {
@@ -79,6 +80,9 @@ struct RelayStatus {
     SerialPort::OpenError portError;
     // The mouse, when the relay has one (none: nothing of a mouse runs).
     std::optional<MouseStatus> mouse;
+    // Where the computer's own keyboards and mouse go, when the relay shares
+    // them with the computer (none: they are the X68000's alone).
+    std::optional<ShareSwitch::Side> share;
     // Goes up by one at every change of the above: a front-end that remembers
     // it sees that something changed without comparing the rest.
     std::uint64_t changes = 0;
@@ -119,7 +123,8 @@ public:
     // A snapshot for front-ends; callable from any thread.
     virtual RelayStatus status() const = 0;
     // Called after every change of status(), on the thread that made it (the
-    // worker, or the owner in openKeyboard, closeKeyboard, start and stop). It
+    // worker, or the owner in openKeyboard, closeKeyboard, start and stop,
+    // or whichever thread moved a shared keyboard's switch). It
     // must be quick and must not call start, stop or the keyboard operations:
     // post a message, write to a pipe. Set it while no worker runs.
     virtual void setStatusListener(std::function<void()> listener) = 0;

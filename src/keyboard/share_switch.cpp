@@ -1,6 +1,4 @@
-#include "input/share_switch.h"
-
-#include <linux/input-event-codes.h>
+#include "keyboard/share_switch.h"
 
 #include <utility>
 
@@ -63,25 +61,4 @@ void ShareSwitch::setListener(std::function<void()> l) {
 std::string ShareSwitch::sentence() const {
     return side() == Side::X68000 ? "Keyboard and mouse: X68000 (" + keyName + " twice to return)."
                                   : "Keyboard and mouse: this computer.";
-}
-
-std::string keyCalled(unsigned linuxKey, const std::string& linuxName) {
-    // The keys a switch is likely to be: the ones no program of the desktop
-    // uses much, by the words on their key tops.
-    static const std::pair<unsigned, const char*> kNames[] = {
-        {KEY_SCROLLLOCK, "Scroll Lock"}, {KEY_PAUSE, "Pause"},         {KEY_SYSRQ, "Print Screen"},
-        {KEY_NUMLOCK, "Num Lock"},       {KEY_RIGHTCTRL, "Right Ctrl"}, {KEY_RIGHTALT, "Right Alt"},
-        {KEY_RIGHTMETA, "Right Super"},  {KEY_COMPOSE, "Menu"},         {KEY_CAPSLOCK, "Caps Lock"},
-        {KEY_INSERT, "Insert"},
-    };
-    for (const auto& [code, name] : kNames) {
-        if (code == linuxKey) {
-            return name;
-        }
-    }
-    std::string name = linuxName;
-    if (name.rfind("KEY_", 0) == 0) {
-        name = name.substr(4);
-    }
-    return name;
 }

@@ -88,14 +88,9 @@ private:
     const std::string keyName;
     const TickSource ticks;
     mutable std::mutex mutex;
-    Side where = Side::Computer;  // guarded by mutex
-    std::uint64_t moveCount = 0;  // guarded by mutex
-    bool tapOpen = false;         // a first press within the last kDoubleTapMs; guarded
+    Side where = Side::Computer;   // guarded by mutex
+    std::uint64_t moveCount = 0;   // guarded by mutex
+    bool tapOpen = false;          // a first press within the last kDoubleTapMs; guarded
     std::uint32_t firstTapAt = 0;  // guarded by mutex
     std::function<void()> listener;
 };
-
-// The name a user calls a Linux key by, for the switch's words: "Scroll
-// Lock", "Pause", "Right Ctrl"; for a key without one of its own, its Linux
-// name without KEY_ ("F13").
-std::string keyCalled(unsigned linuxKey, const std::string& linuxName);
