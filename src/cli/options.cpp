@@ -6,6 +6,7 @@
 #include <charconv>
 #include <optional>
 
+#include "input/keymap_file.h"
 #include "io/serial_port.h"
 #include "protocol/mouse_packet.h"
 
@@ -18,6 +19,8 @@ constexpr int kMousePort = 0x101;
 constexpr int kMouseScale = 0x102;
 constexpr int kMouseWheel = 0x103;
 constexpr int kLayout = 0x104;
+constexpr int kShare = 0x105;
+constexpr int kSwitchKey = 0x106;
 
 const option kLongOptions[] = {
     {"list", no_argument, nullptr, 'l'},
@@ -26,6 +29,8 @@ const option kLongOptions[] = {
     {"keyboard", required_argument, nullptr, 'k'},
     {"keymap", required_argument, nullptr, kKeymap},
     {"layout", required_argument, nullptr, kLayout},
+    {"share", no_argument, nullptr, kShare},
+    {"switch-key", required_argument, nullptr, kSwitchKey},
     {"mouse", required_argument, nullptr, 'm'},
     {"mouse-port", required_argument, nullptr, kMousePort},
     {"mouse-scale", required_argument, nullptr, kMouseScale},
@@ -116,6 +121,7 @@ Options parseOptions(const std::vector<std::string>& args) {
     std::optional<std::string> mouseScale;
     std::optional<std::string> mouseWheel;
     std::optional<std::string> layout;
+    std::optional<std::string> switchKey;
     Options result;
     optind = 0;  // glibc: start afresh, as for a new argv
     opterr = 0;  // the caller prints the error with the usage
@@ -151,6 +157,12 @@ Options parseOptions(const std::vector<std::string>& args) {
             case kLayout:
                 layout = optarg;
                 break;
+            case kShare:
+                result.share = true;
+                break;
+            case kSwitchKey:
+                switchKey = optarg;
+                break;
             case 'm':
                 mouseGiven = true;
                 result.mouse = optarg;
@@ -178,6 +190,9 @@ Options parseOptions(const std::vector<std::string>& args) {
     if (layout) {
         result.layout = layoutNamed(*layout).value_or(result.layout);
     }
+    if (switchKey) {
+        result.switchKey = linuxKeyNamed(*switchKey).value_or(result.switchKey);
+    }
 
     if (keymapGiven && result.keymap.empty()) {
         result.error = "the key map's FILE is empty";
@@ -189,6 +204,14 @@ Options parseOptions(const std::vector<std::string>& args) {
     } else if (layout && result.keyboards.empty()) {
         // The X68000 Z keyboard's key tops are the X68000's own.
         result.error = "--layout is for a keyboard named with --keyboard";
+    } else if (result.share && result.keyboards.empty()) {
+        // The X68000 Z keyboard is the X68000's alone.
+        result.error = "--share is for keyboards named with --keyboard";
+    } else if (switchKey && !linuxKeyNamed(*switchKey)) {
+        result.error = "--switch-key takes a Linux key's name (SCROLLLOCK, PAUSE, ...), not '" +
+                       *switchKey + "'";
+    } else if (switchKey && !result.share) {
+        result.error = "--switch-key is for --share";
     } else if (mouseGiven && result.mouse.empty()) {
         result.error = "the mouse's DEVICE is empty";
     } else if (mousePortGiven && result.mousePort.empty()) {

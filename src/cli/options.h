@@ -1,6 +1,7 @@
 // The command line of pellora:
 //     pellora [-l|--list] [-h|--help] [-V|--version]
 //             [-k|--keyboard=DEVICE]... [--keymap=FILE] [--layout=LAYOUT]
+//             [--share [--switch-key=KEY]]
 //             [-m|--mouse=DEVICE --mouse-port=PORT2
 //              [--mouse-scale=FACTOR] [--mouse-wheel=WHEEL]] [PORT]
 // read into what to do, by getopt_long: long options may be abbreviated while
@@ -8,11 +9,14 @@
 // (-lh), options may stand before or after PORT, and "--" ends the options, so
 // a PORT may begin with '-'. --keyboard may be given more than once, for
 // several keyboards at once. A wrong option or value, a keyboard named twice,
-// --keymap or --layout without --keyboard, --mouse and --mouse-port one without the
+// --keymap, --layout or --share without --keyboard, --switch-key without
+// --share, --mouse and --mouse-port one without the
 // other, or --mouse-scale or --mouse-wheel without --mouse, is a wrong command line
 // whatever else is asked; otherwise help wins over version, version over
 // list, and list over PORT.
 #pragma once
+
+#include <linux/input-event-codes.h>
 
 #include <string>
 #include <vector>
@@ -33,11 +37,15 @@ struct Options {
     std::vector<std::string> keyboards;
     std::string keymap;           // the key map file for them, as given; empty: none
     Layout layout = Layout::Jis;  // whose key tops they type (--layout)
-    std::string mouse;            // the input device to relay as the mouse, as given; empty: none
-    std::string mousePort;        // the serial port its packets go to (PORT2), as given
-    double mouseScale = 1;        // what the mouse's motion is multiplied by (0.1...10)
-    bool mouseWheel = true;       // --mouse-wheel: roll (notches tap ROLL UP/DOWN), false: none
-    std::string error;            // for Usage: what was wrong; empty when simply nothing was asked
+    // --share: the keyboards and the mouse are the computer's until the
+    // switch key (a Linux key code, --switch-key) is pressed twice.
+    bool share = false;
+    unsigned switchKey = KEY_SCROLLLOCK;
+    std::string mouse;       // the input device to relay as the mouse, as given; empty: none
+    std::string mousePort;   // the serial port its packets go to (PORT2), as given
+    double mouseScale = 1;   // what the mouse's motion is multiplied by (0.1...10)
+    bool mouseWheel = true;  // --mouse-wheel: roll (notches tap ROLL UP/DOWN), false: none
+    std::string error;       // for Usage: what was wrong; empty when simply nothing was asked
 };
 
 // args: the arguments after the program's name. Uses getopt_long's global

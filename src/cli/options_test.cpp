@@ -46,6 +46,19 @@ TEST(ParseOptions, WhatEachCommandLineAsksFor) {
         {{"ttyUSB0", "-k"}, Action::Usage, "option '-k' needs a value"},
         {{"ttyUSB0", "--keyb"}, Action::Usage, "option '--keyboard' needs a value"},
         {{"--keyboard=", "ttyUSB0"}, Action::Usage, "the keyboard's DEVICE is empty"},
+        {{"--share", "ttyUSB0"}, Action::Usage, "--share is for keyboards named with --keyboard"},
+        {{"-k", "event3", "--switch-key=PAUSE", "ttyUSB0"},
+         Action::Usage,
+         "--switch-key is for --share"},
+        {{"-k", "event3", "--share", "--switch-key=BOGUS", "ttyUSB0"},
+         Action::Usage,
+         "--switch-key takes a Linux key's name (SCROLLLOCK, PAUSE, ...), not 'BOGUS'"},
+        {{"-k", "event3", "--layout=dvorak", "ttyUSB0"},
+         Action::Usage,
+         "--layout takes jis, us or uk, not 'dvorak'"},
+        {{"--layout=us", "ttyUSB0"},
+         Action::Usage,
+         "--layout is for a keyboard named with --keyboard"},
         {{"-k", "event3", "-k", "event4", "--keyboard=event3", "ttyUSB0"},
          Action::Usage,
          "the keyboard event3 is named twice"},
@@ -100,6 +113,14 @@ TEST(ParseOptions, AnInputDeviceAndItsKeyMapInEveryForm) {
     // Several, in the order given.
     EXPECT_EQ(parseOptions({"-k", "event3", "ttyUSB0", "--keyboard=aa:bb:cc:dd:ee:01"}).keyboards,
               (std::vector<std::string>{"event3", "aa:bb:cc:dd:ee:01"}));
+    // A layout, and sharing by Scroll Lock or a key named as key map files do.
+    const Options shared = parseOptions({"-k", "event3", "--layout=UK", "--share", "ttyUSB0"});
+    EXPECT_EQ(shared.layout, Layout::Uk);
+    EXPECT_TRUE(shared.share);
+    EXPECT_EQ(shared.switchKey, unsigned{KEY_SCROLLLOCK});
+    EXPECT_EQ(
+        parseOptions({"-k", "event3", "--share", "--switch-key=key_pause", "ttyUSB0"}).switchKey,
+        unsigned{KEY_PAUSE});
     // Without it, the X68000 Z keyboard; with --list, nothing to relay.
     EXPECT_TRUE(parseOptions({"ttyUSB0"}).keyboards.empty());
     EXPECT_EQ(parseOptions({"-lk", "event3"}).action, Action::List);

@@ -105,16 +105,23 @@ int run(const Options& options, const KeyTranslator& keys) {
     // Before any thread exists, so that every thread inherits the blocked mask.
     RunEvents events;
     const bool watchHotplug = udevSendsNews();
-    std::vector<std::string> inputPaths;
+    // Shared with the computer: the switch the keyboards and the mouse follow.
+    std::shared_ptr<ShareSwitch> share;
+    if (options.share) {
+        share = std::make_shared<ShareSwitch>(options.switchKey, keyCalled(options.switchKey));
+    }
+    SessionDevices devices;
     // Each keyboard's node, for a mouse that is one of them.
     std::vector<std::shared_ptr<InputNode>> nodes;
     std::unique_ptr<KeyRelay> relay;
     for (const std::string& device : options.keyboards) {
         const auto makeKeyboard = [&](ByteQueue& keyQueue, std::function<void()> keysQueued) {
-            auto keyboard = std::make_unique<InputKeyboard>(keyQueue, device, keys,
-                                                            std::move(keysQueued), watchHotplug);
-            inputPaths.push_back(keyboard->path());
-            nodes.push_back(keyboard->node());
+            auto node =
+                std::make_shared<InputNode>(device, InputDeviceName::Kind::Keyboard, watchHotplug);
+            auto keyboard =
+                std::make_unique<InputKeyboard>(keyQueue, node, keys, std::move(keysQueued), share);
+            devices.keyboards.push_back(keyboard->path());
+            nodes.push_back(std::move(node));
             return keyboard;
         };
         if (relay) {
@@ -125,22 +132,31 @@ int run(const Options& options, const KeyTranslator& keys) {
     }
     if (!relay) {
         relay = std::make_unique<KeyRelay>();  // the X68000 Z keyboard
+    } else if (share) {
+        // The X68000's own keyboard, where it is plugged in, types there
+        // whatever the switch.
+        relay->addKeyboard(KeyRelay::x68000ZKeyboard());
+    }
+    if (share) {
+        relay->setShare(share);
+        devices.switchKey = share->switchKeyName();
     }
     // Without --mouse nothing of a mouse is made. A mouse that is one of the
     // keyboards (a keyboard with a touchpad on one node) reads that
     // keyboard's node: opened and grabbed once, and lost and found as one.
-    SessionMouse mouse;
     if (!options.mouse.empty()) {
-        std::unique_ptr<InputMouse> device;
-        for (std::size_t i = 0; i < options.keyboards.size() && !device; ++i) {
+        std::shared_ptr<InputNode> node;
+        for (std::size_t i = 0; i < options.keyboards.size() && !node; ++i) {
             if (sameInputDevice(options.keyboards[i], options.mouse)) {
-                device = std::make_unique<InputMouse>(nodes[i], options.mouseScale);
+                node = nodes[i];
             }
         }
-        if (!device) {
-            device = std::make_unique<InputMouse>(options.mouse, watchHotplug, options.mouseScale);
+        if (!node) {
+            node = std::make_shared<InputNode>(options.mouse, InputDeviceName::Kind::Mouse,
+                                               watchHotplug);
         }
-        mouse = {device->path(), options.mousePort};
+        auto device = std::make_unique<InputMouse>(node, options.mouseScale, share);
+        devices.mouse = {device->path(), options.mousePort};
         relay->addMouse(std::move(device), options.mousePort, options.mouseWheel);
     }
     const std::string& port = options.port;
@@ -148,11 +164,11 @@ int run(const Options& options, const KeyTranslator& keys) {
     // systemd, when it started us, hears of the session through its waits.
     ServiceNotifier service(*relay, port, ServiceNotifier::systemdSink(),
                             ServiceNotifier::systemdWatchdog(), systemTickMs, options.mousePort,
-                            inputPaths);
+                            devices.keyboards);
     return runRelaySession(
         *relay, port, std::cerr,
         [&] { return service.wait([&](int timeoutMs) { return events.wait(timeoutMs); }); },
-        inputPaths, mouse);
+        devices);
 }
 
 }  // namespace

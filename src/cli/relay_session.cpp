@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "cli/exit_codes.h"
 #include "io/serial_port.h"
@@ -56,6 +57,7 @@ std::string adviceFor(KeyboardConnection::Failure failure, std::string reason, b
 struct KeyboardWords {
     std::string inputDevice;  // empty: the X68000 Z keyboard
     bool named = false;       // one of several: its lines name it
+    bool extra = false;       // the X68000 Z keyboard beside shared ones: where plugged in
 
     bool isInputDevice() const { return !inputDevice.empty(); }
 
@@ -68,7 +70,11 @@ struct KeyboardWords {
                                : kWaitingForKeyboard;
     }
     // "Keyboard", or "Keyboard DEVICE" for one of several: how its lines begin.
-    std::string noun() const { return named ? "Keyboard " + inputDevice : "Keyboard"; }
+    std::string noun() const {
+        return !isInputDevice() && named ? "X68000 Z keyboard"
+               : named                   ? "Keyboard " + inputDevice
+                                         : "Keyboard";
+    }
 
     // Why it is refused, for "Keyboard refused: ...": the X68000 Z keyboard's
     // other errors are libusb's.
@@ -81,7 +87,7 @@ struct KeyboardWords {
     // Whether a refusal before the keyboard was ever opened ends the run. An
     // input device that another program holds is waited for.
     bool endsTheRun(const KeyboardStatus& s) const {
-        return s.state == KeyboardState::Refused &&
+        return !extra && s.state == KeyboardState::Refused &&
                (!isInputDevice() || s.failure != KeyboardConnection::Failure::Busy);
     }
 
@@ -179,8 +185,10 @@ int shutDown(RelayControl& relay, int exitCode) {
 }  // namespace
 
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
-                    const WaitForEvent& waitForEvent, const std::vector<std::string>& inputDevices,
-                    const SessionMouse& mouse) {
+                    const WaitForEvent& waitForEvent, const SessionDevices& devices) {
+    const std::vector<std::string>& inputDevices = devices.keyboards;
+    const SessionMouse& mouse = devices.mouse;
+    const bool shared = !devices.switchKey.empty();
     // A port that cannot be had ends the run before the keyboard is taken
     // from the console (under a service's Restart=, every few seconds).
     if (const SerialPort::OpenError error = relay.checkPort(port); error.code != 0) {
@@ -196,11 +204,12 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
         }
     }
     std::vector<KeyboardWords> keyboards;
-    if (inputDevices.empty()) {
-        keyboards.push_back({});
-    }
+    const bool several = inputDevices.size() > 1 || (shared && !inputDevices.empty());
     for (const std::string& device : inputDevices) {
-        keyboards.push_back({device, inputDevices.size() > 1});
+        keyboards.push_back({device, several});
+    }
+    if (inputDevices.empty() || shared) {
+        keyboards.push_back({"", several, shared && !inputDevices.empty()});
     }
     // The relay's status of keyboard i; one it does not tell of is absent.
     const auto keyboardIn = [](const RelayStatus& s, std::size_t i) {
@@ -240,11 +249,13 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
     for (std::size_t i = 0; i < keyboards.size(); ++i) {
         const KeyboardStatus now = keyboardIn(status, i);
         hadKeyboard[i] = now.state == KeyboardState::Connected;
-        DeviceShown& shown = shownKeyboards.emplace_back(DeviceShown{
-            keyboards[i].noun(), hadKeyboard[i] ? now.state : KeyboardState::Absent, ""});
+        // The X68000 Z keyboard beside shared ones is told of when it is there.
+        const bool told = hadKeyboard[i] && !keyboards[i].extra;
+        DeviceShown& shown = shownKeyboards.emplace_back(
+            DeviceShown{keyboards[i].noun(), told ? now.state : KeyboardState::Absent, ""});
         if (now.state == KeyboardState::Refused) {
             shown.tell(err, now.state, keyboards[i].refusal(now));
-        } else if (!hadKeyboard[i]) {
+        } else if (!hadKeyboard[i] && !keyboards[i].extra) {
             err << keyboards[i].waiting() << "\n";
         }
     }
@@ -283,6 +294,7 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
         err << "Relaying the mouse " << mouse.device << " to " << SerialPort::devicePath(mouse.port)
             << ".\n";
     }
+    std::optional<ShareSwitch::Side> shownSide;
 
     PortShown shownPort{port};
     PortShown shownMousePort{mouse.port};
@@ -299,6 +311,10 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
                 now.state == KeyboardState::Refused ? keyboards[i].refusal(now) : "");
         }
         shownPort.tell(err, status.port);
+        if (shared && status.share && status.share != shownSide) {
+            shownSide = status.share;
+            err << shareSentence(*status.share, devices.switchKey) << "\n";
+        }
         if (hasMouse && status.mouse) {
             const MouseStatus& m = *status.mouse;
             shownMouse.tell(err, m.device, refusalReason(m.failure, m.failureText));

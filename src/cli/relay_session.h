@@ -3,15 +3,22 @@
 // time the keyboard or the port goes away and comes back, and shuts the relay
 // down in order (stop, then closeKeyboard) on every path.
 //
-// The keyboard is the X68000 Z keyboard, or the input devices that
-// inputDevices name (their paths, as InputKeyboard::path() gives them, in
-// the relay's order); the session only says which. With one keyboard its
+// The keyboard is the X68000 Z keyboard, or the input devices that the
+// session's devices name (their paths, as InputKeyboard::path() gives them,
+// in the relay's order); the session only says which. With one keyboard its
 // lines do not name it ("Keyboard disconnected; waiting for it."); with
 // several each line names its device ("Keyboard /dev/input/event3
 // disconnected; waiting for it."), and each keyboard comes, goes and is
 // refused on its own. With a mouse (the relay has one, SessionMouse
 // names it and its port), the session checks its port too before anything is
 // taken, and tells of the mouse and its port as of the keyboard and its port.
+//
+// Shared with the computer (the relay has a ShareSwitch), the session says
+// where the keyboards and the mouse go, at the start and at every move of the
+// switch ("Keyboard and mouse: this computer."). The X68000 Z keyboard is then
+// relayed too, after the input devices, where it is plugged in: it is the
+// X68000's whatever the switch, is not waited for aloud, and a refusal of it
+// is said but ends nothing.
 //
 // It does not end when the keyboard or the port goes away: the relay gets them
 // back by itself. It ends with a failure when the keyboard is present but
@@ -46,10 +53,17 @@ struct SessionMouse {
     std::string port;
 };
 
+// What a session relays besides the port: the input devices (none: the
+// X68000 Z keyboard), the mouse, and for a keyboard shared with the computer
+// its switch key's name ("Scroll Lock"; empty: not shared).
+struct SessionDevices {
+    std::vector<std::string> keyboards;
+    SessionMouse mouse;
+    std::string switchKey;
+};
+
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
-                    const WaitForEvent& waitForEvent,
-                    const std::vector<std::string>& inputDevices = {},
-                    const SessionMouse& mouse = {});
+                    const WaitForEvent& waitForEvent, const SessionDevices& devices = {});
 
 // The first line printed when the X68000 Z keyboard cannot be opened.
 inline constexpr const char* kKeyboardFailed = "Failed to initialize the X68000 Z keyboard.";

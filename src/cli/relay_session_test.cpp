@@ -33,14 +33,15 @@ const std::string kRelaying = "Relaying the X68000 Z keyboard to /dev/ttyUSB0.";
 // the exit status and fills lines with what it said.
 // inputDevices: the input devices relayed; none, the X68000 Z keyboard.
 // mouse: the mouse relayed beside it, if any.
+// switchKey: the keyboards are shared with the computer by it.
 int run(ScriptedRelay& relay, Lines& lines, int signalOnWait = 0,
         const std::string& port = "ttyUSB0", const std::vector<std::string>& inputDevices = {},
-        const SessionMouse& mouse = {}) {
+        const SessionMouse& mouse = {}, const std::string& switchKey = "") {
     std::ostringstream err;
     int waits = 0;
     const int code = runRelaySession(
-        relay, port, err, [&] { return ++waits == signalOnWait ? SIGHUP : 0; }, inputDevices,
-        mouse);
+        relay, port, err, [&] { return ++waits == signalOnWait ? SIGHUP : 0; },
+        SessionDevices{inputDevices, mouse, switchKey});
     std::istringstream in(err.str());
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
@@ -254,6 +255,35 @@ TEST(RelaySession, SeveralKeyboardsAreEachToldOfByName) {
                             "Keyboard aa:bb:cc:dd:ee:01 connected.",
                             "Keyboard /dev/input/event3 disconnected; waiting for it.",
                             "Stopped by SIGHUP."}));
+}
+
+// Keyboards shared with the computer: where they go is said at the start and
+// at each move; the X68000 Z keyboard beside them is said when it comes, and
+// its refusal ends nothing.
+TEST(RelaySession, SharedKeyboardsSayWhereTheyGoBesideTheX68000ZKeyboard) {
+    const auto shared = [](ShareSwitch::Side side, KeyboardState z,
+                           KeyboardConnection::Failure why = KeyboardConnection::Failure::None) {
+        RelayStatus s = with(kUp, PortState::Open);
+        s.keyboards.push_back({z, why, ""});
+        s.share = side;
+        return s;
+    };
+    constexpr auto kComputer = ShareSwitch::Side::Computer;
+    constexpr auto kX68000 = ShareSwitch::Side::X68000;
+    ScriptedRelay relay;
+    relay.keyboardOpens = false;
+    RelayStatus atStart =
+        shared(kComputer, KeyboardState::Refused, KeyboardConnection::Failure::NoPermission);
+    atStart.port = PortState::Idle;
+    relay.script = {atStart, shared(kComputer, kAway), shared(kX68000, kUp),
+                    shared(kComputer, kUp)};
+    Lines lines;
+    EXPECT_EQ(run(relay, lines, 4, "ttyUSB0", {"/dev/input/event3"}, {}, "Scroll Lock"), kExitOk);
+    EXPECT_EQ(lines, (Lines{"X68000 Z keyboard refused: no permission; waiting for it.",
+                            "Relaying the keyboard /dev/input/event3 to /dev/ttyUSB0.",
+                            "Keyboard and mouse: this computer.", "X68000 Z keyboard connected.",
+                            "Keyboard and mouse: X68000 (Scroll Lock twice to return).",
+                            "Keyboard and mouse: this computer.", "Stopped by SIGHUP."}));
 }
 
 // A mouse beside the keyboard: its port is checked too before anything is

@@ -68,8 +68,13 @@ std::string statusSentence(const RelayStatus& s, const std::string& port,
         }
     }
     const std::string keys = lineWords(s.port, s.portError, port, keyboard, "Relaying to ");
+    // A keyboard shared with the computer: where it goes now.
+    const std::string share = !s.share ? ""
+                              : *s.share == ShareSwitch::Side::X68000
+                                  ? "; keyboard and mouse: X68000"
+                                  : "; keyboard and mouse: this computer";
     if (!s.mouse) {
-        return keys;
+        return keys + share;
     }
     const MouseStatus& m = *s.mouse;
     const std::string mouse = deviceWords("mouse", m.device, m.failure, m.failureText);
@@ -77,13 +82,13 @@ std::string statusSentence(const RelayStatus& s, const std::string& port,
         return keys +
                (s.port == PortState::Open && keyboard.empty() ? ", the mouse to "
                                                               : "; relaying the mouse to ") +
-               mousePort;
+               mousePort + share;
     }
     std::string words = lineWords(m.port, m.portError, mousePort, mouse, "");
     if (!words.empty() && words[0] >= 'A' && words[0] <= 'Z') {
         words[0] = static_cast<char>(words[0] - 'A' + 'a');  // "lost ttyUSB1", after a "; "
     }
-    return keys + "; " + words;
+    return keys + "; " + words + share;
 }
 
 ServiceNotifier::ServiceNotifier(RelayControl& r, const std::string& port, Sink s,

@@ -84,7 +84,9 @@ private:
 // ttyUSB1: mouse disconnected, waiting for it", "ttyUSB0: keyboard
 // disconnected, waiting for it; relaying the mouse to ttyUSB1". With several
 // keyboards (keyboards names their devices) each one away is named:
-// "ttyUSB0: keyboard /dev/input/event4 disconnected, waiting for it".
+// "ttyUSB0: keyboard /dev/input/event4 disconnected, waiting for it". With
+// keyboards shared with the computer, where they go, last: "Relaying to
+// ttyUSB0; keyboard and mouse: this computer".
 std::string statusSentence(const RelayStatus& status, const std::string& port,
                            const std::string& mousePort = {},
                            const std::vector<std::string>& keyboards = {});

@@ -94,6 +94,17 @@ TEST(StatusSentence, WithAMouseSaysBothLines) {
     }
 }
 
+TEST(StatusSentence, SharedKeyboardsSayWhereTheyGoAndSeveralAreNamed) {
+    RelayStatus shared = of(kUp, PortState::Open);
+    shared.share = ShareSwitch::Side::X68000;
+    EXPECT_EQ(statusSentence(shared, "ttyUSB0"), "Relaying to ttyUSB0; keyboard and mouse: X68000");
+    shared.share = ShareSwitch::Side::Computer;
+    shared.keyboards.push_back({kAway, KeyboardConnection::Failure::None, ""});
+    EXPECT_EQ(statusSentence(shared, "ttyUSB0", "", {"event3", "event4"}),
+              "ttyUSB0: keyboard event4 disconnected, waiting for it; keyboard and mouse: this "
+              "computer");
+}
+
 TEST(ServiceNotifier, PingsEveryHalfPeriodOnlyWhenTheWorkerMovedSinceTheLastLook) {
     ScriptedRelay relay;
     relay.script = {of(kUp, PortState::Open)};

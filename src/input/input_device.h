@@ -68,6 +68,9 @@ public:
     // Whether the device is grabbed now (false while the grab waits for keys
     // and buttons to go up): its input is the views' only while it is.
     bool grabbed() const { return shared->grabbed(); }
+    // Whether it is to be grabbed, or left to the desktop (shared with the
+    // computer): see InputNode::wantGrab().
+    void wantGrab(bool wanted) { shared->wantGrab(wanted); }
     // The device was found gone (or unusable) and is not yet released: what
     // is still to be given back to it cannot be.
     bool lost() const { return shared->lost(); }

@@ -25,6 +25,15 @@
 // One device may be keyboard and mouse at once: an InputMouse made on this
 // keyboard's node() reads it too (input_device.h).
 //
+// Shared with the computer (a ShareSwitch given): the device is read all the
+// time but grabbed only while the switch gives it to the X68000, the grab
+// taken and given back only with every key up (input_node.h): a key goes to
+// the side that saw it go down. Its switch key's presses go to the switch;
+// on the X68000's side a single press is typed there once the switch's
+// double-tap time has passed. Going to the computer, the X68000 gets the
+// breaks of the keys it holds. The lamps show the host's LEDs only while the
+// X68000 has the keyboard, and the computer's again when it gets it back.
+//
 // LEDs: the host's CAPS lights the device's Caps Lock lamp; its かな the Kana
 // lamp where the device has one, else its Scroll Lock lamp; the host's other
 // LEDs and brightness have no place on a PC keyboard. open() puts those lamps
@@ -52,6 +61,7 @@
 #include "input/key_translator.h"
 #include "io/byte_queue.h"
 #include "keyboard/keyboard_connection.h"
+#include "keyboard/share_switch.h"
 
 struct input_event;
 
@@ -64,9 +74,11 @@ public:
     // keys: the map and layout its keys go through (a map alone: positional).
     InputKeyboard(ByteQueue& keyQueue, std::string device, const KeyTranslator& keys,
                   std::function<void()> keysQueued = {}, bool watchHotplug = true);
-    // The same on a node that another back-end reads too.
+    // The same on a node that another back-end reads too; share: the switch
+    // that shares it with the computer (null: the X68000's alone).
     InputKeyboard(ByteQueue& keyQueue, std::shared_ptr<InputNode> node, const KeyTranslator& keys,
-                  std::function<void()> keysQueued = {});
+                  std::function<void()> keysQueued = {},
+                  std::shared_ptr<ShareSwitch> share = nullptr);
     ~InputKeyboard() override;
     InputKeyboard(const InputKeyboard&) = delete;
     InputKeyboard& operator=(const InputKeyboard&) = delete;
@@ -76,13 +88,24 @@ public:
     bool presenceFromSystem() const override { return false; }
     bool holdsKeysDown() const override { return input.holdsKeysDown(); }
     int nextTimeoutMs() override { return -1; }
-    int msUntilDue(std::uint32_t) const override { return -1; }
+    // Until a withheld press of the switch key is due on the X68000.
+    int msUntilDue(std::uint32_t now) const override;
     void handleEvents(int timeoutMs) override;
     void setLeds(std::int32_t brightness, std::int32_t mask) override;
 
 private:
     bool hasMappedKey(const libevdev* device) const;
     void handleEvent(const input_event& ev);
+    // Whether keys go to the X68000 now: grabbed, and not the computer's.
+    bool relaying() const;
+    // The switch key went down or up (a shared keyboard's).
+    void switchKeyChanged(bool down);
+    // The switch moved since last seen: the grab, the lamps and the keys
+    // held follow it.
+    void followSwitch();
+    // A withheld press of the switch key, once its time is up.
+    void typeWithheldTap();
+    void send(const std::vector<std::uint8_t>& scanCodes);
     // Sets the Caps and かな lamps where they differ from what they show:
     // 0, or libevdev's -errno.
     int writeLeds(bool caps, bool kana);
@@ -104,4 +127,14 @@ private:
     bool kanaAtOpen = false;
     bool capsShown = false;
     bool kanaShown = false;
+    std::int32_t hostMask = 0;  // the host's LEDs, as last set
+
+    // Sharing: the switch, its moves as last followed, and what became of
+    // the switch key's last press.
+    const std::shared_ptr<ShareSwitch> share;
+    std::uint64_t movesSeen = 0;
+    enum class SwitchPress { None, Typed, Withheld, Swallowed };
+    SwitchPress switchPress = SwitchPress::None;
+    bool withheldReleased = false;  // the withheld press's key is up already
+    std::uint32_t withheldAt = 0;   // at the switch's clock
 };

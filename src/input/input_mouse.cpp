@@ -19,11 +19,13 @@ InputMouse::InputMouse(std::string device, bool watchHotplug, double scale)
                                              watchHotplug),
                  scale) {}
 
-InputMouse::InputMouse(std::shared_ptr<InputNode> node, double scale)
+InputMouse::InputMouse(std::shared_ptr<InputNode> node, double scale,
+                       std::shared_ptr<ShareSwitch> shareSwitch)
     : InputConnection(
           std::move(node), [this](const input_event& ev) { handleEvent(ev); },
           [this] { forget(); }),
-      motion(scale) {}
+      motion(scale),
+      share(std::move(shareSwitch)) {}
 
 InputMouse::~InputMouse() {
     close();
@@ -31,6 +33,10 @@ InputMouse::~InputMouse() {
 
 bool InputMouse::open() {
     forget();
+    if (share) {
+        movesSeen = share->moves();
+        input.wantGrab(share->side() == ShareSwitch::Side::X68000);
+    }
     return input.open([](const libevdev* device) {
         const bool relative = libevdev_has_event_code(device, EV_REL, REL_X) != 0 &&
                               libevdev_has_event_code(device, EV_REL, REL_Y) != 0;
@@ -49,14 +55,31 @@ void InputMouse::forget() {
 }
 
 void InputMouse::handleEvents(int timeoutMs) {
+    followSwitch();
     // Unplugged meanwhile: nothing of it is held or still to be told
     // (forget() when it is found gone).
     input.handleEvents(timeoutMs);
 }
 
+bool InputMouse::relaying() const {
+    return input.grabbed() && (!share || share->side() == ShareSwitch::Side::X68000);
+}
+
+void InputMouse::followSwitch() {
+    if (!share || share->moves() == movesSeen || !active()) {
+        return;
+    }
+    movesSeen = share->moves();
+    // Either way nothing is held or still to be told: the X68000's next
+    // packet has the buttons up.
+    forget();
+    input.wantGrab(share->side() == ShareSwitch::Side::X68000);
+}
+
 void InputMouse::handleEvent(const input_event& ev) {
-    // While the grab waits for the buttons to go up, the mouse is the desktop's.
-    if (!input.grabbed()) {
+    // While the grab waits for the buttons to go up, and while the computer
+    // has it, the mouse is the desktop's.
+    if (!relaying()) {
         return;
     }
     if (ev.type == EV_REL && ev.code == REL_X) {

@@ -60,6 +60,7 @@
 
 #include "input/input_connection.h"
 #include "keyboard/mouse_connection.h"
+#include "keyboard/share_switch.h"
 #include "protocol/mouse_packet.h"
 
 struct input_event;
@@ -73,8 +74,12 @@ public:
     explicit InputMouse(std::string device, bool watchHotplug = true, double scale = 1.0);
     // The same on a node that another back-end reads too (a keyboard's, for
     // one device that is both: it is opened, grabbed, read, lost and found
-    // again as one).
-    explicit InputMouse(std::shared_ptr<InputNode> node, double scale = 1.0);
+    // again as one). share: the switch that shares it with the computer
+    // (null: the X68000's alone): grabbed and relayed only while the switch
+    // gives it to the X68000, with every button up; going to the computer,
+    // its buttons are up in the next packet and it moves nothing meanwhile.
+    explicit InputMouse(std::shared_ptr<InputNode> node, double scale = 1.0,
+                        std::shared_ptr<ShareSwitch> share = nullptr);
     ~InputMouse() override;
     InputMouse(const InputMouse&) = delete;
     InputMouse& operator=(const InputMouse&) = delete;
@@ -87,7 +92,8 @@ public:
     void close() override;
     // Reads what is ready (motion, buttons, arrivals, the loss of the mouse),
     // waiting at most timeoutMs (-1: no limit) for something to be or for
-    // interruptEventHandling(). Does nothing before the first open().
+    // interruptEventHandling(), and follows the switch of a shared mouse.
+    // Does nothing before the first open().
     void handleEvents(int timeoutMs) override;
 
     // The packet for the host's request: the buttons, and the motion summed
@@ -100,9 +106,13 @@ public:
 
 private:
     void handleEvent(const input_event& ev);
+    bool relaying() const;
+    void followSwitch();
     // Nothing moved, turned or pressed (a new connection, a lost one).
     void forget();
 
     MouseMotion motion;
     int wheelNotches = 0;
+    const std::shared_ptr<ShareSwitch> share;
+    std::uint64_t movesSeen = 0;
 };

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -108,8 +109,9 @@ bool InputNode::open(UserId id, const KindCheck& isOfKind) {
         return fail(id, Failure::Other, why);
     }
     // Tried now, even if a key is down, so that another program's grab is
-    // found at once.
-    if (first) {
+    // found at once. Not while the device is to stay the desktop's (shared,
+    // on the computer's side).
+    if (first && grabWanted) {
         if (const int r = tryGrab(); r == -EBUSY) {
             return fail(id, Failure::Busy);
         } else if (r < 0) {
@@ -144,6 +146,11 @@ bool InputNode::openNode(User& user) {
         return refuse(Failure::Other,
                       r == -ENOTTY || r == -EINVAL ? "not an input device" : std::strerror(-r));
     }
+    // Events stamped by a clock that steps neither back nor forward, to tell
+    // those from before a grab from those after it.
+    if (const int r = libevdev_set_clock_id(device, CLOCK_MONOTONIC); r == -ENODEV) {
+        return refuse(Failure::Absent, {});
+    }
     return true;
 }
 
@@ -165,6 +172,8 @@ bool InputNode::nodeToOpen(std::string& node, std::string& why) {
 }
 
 int InputNode::tryGrab() {
+    timespec before{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
     if (const int r = libevdev_grab(device, LIBEVDEV_GRAB); r < 0) {
         return r;
     }
@@ -195,27 +204,19 @@ int InputNode::tryGrab() {
         return 0;
     }
     grabHeld = true;
-    dropQueued();
+    // What is still queued from before it (libevdev may hold events read
+    // already) is the desktop's: told apart by its time.
+    grabbedAt = before;
     return 0;
 }
 
-void InputNode::dropQueued() {
-    // What is still queued came before the grab: the desktop's, not ours.
-    input_event ev{};
-    unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
-    for (;;) {
-        const int r = libevdev_next_event(device, flags, &ev);
-        if (r == LIBEVDEV_READ_STATUS_SYNC) {
-            flags = LIBEVDEV_READ_FLAG_SYNC;
-        } else if (r == -EAGAIN && flags == LIBEVDEV_READ_FLAG_SYNC) {
-            flags = LIBEVDEV_READ_FLAG_NORMAL;
-        } else if (r != LIBEVDEV_READ_STATUS_SUCCESS && r != -EINTR) {
-            if (r != -EAGAIN) {
-                markLost();
-            }
-            return;
-        }
+bool InputNode::beforeTheGrab(const input_event& ev) const {
+    if (!grabHeld) {
+        return false;
     }
+    const long long sec = ev.input_event_sec;
+    const long long usec = ev.input_event_usec;
+    return sec < grabbedAt.tv_sec || (sec == grabbedAt.tv_sec && usec * 1000 < grabbedAt.tv_nsec);
 }
 
 void InputNode::makeWatch() {
@@ -326,7 +327,21 @@ bool InputNode::anyKeyDown() const {
     return false;
 }
 
-void InputNode::takeGrab() {
+void InputNode::wantGrab(bool wanted) {
+    grabWanted = wanted;
+    // At once when every key is up; else at the end of the frame that lets
+    // the last one go.
+    if (device != nullptr && !lostNow && grabHeld != grabWanted && !anyKeyDown()) {
+        moveGrab();
+    }
+}
+
+void InputNode::moveGrab() {
+    if (!grabWanted) {
+        libevdev_grab(device, LIBEVDEV_UNGRAB);
+        grabHeld = false;
+        return;
+    }
     const int r = tryGrab();
     if (r == -EBUSY) {
         // Another program took it meanwhile.
@@ -421,13 +436,16 @@ void InputNode::readEvents() {
             markLost();
             return;
         }
+        if (beforeTheGrab(ev)) {
+            continue;
+        }
         for (const auto& user : users) {
             if (user->active && user->onEvent) {
                 user->onEvent(ev);
             }
         }
-        if (ev.type == EV_SYN && ev.code == SYN_REPORT && !grabHeld && !anyKeyDown()) {
-            takeGrab();
+        if (ev.type == EV_SYN && ev.code == SYN_REPORT && grabHeld != grabWanted && !anyKeyDown()) {
+            moveGrab();
         }
     }
 }

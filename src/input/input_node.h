@@ -33,10 +33,14 @@
 // the grab, still queued, would be the desktop's press and this program's
 // release. So the grab is kept only when the kernel's own key state, asked
 // right after it (EVIOCGKEY, which also drops the key events queued for this
-// reader), has every key and button up; then what was queued from before is
-// read and dropped. Otherwise it is let go of at once, and taken again at the
+// reader), has every key and button up; then what was queued from before (by
+// its time stamp: the node's clock is CLOCK_MONOTONIC) is read and dropped.
+// Otherwise it is let go of at once, and taken again at the
 // end of the first frame after which libevdev's state has everything up.
-// Until it is kept, the users relay nothing (grabbed() is false).
+// Until it is kept, the users relay nothing (grabbed() is false). A node
+// shared with the computer (wantGrab()) is given back the same way: only with
+// every key up, so that the desktop sees no key go up that it never saw go
+// down, and misses none that it did.
 //
 // Reading: handleEvents() hands each event, as libevdev gives it, SYN_REPORT
 // included, to every user that has it open. After SYN_DROPPED (the kernel's
@@ -61,6 +65,8 @@
 // says for a keyboard; active(), hasEventContext() and
 // interruptEventHandling() may be called from any thread.
 #pragma once
+
+#include <time.h>
 
 #include <atomic>
 #include <functional>
@@ -120,6 +126,11 @@ public:
 
     libevdev* evdev() const { return device; }
     bool grabbed() const { return grabHeld; }
+    // Whether the node is to be grabbed (the default) or left to the desktop
+    // (a shared keyboard on the computer's side). The grab is taken or given
+    // back at once when every key is up, else at the end of the frame that
+    // lets the last key go, so that neither side is left with a key held.
+    void wantGrab(bool wanted);
     bool lost() const { return lostNow; }
     // Counts the open node as lost once for each user that has it open;
     // handleEvents() or the last release() then releases it.
@@ -162,8 +173,11 @@ private:
     // Tries the grab; keeps it only with every key up by the kernel's state.
     // Returns the grab's error (0 when it was tried and not refused).
     int tryGrab();
-    void takeGrab();  // the grab that waited for all keys and buttons to be up
-    void dropQueued();
+    // Takes or gives back the grab as wanted, with every key up.
+    void moveGrab();
+    // Whether ev is from before the grab held now (queued then, and so the
+    // desktop's too).
+    bool beforeTheGrab(const input_event& ev) const;
     void readEvents();
     void readArrivals();
     // Whether a node that udev added or removed (seen) is the device given.
@@ -179,6 +193,8 @@ private:
     int deviceFd = -1;
     libevdev* device = nullptr;
     bool grabHeld = false;
+    bool grabWanted = true;
+    timespec grabbedAt{};  // CLOCK_MONOTONIC, just before the grab held now
     bool lostNow = false;
 
     // Watching for the device's return, from the first open() to the last

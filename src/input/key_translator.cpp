@@ -99,6 +99,15 @@ void KeyTranslator::release(unsigned code, std::vector<std::uint8_t>& out) {
     }
 }
 
+void KeyTranslator::releaseAll(std::vector<std::uint8_t>& out) {
+    for (std::size_t code = 1; code < held.size(); ++code) {
+        if (held[code] != 0 || (code == kShift && shiftShown)) {
+            out.push_back(breakOf(static_cast<std::uint8_t>(code)));
+        }
+    }
+    reset();
+}
+
 void KeyTranslator::reset() {
     pressedAs.fill(0);
     held.fill(0);

@@ -51,6 +51,10 @@ public:
 
     // Every key is taken as up, with nothing sent: the keyboard was let go of.
     void reset();
+    // Every key is taken as up, and the breaks of the X68000 keys that were
+    // down are appended to out, lowest code first (the keyboard goes to the
+    // computer: the X68000 must not be left holding one).
+    void releaseAll(std::vector<std::uint8_t>& out);
 
 private:
     // SHIFT on the line as wanted, a make or break appended where it changes.

@@ -59,6 +59,11 @@ void ShareSwitch::setListener(std::function<void()> l) {
 }
 
 std::string ShareSwitch::sentence() const {
-    return side() == Side::X68000 ? "Keyboard and mouse: X68000 (" + keyName + " twice to return)."
-                                  : "Keyboard and mouse: this computer.";
+    return shareSentence(side(), keyName);
+}
+
+std::string shareSentence(ShareSwitch::Side side, const std::string& keyName) {
+    return side == ShareSwitch::Side::X68000
+               ? "Keyboard and mouse: X68000 (" + keyName + " twice to return)."
+               : "Keyboard and mouse: this computer.";
 }

@@ -16,12 +16,14 @@ constexpr std::size_t kHostReadBytes = 4096;
 }  // namespace
 
 KeyRelay::KeyRelay(TickSource tickSource, bool watchHotplug)
-    : KeyRelay(
-          [watchHotplug, tickSource](ByteQueue& queue, std::function<void()> keysQueued) {
-              return std::make_unique<UsbKeyboard>(queue, watchHotplug, std::move(keysQueued),
-                                                   tickSource);
-          },
-          tickSource) {}
+    : KeyRelay(x68000ZKeyboard(tickSource, watchHotplug), tickSource) {}
+
+KeyRelay::KeyboardFactory KeyRelay::x68000ZKeyboard(TickSource tickSource, bool watchHotplug) {
+    return [watchHotplug, tickSource](ByteQueue& queue, std::function<void()> keysQueued) {
+        return std::make_unique<UsbKeyboard>(queue, watchHotplug, std::move(keysQueued),
+                                             tickSource);
+    };
+}
 
 KeyRelay::KeyRelay(const KeyboardFactory& makeKeyboard, TickSource tickSource)
     : ticks(std::move(tickSource)) {
@@ -366,6 +368,12 @@ void KeyRelay::workerLoop() {
         }
         if (mouse) {
             mouse->pass(now);
+            // A shared mouse follows the switch even with nothing of its own
+            // to read.
+            if (share && share->moves() != shareMovesSeen) {
+                shareMovesSeen = share->moves();
+                mouse->handleReady();
+            }
         }
         // Host commands before keys: a repeat time just set applies to them.
         pollHost();

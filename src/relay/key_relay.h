@@ -120,6 +120,9 @@ public:
     // returning keyboard by trying every kKeyboardRetryMs even where libusb
     // could tell of it at once.
     explicit KeyRelay(TickSource ticks = systemTickMs, bool watchHotplug = true);
+    // What makes the X68000 Z keyboard, for addKeyboard() beside others.
+    static KeyboardFactory x68000ZKeyboard(TickSource ticks = systemTickMs,
+                                           bool watchHotplug = true);
     // Relays the keyboard that makeKeyboard makes, once, here.
     explicit KeyRelay(const KeyboardFactory& makeKeyboard, TickSource ticks = systemTickMs);
 
@@ -249,6 +252,7 @@ private:
     std::uint32_t fallsAnswered = 0;
     // The switch of a shared keyboard and mouse; null unless setShare().
     std::shared_ptr<ShareSwitch> share;
+    std::uint64_t shareMovesSeen = 0;  // the moves the mouse was last nudged for
     // The mouse and its line; null unless addMouse() was called.
     std::unique_ptr<MouseRelay> mouse;
 

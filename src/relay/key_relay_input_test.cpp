@@ -209,6 +209,93 @@ TEST_F(UsKeyboard, TypesWhatItsKeyTopsPrint) {
     EXPECT_EQ(x68000.typed(), text);
 }
 
+// A keyboard shared with the computer (--share): the computer's until Scroll
+// Lock is pressed twice within 500 ms of the relay's clock.
+class SharedKeyboard : public RelayOnEmulatedInputDevice {
+protected:
+    SharedKeyboard()
+        : SharedKeyboard(std::make_shared<ShareSwitch>(KEY_SCROLLLOCK, "Scroll Lock",
+                                                       [this] { return clock.get(); })) {}
+    explicit SharedKeyboard(std::shared_ptr<ShareSwitch> s)
+        : RelayOnEmulatedInputDevice(
+              {},
+              [s](ByteQueue& keyQueue, std::function<void()> keysQueued) {
+                  return std::make_unique<InputKeyboard>(
+                      keyQueue,
+                      std::make_shared<InputNode>("event5", InputDeviceName::Kind::Keyboard, true),
+                      defaultInputKeyMap(), std::move(keysQueued), s);
+              }),
+          share(std::move(s)) {
+        relay.setShare(share);
+    }
+
+    void tapTwice() {
+        for (int i = 0; i < 2; ++i) {
+            device.press(KEY_SCROLLLOCK);
+            device.release(KEY_SCROLLLOCK);
+        }
+    }
+    bool sideIs(ShareSwitch::Side side) {
+        return waitFor([&] { return relay.status().share == side; });
+    }
+
+    std::shared_ptr<ShareSwitch> share;
+};
+
+TEST_F(SharedKeyboard, SwitchesThereAndBackAndEachKeyGoesUpWhereItWentDown) {
+    EXPECT_EQ(relay.status().share, ShareSwitch::Side::Computer);
+    EXPECT_FALSE(device.grabbed());
+    device.press(KEY_A);  // the computer's, held across the switch
+    tapTwice();
+    ASSERT_TRUE(sideIs(ShareSwitch::Side::X68000));
+    EXPECT_FALSE(device.grabbed());  // A is still the computer's
+    device.release(KEY_A);
+    ASSERT_TRUE(device.waitFor([&] { return device.grabKept(); }));
+    device.press(KEY_B);  // the X68000's, held across the switch back
+    EXPECT_EQ(pty.read(1), Bytes{0x2E});
+    tapTwice();
+    EXPECT_EQ(pty.read(1), Bytes{0xAE});  // at once: the X68000 must not hold it
+    ASSERT_TRUE(sideIs(ShareSwitch::Side::Computer));
+    EXPECT_TRUE(device.grabbed());  // until B is up: its release is not the desktop's
+    device.release(KEY_B);
+    ASSERT_TRUE(device.waitFor([&] { return !device.grabbed(); }));
+    device.press(KEY_C);
+    device.release(KEY_C);
+    EXPECT_EQ(device.keysStuckOnTheDesktop(), 0);
+    EXPECT_EQ(device.ungrabsWithAKeyDown(), 0);
+    EXPECT_EQ(pty.restOfLine(), Bytes{});  // no tap, no A, no C reached the X68000
+}
+
+TEST_F(SharedKeyboard, ASinglePressOnTheX68000sSideIsItsKeyOnceTheDoubleTapTimeHasPassed) {
+    tapTwice();
+    ASSERT_TRUE(device.waitFor([&] { return device.grabKept(); }));
+    const std::uint32_t tapped = clock.get();
+    device.press(KEY_SCROLLLOCK);
+    device.release(KEY_SCROLLLOCK);
+    // The press read, and a pass after it: it was seen at the time it was made.
+    ASSERT_TRUE(device.waitUntilRead());
+    advanceClockTo(tapped);
+    advanceClockTo(tapped + ShareSwitch::kDoubleTapMs - 1);
+    device.press(KEY_A);  // typed at once; Scroll Lock still waits
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    advanceClockTo(tapped + ShareSwitch::kDoubleTapMs);
+    EXPECT_EQ(pty.read(2), (Bytes{0x54, 0xD4}));  // HELP, pressed and let go
+    device.release(KEY_A);
+    EXPECT_EQ(pty.read(1), Bytes{0x9E});
+}
+
+TEST_F(SharedKeyboard, TheKeyLineLostGivesTheKeyboardBackToTheComputer) {
+    tapTwice();
+    ASSERT_TRUE(device.waitFor([&] { return device.grabKept(); }));
+    device.press(KEY_A);
+    EXPECT_EQ(pty.read(1), Bytes{0x1E});
+    pty.closeMaster();  // the adapter pulled out
+    ASSERT_TRUE(sideIs(ShareSwitch::Side::Computer));
+    device.release(KEY_A);
+    ASSERT_TRUE(device.waitFor([&] { return !device.grabbed(); }));
+    EXPECT_EQ(device.keysStuckOnTheDesktop(), 0);
+}
+
 // Named by the link udev makes, which follows the device to another node.
 class InputRelayByLink : public InputRelay {
 protected:

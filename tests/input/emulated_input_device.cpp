@@ -154,6 +154,8 @@ struct EmulatedInputDevice::State {
 
     int openCount = 0, closeCount = 0, grabCount = 0, ungrabCount = 0, ungrabsWithKeysDown = 0;
     int readCount = 0;
+    int clockId = CLOCK_REALTIME;  // EVIOCSCLOCKID's
+    bool grabChecked = false;      // the grab's holder asked the key state since taking it
     // The keys the desktop (every other reader) saw go down and not up: it
     // sees a key's events only while nobody holds the grab.
     std::bitset<KEY_CNT> desktopDown;
@@ -273,10 +275,17 @@ struct EmulatedInputDevice::State {
         return events;
     }
 
-    // Queues events for the reader, as evdev passes them on.
-    void queue(const std::vector<input_event>& events) {
+    // Queues events for the reader, as evdev passes them on, stamped with
+    // the reader's clock.
+    void queue(std::vector<input_event> events) {
         if (events.empty() || nodeFd < 0 || grabbedElsewhere || !anyReader()) {
             return;
+        }
+        timespec now{};
+        clock_gettime(clockId, &now);
+        for (input_event& ev : events) {
+            ev.input_event_sec = now.tv_sec;
+            ev.input_event_usec = now.tv_nsec / 1000;
         }
         const auto bytes = events.size() * sizeof(input_event);
         if (::write(nodeFd, events.data(), bytes) != static_cast<ssize_t>(bytes)) {
@@ -423,6 +432,7 @@ struct EmulatedInputDevice::State {
                     return EBUSY;
                 }
                 grabOwner = client;
+                grabChecked = false;
                 ++grabCount;
             } else {
                 if (grabOwner != client) {
@@ -438,6 +448,14 @@ struct EmulatedInputDevice::State {
             return 0;
         }
         if (request == EVIOCSCLOCKID) {
+            // The clock of the events' time stamps, from now on.
+            UMockdevIoctlData* clock = umockdev_ioctl_data_resolve(
+                umockdev_ioctl_client_get_arg(client), 0, sizeof(int), nullptr);
+            if (clock == nullptr) {
+                return EFAULT;
+            }
+            std::memcpy(&clockId, clock->data, sizeof(int));
+            unrefData(clock);
             return 0;
         }
         if (request == EVIOCGVERSION) {
@@ -476,6 +494,10 @@ struct EmulatedInputDevice::State {
                 return EINVAL;
             case 0x18:  // EVIOCGKEY: evdev drops the key events queued for the asker
                 flushQueued(EV_KEY);
+                if (grabOwner == client) {
+                    grabChecked = true;
+                    touch();
+                }
                 return answerBits(client, request, keys, result);
             case 0x19:  // EVIOCGLED
                 return answerBits(client, request, leds, result);
@@ -930,6 +952,12 @@ bool EmulatedInputDevice::waitUntilRead(std::chrono::milliseconds timeout) const
                    (ioctl(state->nodeFd, FIONREAD, &queued) == 0 && queued == 0);
         },
         timeout);
+}
+
+bool EmulatedInputDevice::grabKept() const {
+    std::lock_guard lock(state->mutex);
+    state->sweepClosedClients();
+    return state->grabOwner != nullptr && state->grabChecked;
 }
 
 int EmulatedInputDevice::reads() const {

@@ -139,8 +139,12 @@ public:
 
     // --- Grab -------------------------------------------------------------
     bool grabbed() const;  // a file of the program holds the grab now
-    int grabs() const;     // EVIOCGRAB 1 that succeeded
-    int ungrabs() const;   // EVIOCGRAB 0 that succeeded
+    // It does, and has asked the key state since it took it: a program that
+    // keeps a grab only with every key up has kept this one (a key pressed
+    // from now on is its).
+    bool grabKept() const;
+    int grabs() const;    // EVIOCGRAB 1 that succeeded
+    int ungrabs() const;  // EVIOCGRAB 0 that succeeded
     // Of those, the ones with a key or button down: the desktop never gets
     // its release.
     int ungrabsWithAKeyDown() const;
