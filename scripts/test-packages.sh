@@ -68,6 +68,7 @@ echo "packages of pellora $version in $dist:"
 expected_files="/etc/default/pellora
 /usr/bin/pellora
 /usr/lib/systemd/system/pellora@.service
+/usr/lib/systemd/user/pellora@.service
 /usr/lib/sysusers.d/pellora.conf
 /usr/lib/udev/rules.d/70-pellora.rules
 /usr/share/doc/pellora/README.md
