@@ -10,8 +10,10 @@
 //   process, with a silent and with a talking host, its stop with LED reports
 //   nobody answers, and its wake-ups with systemd's watchdog on; last, an
 //   input-device keyboard (an emulated evdev node read through libevdev):
-//   its key -> wire latency against the X68000 Z keyboard's, both relayed at
-//   once and sampled in turn, and the wake-ups and CPU of pellora relaying it;
+//   its key -> wire latency against the X68000 Z keyboard's, all relayed at
+//   once and sampled in turn, alone, as the second of two keyboards, typing a
+//   US legend that needs SHIFT let go of, and shared with the computer (on
+//   the X68000's side), and the wake-ups and CPU of pellora relaying it;
 //   and a mouse beside the keyboard (an emulated evdev mouse, its packets on a
 //   second pty): the host's request on the key line -> the packet's first byte
 //   on the mouse's line, against the host's 20 ms, and the wake-ups and CPU of
@@ -45,6 +47,7 @@
 #include "input/emulated_input_device.h"
 #include "input/input_keyboard.h"
 #include "input/input_mouse.h"
+#include "input/layout.h"
 #include "relay/key_relay.h"
 #include "support/child_process.h"
 #include "support/notify_socket.h"
@@ -672,34 +675,97 @@ void measureWatchdog(const std::string& program, double windowSeconds, ProcessFi
 
 // --- An input-device keyboard -------------------------------------------------
 
-// Both keyboards relayed at once, each to a pty of its own: the X68000 Z
-// keyboard (libusb) and an input device (libevdev) in the same testbed.
-struct BothKeyboards {
-    EmulatedKeyboard kb;
-    EmulatedInputDevice device{kb};
-    PtyPair zLine{true}, inputLine{true};
-    KeyRelay zRelay;
-    KeyRelay inputRelay{[](ByteQueue& keyQueue, std::function<void()> keysQueued) {
-        return std::make_unique<InputKeyboard>(keyQueue, "event5", defaultInputKeyMap(),
-                                               std::move(keysQueued));
-    }};
+// The keyboards relayed at once, each relay to a pty of its own, in one
+// testbed: the X68000 Z keyboard (libusb), and input devices (libevdev) on
+// relays of their own: one alone, one as the second of two keyboards, one
+// typing a US keyboard's legends (--layout=us), one shared with the computer
+// (--share) and given to the X68000.
+struct InputRig {
+    InputRig(EmulatedKeyboard& kb, int number, const std::vector<KeyRelay::KeyboardFactory>& make,
+             std::shared_ptr<ShareSwitch> switched = nullptr)
+        : device(kb, {.name = "Keyboard " + std::to_string(number),
+                      .productId = static_cast<std::uint16_t>(0xc300 + number),
+                      .usbPort = number,
+                      .eventNumber = number}),
+          relay(make.front()),
+          share(std::move(switched)) {
+        for (std::size_t i = 1; i < make.size(); ++i) {
+            relay.addKeyboard(make[i]);
+        }
+        if (share) {
+            relay.setShare(share);
+        }
+    }
 
-    BothKeyboards() {
-        for (KeyRelay* relay : {&zRelay, &inputRelay}) {
+    // A keyboard of the input layer on eventN, through keys.
+    static KeyRelay::KeyboardFactory keyboard(int number, const KeyTranslator& keys,
+                                              std::shared_ptr<ShareSwitch> share = nullptr) {
+        return [=](ByteQueue& keyQueue, std::function<void()> keysQueued) {
+            return std::make_unique<InputKeyboard>(
+                keyQueue,
+                std::make_shared<InputNode>("event" + std::to_string(number),
+                                            InputDeviceName::Kind::Keyboard, true),
+                keys, std::move(keysQueued), share);
+        };
+    }
+
+    EmulatedInputDevice device;
+    PtyPair line{true};
+    KeyRelay relay;
+    std::shared_ptr<ShareSwitch> share;
+};
+
+struct AllKeyboards {
+    EmulatedKeyboard kb;
+    PtyPair zLine{true};
+    KeyRelay zRelay;
+    EmulatedInputDevice other{
+        kb, {.name = "Other Keyboard", .productId = 0xc3ff, .usbPort = 20, .eventNumber = 20}};
+    InputRig plain{kb, 5, {InputRig::keyboard(5, defaultInputKeyMap())}};
+    InputRig second{kb,
+                    6,
+                    {InputRig::keyboard(20, defaultInputKeyMap()),
+                     InputRig::keyboard(6, defaultInputKeyMap())}};
+    InputRig us{
+        kb, 7, {InputRig::keyboard(7, KeyTranslator(layoutKeyMap(Layout::Us), Layout::Us))}};
+    std::shared_ptr<ShareSwitch> share =
+        std::make_shared<ShareSwitch>(KEY_SCROLLLOCK, "Scroll Lock");
+    InputRig shared{kb, 8, {InputRig::keyboard(8, defaultInputKeyMap(), share)}, share};
+
+    std::vector<KeyRelay*> relays() {
+        return {&zRelay, &plain.relay, &second.relay, &us.relay, &shared.relay};
+    }
+    std::vector<int> lines() {
+        return {zLine.masterFd(), plain.line.masterFd(), second.line.masterFd(), us.line.masterFd(),
+                shared.line.masterFd()};
+    }
+
+    AllKeyboards() {
+        for (KeyRelay* relay : relays()) {
             if (!relay->openKeyboard()) {
                 throw std::runtime_error("cannot open an emulated keyboard");
             }
         }
         zRelay.start(zLine.portPath());
-        inputRelay.start(inputLine.portPath());
-        for (KeyRelay* relay : {&zRelay, &inputRelay}) {
+        for (InputRig* rig : {&plain, &second, &us, &shared}) {
+            rig->relay.start(rig->line.portPath());
+        }
+        for (KeyRelay* relay : relays()) {
             until([&] { return relay->status().port == PortState::Open; }, "a port");
         }
-        expectReadyByte(zLine.masterFd());
-        expectReadyByte(inputLine.masterFd());
+        for (const int fd : lines()) {
+            expectReadyByte(fd);
+        }
+        // The shared keyboard given to the X68000: Scroll Lock twice, then its
+        // grab (kept with every key up).
+        for (int i = 0; i < 2; ++i) {
+            shared.device.press(KEY_SCROLLLOCK);
+            shared.device.release(KEY_SCROLLLOCK);
+        }
+        until([&] { return shared.device.grabKept(); }, "the shared keyboard's grab");
     }
-    ~BothKeyboards() {
-        for (KeyRelay* relay : {&zRelay, &inputRelay}) {
+    ~AllKeyboards() {
+        for (KeyRelay* relay : relays()) {
             relay->stop();
             relay->closeKeyboard();
         }
@@ -707,41 +773,71 @@ struct BothKeyboards {
 };
 
 struct InputFigures {
-    Summary zKeyboard, inputDevice;
+    Summary zKeyboard, inputDevice, secondKeyboard, usLegend, shared;
     double idleWakesPerSecond = 0, idleCpuPercent = 0, typingCpuPercent = 0;
     int threads = 0;
 };
 
-// Key changes at random moments, taken in turn from the X68000 Z keyboard (a
-// report completing) and the input device (an event frame written to its
-// node), each until its byte is readable at the host end, so that both meet
-// the same machine at the same time.
+// Key changes at random moments, taken in turn from each keyboard: the X68000
+// Z keyboard (a report completing), and each input device (an event frame
+// written to its node), each until its byte is readable at the host end, so
+// that all meet the same machine at the same time. The US keyboard types @
+// (Shift held, then 2: the X68000's @ key with SHIFT released), timed from
+// 2's make to @'s make, SHIFT's break before it.
 void inputLatency(int changes, InputFigures& f) {
-    BothKeyboards both;
+    AllKeyboards all;
     std::mt19937 random(6809);
     std::uniform_real_distribution<double> gap(0.0, 10.0);
-    std::vector<double> z, input;
-    for (int i = 0; i < 2 * changes; ++i) {
-        sleepFor(gap(random));
-        const bool press = (i / 2) % 2 == 0;
-        std::pair<std::uint8_t, Clock::time_point> got;
-        // Both from before the emulator's call, which the X68000 Z keyboard's
-        // takes longer over (a report completes an URB under the emulator's lock).
-        const auto sent = Clock::now();
-        if (i % 2 == 0) {
-            both.kb.sendReport(kBoot, press ? kPressA : kReleaseAll);
-            got = readByte(both.zLine.masterFd());
-        } else {
-            press ? both.device.press(KEY_A) : both.device.release(KEY_A);
-            got = readByte(both.inputLine.masterFd());
-        }
-        if (got.first != (press ? 0x1E : 0x9E)) {
+    std::vector<double> samples[5];
+    const auto expect = [](std::uint8_t got, std::uint8_t wanted) {
+        if (got != wanted) {
             throw std::runtime_error("unexpected byte in the input latency run");
         }
-        (i % 2 == 0 ? z : input).push_back(ms(got.second - sent));
+    };
+    for (int i = 0; i < 5 * changes; ++i) {
+        sleepFor(gap(random));
+        const int which = i % 5;
+        const bool press = (i / 5) % 2 == 0;
+        const int fd = all.lines()[static_cast<std::size_t>(which)];
+        if (which == 3 && press) {
+            all.us.device.press(KEY_LEFTSHIFT);
+            expect(readByte(fd).first, 0x70);
+        }
+        // All from before the emulator's call, which the X68000 Z keyboard's
+        // takes longer over (a report completes an URB under the emulator's lock).
+        const auto sent = Clock::now();
+        switch (which) {
+            case 0:
+                all.kb.sendReport(kBoot, press ? kPressA : kReleaseAll);
+                break;
+            case 3:
+                press ? all.us.device.press(KEY_2) : all.us.device.release(KEY_2);
+                break;
+            default: {
+                InputRig& rig = which == 1 ? all.plain : which == 2 ? all.second : all.shared;
+                press ? rig.device.press(KEY_A) : rig.device.release(KEY_A);
+            }
+        }
+        std::pair<std::uint8_t, Clock::time_point> got = readByte(fd);
+        if (which == 3) {
+            if (press) {
+                expect(got.first, 0xF0);  // SHIFT let go of, then @
+                got = readByte(fd);
+            }
+            expect(got.first, press ? 0x1B : 0x9B);
+        } else {
+            expect(got.first, press ? 0x1E : 0x9E);
+        }
+        samples[which].push_back(ms(got.second - sent));
+        if (which == 3 && !press) {
+            all.us.device.release(KEY_LEFTSHIFT);  // SHIFT is up on the X68000 already
+        }
     }
-    f.zKeyboard = summarize(z);
-    f.inputDevice = summarize(input);
+    f.zKeyboard = summarize(samples[0]);
+    f.inputDevice = summarize(samples[1]);
+    f.secondKeyboard = summarize(samples[2]);
+    f.usLegend = summarize(samples[3]);
+    f.shared = summarize(samples[4]);
 }
 
 // pellora relaying an input device as its own process: its wake-ups and CPU
@@ -784,6 +880,9 @@ void printInput(const std::string& program, int changes, double windowSeconds) {
                 "max");
     printRow("key -> wire, X68000 Z keyboard (in turn)", f.zKeyboard);
     printRow("key -> wire, input device (in turn)", f.inputDevice);
+    printRow("  the second of two keyboards", f.secondKeyboard);
+    printRow("  --layout=us, @ (SHIFT let go of first)", f.usLegend);
+    printRow("  --share, on the X68000's side", f.shared);
     std::printf("%-46s %8.2f %8.2f %8.2f\n", "  ratio, input device / X68000 Z keyboard",
                 f.inputDevice.p50 / f.zKeyboard.p50, f.inputDevice.p99 / f.zKeyboard.p99,
                 f.inputDevice.max / f.zKeyboard.max);
