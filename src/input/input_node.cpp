@@ -386,20 +386,23 @@ void InputNode::handleEvents(int timeoutMs) {
     if (!watching) {
         return;  // before the first open(), or after the last close()
     }
-    if (timeoutMs != 0) {
-        pollfd fds[3] = {{wakeFd, POLLIN, 0}};
-        nfds_t count = 1;
-        for (const PollDescriptor& d : pollDescriptors()) {
-            fds[count++] = {d.fd, d.events, 0};
-        }
-        while (::poll(fds, count, timeoutMs) < 0 && errno == EINTR) {
-        }
+    // Also with no time-out: a node with nothing queued is not read (a read
+    // that finds nothing is a system call for nothing; a worker with several
+    // keyboards asks each of them after every wait). libevdev holds nothing
+    // back between calls: each read goes on until the node has nothing left.
+    pollfd fds[3] = {{wakeFd, POLLIN, 0}};
+    nfds_t count = 1;
+    for (const PollDescriptor& d : pollDescriptors()) {
+        fds[count++] = {d.fd, d.events, 0};
+    }
+    while (::poll(fds, count, timeoutMs) < 0 && errno == EINTR) {
     }
     std::uint64_t wakes = 0;
     while (::read(wakeFd, &wakes, sizeof wakes) < 0 && errno == EINTR) {
     }
     readArrivals();
-    if (device != nullptr && anyUserActive()) {
+    const bool queued = deviceFd >= 0 && count > 1 && fds[1].fd == deviceFd && fds[1].revents != 0;
+    if (device != nullptr && anyUserActive() && queued) {
         readEvents();
     }
     if (lostNow) {
