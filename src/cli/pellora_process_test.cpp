@@ -310,6 +310,26 @@ protected:
         return lines;
     }
 
+    // The keyboard, with Shift held, unplugged and back as eventN, and the
+    // program's lines of a run that ended there, relaying as it said first.
+    void unplugWithShiftHeldAndBack(ChildProcess& p, int eventNumber, const std::string& relaying) {
+        device.press(KEY_LEFTSHIFT);
+        EXPECT_EQ(pty.read(1), Bytes{0x70});
+        device.unplug();
+        ASSERT_TRUE(p.waitForErrLine("Keyboard disconnected; waiting for it.")) << p.err();
+        EXPECT_EQ(pty.read(1), Bytes{0xF0});
+        device.plugIn(eventNumber);
+        ASSERT_TRUE(p.waitForErrLine("Keyboard connected.")) << p.err();
+        EXPECT_EQ(pty.read(1), Bytes{0xFF});
+        device.press(KEY_B);
+        EXPECT_EQ(pty.read(1), Bytes{0x2E});
+        p.signal(SIGTERM);
+        EXPECT_EQ(p.waitExit(), 0) << p.err();
+        EXPECT_EQ(linesOf(p.err()),
+                  (std::vector<std::string>{relaying, "Keyboard disconnected; waiting for it.",
+                                            "Keyboard connected.", "Stopped by SIGTERM."}));
+    }
+
     EmulatedInputDevice device;
     const std::string link = device.byIdPath();
 };
@@ -325,21 +345,7 @@ TEST_F(PelloraWithAnInputDevice, RelaysItAndRidesThroughAnUnplugWithShiftHeld) {
     EXPECT_EQ(pty.read(2), (Bytes{0x1E, 0x9E}));
     // The relay's own tests hold the host's LEDs across the return; here the
     // program's words and the link followed to another node.
-    device.press(KEY_LEFTSHIFT);
-    EXPECT_EQ(pty.read(1), Bytes{0x70});
-    device.unplug();
-    ASSERT_TRUE(p->waitForErrLine("Keyboard disconnected; waiting for it.")) << p->err();
-    EXPECT_EQ(pty.read(1), Bytes{0xF0});
-    device.plugIn(9);  // back on another node, the link following it
-    ASSERT_TRUE(p->waitForErrLine("Keyboard connected.")) << p->err();
-    EXPECT_EQ(pty.read(1), Bytes{0xFF});
-    device.press(KEY_B);
-    EXPECT_EQ(pty.read(1), Bytes{0x2E});
-    p->signal(SIGTERM);
-    EXPECT_EQ(p->waitExit(), 0) << p->err();
-    EXPECT_EQ(linesOf(p->err()),
-              (std::vector<std::string>{relaying, "Keyboard disconnected; waiting for it.",
-                                        "Keyboard connected.", "Stopped by SIGTERM."}));
+    unplugWithShiftHeldAndBack(*p, 9, relaying);
 }
 
 TEST_F(PelloraWithAnInputDevice, WaitsForItAndForAnotherProgramToLetGoOfIt) {
@@ -383,21 +389,8 @@ TEST_F(PelloraWithABluetoothKeyboard, NamedByItsNameItIsFoundAgainUnderAnotherNo
         "Relaying the keyboard \"Keyboard K380\" to " + pty.portPath() + ".";
     ASSERT_TRUE(p->waitForErrLine(relaying)) << p->err();
     EXPECT_EQ(pty.read(1), Bytes{0xFF});
-    device.press(KEY_A);
-    EXPECT_EQ(pty.read(1), Bytes{0x1E});
-    device.unplug();
-    ASSERT_TRUE(p->waitForErrLine("Keyboard disconnected; waiting for it.")) << p->err();
-    EXPECT_EQ(pty.read(1), Bytes{0x9E});
-    device.plugIn(9);  // found by the next try (no udevd under the emulator)
-    ASSERT_TRUE(p->waitForErrLine("Keyboard connected.")) << p->err();
-    EXPECT_EQ(pty.read(1), Bytes{0xFF});
-    device.press(KEY_B);
-    EXPECT_EQ(pty.read(1), Bytes{0x2E});
-    p->signal(SIGTERM);
-    EXPECT_EQ(p->waitExit(), 0) << p->err();
-    EXPECT_EQ(linesOf(p->err()),
-              (std::vector<std::string>{relaying, "Keyboard disconnected; waiting for it.",
-                                        "Keyboard connected.", "Stopped by SIGTERM."}));
+    // Found again by the next try (no udevd under the emulator).
+    unplugWithShiftHeldAndBack(*p, 9, relaying);
 }
 
 TEST_F(PelloraWithABluetoothKeyboard, ANameThatFitsTwoIsAWrongCommandLineAndTheirIdsTellThemApart) {

@@ -136,33 +136,28 @@ const char* layoutName(Layout layout) {
     return "jis";
 }
 
+namespace {
+
+// The one of three made for the layout.
+template <typename Table>
+const Table& ofLayout(Layout layout, const Table& jis, const Table& us, const Table& uk) {
+    return layout == Layout::Us ? us : layout == Layout::Uk ? uk : jis;
+}
+
+}  // namespace
+
 std::span<const KeyTop> keyTops(Layout layout) {
+    static const std::vector<KeyTop> jis;
     static const std::vector<KeyTop> us = buildKeyTops(kUsKeys, kUsAlone, kUsWithShift);
     static const std::vector<KeyTop> uk = buildKeyTops(kUkKeys, kUkAlone, kUkWithShift);
-    switch (layout) {
-        case Layout::Us:
-            return us;
-        case Layout::Uk:
-            return uk;
-        case Layout::Jis:
-            break;
-    }
-    return {};
+    return ofLayout(layout, jis, us, uk);
 }
 
 const std::array<LegendKey, kInputKeyCodes>& legendKeys(Layout layout) {
     static const auto jis = buildLegends(keyTops(Layout::Jis));
     static const auto us = buildLegends(keyTops(Layout::Us));
     static const auto uk = buildLegends(keyTops(Layout::Uk));
-    switch (layout) {
-        case Layout::Us:
-            return us;
-        case Layout::Uk:
-            return uk;
-        case Layout::Jis:
-            break;
-    }
-    return jis;
+    return ofLayout(layout, jis, us, uk);
 }
 
 InputKeyMap layoutKeyMap(Layout layout) {
