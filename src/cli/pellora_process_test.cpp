@@ -239,8 +239,8 @@ TEST_F(PelloraProcess, TellsTheServiceManagerWhatItDoes) {
 TEST_F(PelloraProcess, SpeaksTheUsersLanguageButTellsTheServiceManagerInEnglish) {
     NotifySocket systemd;
     const std::string port = pty.portPath();
-    auto p = startPellora({port}, {systemd.environment(), "LANG=ja_JP.UTF-8", "LC_ALL=",
-                                   "LC_MESSAGES=", "LANGUAGE="});
+    auto p = startPellora({port}, {systemd.environment(), "LANG=ja_JP.UTF-8",
+                                   "LC_ALL=", "LC_MESSAGES=", "LANGUAGE="});
     ASSERT_TRUE(p->waitForErrLine("X68000 Z キーボード を " + port + " に中継します。"))
         << p->err() << "(no ja_JP.UTF-8 locale? `locale -a` lists those made)";
     ASSERT_TRUE(systemd.waitForLine("READY=1")) << p->err();
