@@ -3,8 +3,9 @@
 # else.
 #
 #   pellora_setup GROUP...     install the missing packages of these groups:
-#     build          compiler, CMake, libusb, libsystemd, libudev
-#     test           build, plus GoogleTest, the USB emulator, clang (fuzzers), man
+#     build          compiler, CMake, libusb, libsystemd, libudev, gettext
+#     test           build, plus GoogleTest, the USB emulator, clang (fuzzers), man,
+#                    Python, and the Japanese locale (pellora_locale)
 #     windows-build  mingw-w64 and what builds libusb for Windows from source
 #     windows-test   Wine, Xvfb and the fonts of the Windows tests
 #     arm            the arm64 and armhf cross compilers and qemu-user, and
@@ -14,12 +15,14 @@
 # The tree these functions work on: the caller's, or the one this file is in.
 : "${PELLORA_ROOT:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 
-# libsystemd-dev: sd_notify and the watchdog of the service; libudev-dev: --list.
-PELLORA_PACKAGES_build="g++ cmake make pkg-config libusb-1.0-0-dev libsystemd-dev libudev-dev libevdev-dev"
+# libsystemd-dev: sd_notify and the watchdog of the service; libudev-dev: --list;
+# gettext: msgfmt builds the catalogues of translated messages (po/).
+PELLORA_PACKAGES_build="g++ cmake make pkg-config libusb-1.0-0-dev libsystemd-dev libudev-dev libevdev-dev gettext"
 # clang and libclang-rt-dev (its sanitizer and libFuzzer runtimes): the fuzzers.
-# man-db and groff-base: the manual page's tests; systemd: systemd-analyze rates
-# the service unit's sandbox.
-PELLORA_PACKAGES_test="libgtest-dev libgmock-dev umockdev libumockdev-dev clang libclang-rt-dev man-db groff-base systemd"
+# man-db and groff-base: the manual pages' tests; systemd: systemd-analyze rates
+# the service unit's sandbox; python3: the documentation's tests and its
+# wiring picture; locales: the Japanese locale that a test runs pellora in.
+PELLORA_PACKAGES_test="libgtest-dev libgmock-dev umockdev libumockdev-dev clang libclang-rt-dev man-db groff-base systemd python3 locales"
 # The POSIX thread model: the win32 one has no std::thread/std::mutex.
 # dpkg-dev unpacks the libusb source package, patch applies our fixes to it;
 # googletest is cross-built from source.
@@ -151,8 +154,34 @@ pellora_setup() {
         }
     fi
     case " ${*:-build} " in
+    *" test "*) pellora_locale ja_JP.UTF-8 || return 1 ;;
+    esac
+    case " ${*:-build} " in
     *" arm "*) pellora_sysroot arm64 && pellora_sysroot armhf ;;
     esac
+}
+
+# Makes the locale NAME (ja_JP.UTF-8) unless it is there: the line in
+# /etc/locale.gen enabled (added where the file lacks it), then locale-gen,
+# which makes every locale enabled there, so a later locale-gen keeps it.
+pellora_locale() {
+    local name=$1 charset=${1#*.}
+    local wanted="${name%%.*}.$(tr 'A-Z' 'a-z' <<<"${charset//-/}")"
+    if locale -a 2>/dev/null | grep -qixF "$wanted"; then
+        return 0
+    fi
+    if ! command -v locale-gen >/dev/null 2>&1; then
+        echo "Cannot make the locale $name for the tests: locale-gen is missing" \
+            "(Debian's package locales)" >&2
+        return 1
+    fi
+    echo "Making the locale $name" >&2
+    if grep -qE "^# *$name $charset\$" /etc/locale.gen 2>/dev/null; then
+        pellora_as_root sed -i -E "s/^# *($name $charset)\$/\1/" /etc/locale.gen
+    elif ! grep -qE "^$name $charset\$" /etc/locale.gen 2>/dev/null; then
+        echo "$name $charset" | pellora_as_root tee -a /etc/locale.gen >/dev/null
+    fi
+    pellora_as_root locale-gen >/dev/null
 }
 
 # The ARM builds' sysroots, one per target architecture in

@@ -5,7 +5,8 @@
 #   - the maintainer scripts reload udev only where it runs
 #   - the zip holds Pellora.exe and README-Windows.txt with Windows line ends
 #   - this machine's .deb installs with dpkg -i, its files arrive, `pellora`
-#     and `man pellora` work, and dpkg -r and dpkg -P take every file away again
+#     (in Japanese too, from its catalogue), `man pellora` and `man -L ja
+#     pellora` work, and dpkg -r and dpkg -P take every file away again
 #
 #   scripts/test-packages.sh [DIST]        (default: dist/)
 #
@@ -71,9 +72,30 @@ expected_files="/etc/default/pellora
 /usr/lib/systemd/user/pellora@.service
 /usr/lib/sysusers.d/pellora.conf
 /usr/lib/udev/rules.d/70-pellora.rules
+/usr/share/doc/pellora/README.ja.md
 /usr/share/doc/pellora/README.md
 /usr/share/doc/pellora/changelog.gz
 /usr/share/doc/pellora/copyright
+/usr/share/doc/pellora/docs/images/wiring.ja.svg
+/usr/share/doc/pellora/docs/images/wiring.svg
+/usr/share/doc/pellora/docs/ja/keyboards-and-keymaps.md
+/usr/share/doc/pellora/docs/ja/linux.md
+/usr/share/doc/pellora/docs/ja/mouse.md
+/usr/share/doc/pellora/docs/ja/raspberry-pi.md
+/usr/share/doc/pellora/docs/ja/service.md
+/usr/share/doc/pellora/docs/ja/sharing.md
+/usr/share/doc/pellora/docs/ja/windows.md
+/usr/share/doc/pellora/docs/ja/wiring.md
+/usr/share/doc/pellora/docs/keyboards-and-keymaps.md
+/usr/share/doc/pellora/docs/linux.md
+/usr/share/doc/pellora/docs/mouse.md
+/usr/share/doc/pellora/docs/raspberry-pi.md
+/usr/share/doc/pellora/docs/service.md
+/usr/share/doc/pellora/docs/sharing.md
+/usr/share/doc/pellora/docs/windows.md
+/usr/share/doc/pellora/docs/wiring.md
+/usr/share/locale/ja/LC_MESSAGES/pellora.mo
+/usr/share/man/ja/man1/pellora.1.gz
 /usr/share/man/man1/pellora.1.gz"
 conffiles="/etc/default/pellora"
 
@@ -191,8 +213,19 @@ check "dpkg lists them as pellora's" \
     diff <(echo "$expected_files") <(dpkg -L pellora | grep -Fx -f <(echo "$expected_files") | sort)
 installed_version_is() { [ "$(/usr/bin/pellora --version)" = "pellora $version" ]; }
 man_finds_the_page() { [ "$(man -w pellora)" = /usr/share/man/man1/pellora.1.gz ]; }
+man_finds_the_japanese_page() { [ "$(man -L ja -w pellora)" = /usr/share/man/ja/man1/pellora.1.gz ]; }
+# The installed program finds its installed catalogue: Japanese under a
+# Japanese locale (which set-up makes), English under C.
+speaks_japanese() {
+    local help
+    help=$(env -u LANGUAGE LC_ALL=ja_JP.UTF-8 /usr/bin/pellora --help | head -1)
+    echo "$help"
+    [[ $help == "使い方: pellora "* ]] && [[ $(LC_ALL=C /usr/bin/pellora --help | head -1) == "usage: pellora "* ]]
+}
 check "pellora --version from /usr/bin" installed_version_is
 check "man pellora finds the page" man_finds_the_page
+check "man -L ja pellora finds the Japanese page" man_finds_the_japanese_page
+check "pellora speaks Japanese under a Japanese locale from its catalogue" speaks_japanese
 # The service's user, in the serial groups, and the keyboard's group.
 service_user_made() { id -nG pellora | tr ' ' '\n' | sort | tr '\n' ' ' | grep -qx 'dialout pellora uucp '; }
 check "the service's user pellora is made, in groups dialout and uucp" service_user_made

@@ -1,5 +1,7 @@
 #include "cli/command_text.h"
 
+#include "cli/translation.h"
+
 #ifndef PELLORA_VERSION
 #error "the build defines PELLORA_VERSION from the project's version"
 #endif
@@ -60,91 +62,99 @@ bool isControlOrFormat(char32_t c) {
            (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-constexpr const char* kUsageLine =
-    "usage: pellora [-l|--list] [-h|--help] [-V|--version]\n"
-    "               [-k|--keyboard=DEVICE]... [--keymap=FILE] [--layout=LAYOUT]\n"
-    "               [--share [--switch-key=KEY]]\n"
-    "               [-m|--mouse=DEVICE --mouse-port=PORT2\n"
-    "                [--mouse-scale=FACTOR] [--mouse-wheel=WHEEL]] [PORT]\n";
+// The usage line; its words are translated, its options are not.
+const char* usageLine() {
+    return _(
+        "usage: pellora [-l|--list] [-h|--help] [-V|--version]\n"
+        "               [-k|--keyboard=DEVICE]... [--keymap=FILE] [--layout=LAYOUT]\n"
+        "               [--share [--switch-key=KEY]]\n"
+        "               [-m|--mouse=DEVICE --mouse-port=PORT2\n"
+        "                [--mouse-scale=FACTOR] [--mouse-wheel=WHEEL]] [PORT]\n");
+}
 
 }  // namespace
 
 void writeHelp(std::ostream& out) {
-    out << kUsageLine
+    // One message per paragraph and per option, so that a translation of
+    // one part does not hold up the others; each keeps its lines within 80
+    // columns.
+    out << usageLine() << "\n"
+        << _("Relays a keyboard to an X68000 on the serial port PORT until SIGINT, SIGTERM\n"
+             "or SIGHUP (one ignored at its start stays ignored): the X68000 Z USB keyboard\n"
+             "(33DD:0011), or with --keyboard any keyboards of Linux's input layer (USB,\n"
+             "Bluetooth, PS/2, a laptop's own), several at once if need be, their keys\n"
+             "counted together as one keyboard's. With --mouse it relays a mouse of the\n"
+             "input layer too, as the X68000's mouse, through a second serial port.\n")
         << "\n"
-           "Relays a keyboard to an X68000 on the serial port PORT until SIGINT, SIGTERM\n"
-           "or SIGHUP (one ignored at its start stays ignored): the X68000 Z USB keyboard\n"
-           "(33DD:0011), or with --keyboard any keyboards of Linux's input layer (USB,\n"
-           "Bluetooth, PS/2, a laptop's own), several at once if need be, their keys\n"
-           "counted together as one keyboard's. With --mouse it relays a mouse of the\n"
-           "input layer too, as the X68000's mouse, through a second serial port.\n"
-           "\n"
-           "  PORT                   a device path (/dev/ttyUSB0), or a name shown by\n"
-           "                         --list (ttyUSB0)\n"
-           "  -k, --keyboard=DEVICE  relay this input device instead of the X68000 Z\n"
-           "                         keyboard: its node (/dev/input/event3), a link to it\n"
-           "                         (/dev/input/by-id/usb-...-event-kbd), or as --list\n"
-           "                         shows it: its node's name (event3), its unique id\n"
-           "                         (a Bluetooth address, aa:bb:cc:dd:ee:01) or its name\n"
-           "                         (\"Keyboard K380\"), which is looked for again when\n"
-           "                         it returns; it is grabbed, so its keys type nowhere\n"
-           "                         else meanwhile; give it again for each keyboard to\n"
-           "                         relay at once\n"
-           "  --keymap=FILE          change the keys of --keyboard's map by the lines of\n"
-           "                         FILE, \"PCKEY X68KEY\" each (man pellora names them)\n"
-           "  --layout=LAYOUT        what --keyboard's key tops print: jis (the default:\n"
-           "                         keys go by their place), us or uk (keys type the\n"
-           "                         characters printed on them)\n"
-           "  --share                share --keyboard's keyboards and --mouse with this\n"
-           "                         computer: they are its own until the switch key is\n"
-           "                         pressed twice within half a second, then the\n"
-           "                         X68000's until it is pressed twice again; the X68000\n"
-           "                         Z keyboard, where plugged in, types on the X68000\n"
-           "  --switch-key=KEY       the switch key for --share, a Linux key's name as key\n"
-           "                         map files take it (default SCROLLLOCK)\n"
-           "  -m, --mouse=DEVICE     relay this input device as the X68000's mouse: a\n"
-           "                         mouse's node, link, node's name, unique id or name,\n"
-           "                         as for --keyboard; it is grabbed, so it moves no\n"
-           "                         pointer meanwhile; needs --mouse-port\n"
-           "  --mouse-port=PORT2     the serial port wired to the keyboard connector's\n"
-           "                         MSDATA pin (pin 2), a path or a --list name as for\n"
-           "                         PORT, not PORT itself; written at 4800 baud, 8N2\n"
-           "  --mouse-scale=FACTOR   multiply the mouse's motion by FACTOR, a decimal from\n"
-           "                         0.1 to 10 (default 1; 0.5 halves it), fractions\n"
-           "                         carried so that slow motion still moves\n"
-           "  --mouse-wheel=WHEEL    roll (the default): each notch of the wheel taps a\n"
-           "                         key, ROLL DOWN for a notch up and ROLL UP for one\n"
-           "                         down, as the page keys move; none: nothing\n"
-           "  -l, --list             print the serial ports present, one per line, with the\n"
-           "                         adapter's name, serial number and /dev/serial/by-id/\n"
-           "                         link, then the input devices, and exit\n"
-           "  -h, --help             print this help and exit\n"
-           "  -V, --version          print the version and exit\n"
-           "\n"
-           "A keyboard or mouse not plugged in at start is waited for, and so is an input\n"
-           "device that another program holds. When a device or a port goes away while\n"
-           "relaying, pellora says so and takes it back when it returns. The devices and\n"
-           "the ports are each used by one program at a time, so a second pellora finds\n"
-           "them in use and ends.\n"
-           "\n"
-           "Exit status:\n"
-           "  0  ended by a signal, or the option's work done\n"
-           "  1  did not start: the keyboard or the mouse is present but cannot be opened\n"
-           "     (no permission, not a keyboard or mouse, or another program holds the\n"
-           "     X68000 Z keyboard), a port cannot be opened, or (with --list) no serial\n"
-           "     port found\n"
-           "  2  wrong command line (a bad --keymap FILE, LAYOUT or KEY, a keyboard named\n"
-           "     twice, --share without --keyboard, --mouse without --mouse-port or the\n"
-           "     other way round, PORT2 the same as PORT, a FACTOR or WHEEL out of\n"
-           "     bounds, --mouse-scale or --mouse-wheel without --mouse, a DEVICE's\n"
-           "     name or unique id that fits two devices included), or no PORT\n"
-           "\n"
-           "Environment:\n"
-           "  LIBUSB_DEBUG   libusb's own diagnostic level\n"
-           "  NOTIFY_SOCKET  set by systemd (Type=notify): pellora tells it when it relays\n"
-           "                 and what it is doing, which systemctl status shows\n"
-           "  WATCHDOG_USEC  set by systemd (WatchdogSec=): pellora pings it every half\n"
-           "                 period while its relay answers\n";
+        << _("  PORT                   a device path (/dev/ttyUSB0), or a name shown by\n"
+             "                         --list (ttyUSB0)\n")
+        << _("  -k, --keyboard=DEVICE  relay this input device instead of the X68000 Z\n"
+             "                         keyboard: its node (/dev/input/event3), a link to it\n"
+             "                         (/dev/input/by-id/usb-...-event-kbd), or as --list\n"
+             "                         shows it: its node's name (event3), its unique id\n"
+             "                         (a Bluetooth address, aa:bb:cc:dd:ee:01) or its name\n"
+             "                         (\"Keyboard K380\"), which is looked for again when\n"
+             "                         it returns; it is grabbed, so its keys type nowhere\n"
+             "                         else meanwhile; give it again for each keyboard to\n"
+             "                         relay at once\n")
+        << _("  --keymap=FILE          change the keys of --keyboard's map by the lines of\n"
+             "                         FILE, \"PCKEY X68KEY\" each (man pellora names them)\n")
+        << _("  --layout=LAYOUT        what --keyboard's key tops print: jis (the default:\n"
+             "                         keys go by their place), us or uk (keys type the\n"
+             "                         characters printed on them)\n")
+        << _("  --share                share --keyboard's keyboards and --mouse with this\n"
+             "                         computer: they are its own until the switch key is\n"
+             "                         pressed twice within half a second, then the\n"
+             "                         X68000's until it is pressed twice again; the X68000\n"
+             "                         Z keyboard, where plugged in, types on the X68000\n")
+        << _("  --switch-key=KEY       the switch key for --share, a Linux key's name as key\n"
+             "                         map files take it (default SCROLLLOCK)\n")
+        << _("  -m, --mouse=DEVICE     relay this input device as the X68000's mouse: a\n"
+             "                         mouse's node, link, node's name, unique id or name,\n"
+             "                         as for --keyboard; it is grabbed, so it moves no\n"
+             "                         pointer meanwhile; needs --mouse-port\n")
+        << _("  --mouse-port=PORT2     the serial port wired to the keyboard connector's\n"
+             "                         MSDATA pin (pin 2), a path or a --list name as for\n"
+             "                         PORT, not PORT itself; written at 4800 baud, 8N2\n")
+        << _("  --mouse-scale=FACTOR   multiply the mouse's motion by FACTOR, a decimal from\n"
+             "                         0.1 to 10 (default 1; 0.5 halves it), fractions\n"
+             "                         carried so that slow motion still moves\n")
+        << _("  --mouse-wheel=WHEEL    roll (the default): each notch of the wheel taps a\n"
+             "                         key, ROLL DOWN for a notch up and ROLL UP for one\n"
+             "                         down, as the page keys move; none: nothing\n")
+        << _("  -l, --list             print the serial ports present, one per line, with the\n"
+             "                         adapter's name, serial number and /dev/serial/by-id/\n"
+             "                         link, then the input devices, and exit\n")
+        << _("  -h, --help             print this help and exit\n")
+        << _("  -V, --version          print the version and exit\n") << "\n"
+        << _("A keyboard or mouse not plugged in at start is waited for, and so is an input\n"
+             "device that another program holds. When a device or a port goes away while\n"
+             "relaying, pellora says so and takes it back when it returns. The devices and\n"
+             "the ports are each used by one program at a time, so a second pellora finds\n"
+             "them in use and ends.\n")
+        << "\n"
+        << _("Exit status:\n"
+             "  0  ended by a signal, or the option's work done\n"
+             "  1  did not start: the keyboard or the mouse is present but cannot be opened\n"
+             "     (no permission, not a keyboard or mouse, or another program holds the\n"
+             "     X68000 Z keyboard), a port cannot be opened, or (with --list) no serial\n"
+             "     port found\n"
+             "  2  wrong command line (a bad --keymap FILE, LAYOUT or KEY, a keyboard named\n"
+             "     twice, --share without --keyboard, --mouse without --mouse-port or the\n"
+             "     other way round, PORT2 the same as PORT, a FACTOR or WHEEL out of\n"
+             "     bounds, --mouse-scale or --mouse-wheel without --mouse, a DEVICE's\n"
+             "     name or unique id that fits two devices included), or no PORT\n")
+        << "\n"
+        << _("Environment:\n"
+             "  LIBUSB_DEBUG   libusb's own diagnostic level\n"
+             "  NOTIFY_SOCKET  set by systemd (Type=notify): pellora tells it when it relays\n"
+             "                 and what it is doing, which systemctl status shows\n"
+             "  WATCHDOG_USEC  set by systemd (WatchdogSec=): pellora pings it every half\n"
+             "                 period while its relay answers\n");
+}
+
+const char* noSerialPort() {
+    return _("No serial port found.");
 }
 
 void writeVersion(std::ostream& out) {
@@ -178,11 +188,11 @@ void writeUsage(std::ostream& out, const std::string& error, const std::vector<P
     if (!error.empty()) {
         out << "pellora: " << error << "\n";
     }
-    out << kUsageLine;
+    out << usageLine();
     if (ports.empty()) {
-        out << kNoSerialPort << "\n";
+        out << noSerialPort() << "\n";
         return;
     }
-    out << "Serial ports present:\n";
+    out << _("Serial ports present:") << "\n";
     writePortList(out, ports);
 }

@@ -1,4 +1,5 @@
-// The texts pellora prints about itself: help, version, usage, and the port list.
+// The texts pellora prints about itself: help, version, usage, and the port list,
+// in the user's language (cli/translation.h).
 #pragma once
 
 #include <ostream>
@@ -7,8 +8,9 @@
 
 #include "shell/port_choice.h"
 
-// Printed on stderr by --list (and in the usage) when no serial port is present.
-inline constexpr const char* kNoSerialPort = "No serial port found.";
+// Printed on stderr by --list (and in the usage) when no serial port is
+// present: "No serial port found.", in the user's language.
+const char* noSerialPort();
 
 void writeHelp(std::ostream& out);
 
@@ -27,5 +29,5 @@ std::string printable(const std::string& text);
 void writePortList(std::ostream& out, const std::vector<PortEntry>& ports);
 
 // For a command line that names no port or is wrong: the error (when there is
-// one), the usage line, then the ports present or kNoSerialPort.
+// one), the usage line, then the ports present or noSerialPort().
 void writeUsage(std::ostream& out, const std::string& error, const std::vector<PortEntry>& ports);

@@ -1,5 +1,6 @@
 #include "cli/input_device_list.h"
 
+#include "cli/translation.h"
 #include "io/udev_ptr.h"
 
 #include <strings.h>
@@ -33,19 +34,20 @@ bool isX68000ZKeyboard(udev_device* event) {
 // What udev's input_id found the device to be; "" where it says nothing.
 std::string kindOf(udev_device* event) {
     static constexpr std::pair<const char*, const char*> kKinds[] = {
-        {"ID_INPUT_KEYBOARD", "keyboard"},
-        {"ID_INPUT_MOUSE", "mouse"},
-        {"ID_INPUT_TOUCHPAD", "touchpad"},
-        {"ID_INPUT_TOUCHSCREEN", "touchscreen"},
-        {"ID_INPUT_TABLET", "tablet"},
-        {"ID_INPUT_JOYSTICK", "joystick"},
-        {"ID_INPUT_KEY", "keys"},
-        {"ID_INPUT_SWITCH", "switch"},
-        {"ID_INPUT_ACCELEROMETER", "accelerometer"},
+        {"ID_INPUT_KEYBOARD", N_("keyboard")},
+        {"ID_INPUT_MOUSE", N_("mouse")},
+        {"ID_INPUT_TOUCHPAD", N_("touchpad")},
+        {"ID_INPUT_TOUCHSCREEN", N_("touchscreen")},
+        {"ID_INPUT_TABLET", N_("tablet")},
+        {"ID_INPUT_JOYSTICK", N_("joystick")},
+        // TRANSLATORS: a device with some keys that is no keyboard (a power button).
+        {"ID_INPUT_KEY", N_("keys")},
+        {"ID_INPUT_SWITCH", N_("switch")},
+        {"ID_INPUT_ACCELEROMETER", N_("accelerometer")},
     };
     for (const auto& [property, kind] : kKinds) {
         if (flagged(event, property)) {
-            return kind;
+            return _(kind);
         }
     }
     return "";
@@ -69,7 +71,7 @@ std::string describe(udev_device* event) {
     udev_device* input = udev_device_get_parent(event);
     std::string name = udevText(udev_device_get_sysattr_value(input, "name"));
     if (name.empty()) {
-        name = "unnamed input device";
+        name = _("unnamed input device");
     }
     if (const std::string kind = kindOf(event); !kind.empty()) {
         name += " (" + kind + ")";
@@ -79,7 +81,7 @@ std::string describe(udev_device* event) {
     // two devices of a model apart.
     if (const std::string uniq = udevText(udev_device_get_sysattr_value(input, "uniq"));
         !uniq.empty()) {
-        name += ", unique id " + uniq;
+        name = formatted(_("%s, unique id %s"), name, uniq);
     }
     if (const std::string link = byIdLink(event); !link.empty()) {
         name += ", " + link;

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <optional>
 
+#include "cli/translation.h"
 #include "input/keymap_file.h"
 #include "io/serial_port.h"
 #include "protocol/mouse_packet.h"
@@ -74,7 +75,7 @@ std::string spelled(int val, const std::string& word) {
 std::string refusal(int c, char* const* argv) {
     const std::string word = optind > 0 ? argv[optind - 1] : "";
     if (c == ':') {
-        return "option '" + spelled(optopt, word) + "' needs a value";
+        return formatted(_("option '%s' needs a value"), spelled(optopt, word));
     }
     if (optopt == 0) {
         // An abbreviation of more than one option (--mou: --mouse, --mouse-port).
@@ -87,16 +88,16 @@ std::string refusal(int c, char* const* argv) {
             }
         }
         if (names.find(',') != std::string::npos) {
-            return "option '" + word + "' is ambiguous (" + names + ")";
+            return formatted(_("option '%s' is ambiguous (%s)"), word, names);
         }
-        return "unknown option '" + word + "'";
+        return formatted(_("unknown option '%s'"), word);
     }
     for (const option& o : kLongOptions) {
         if (o.name != nullptr && o.val == optopt && word.rfind("--", 0) == 0) {
-            return "option '--" + std::string(o.name) + "' takes no value";
+            return formatted(_("option '%s' takes no value"), "--" + std::string(o.name));
         }
     }
-    return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
+    return formatted(_("unknown option '%s'"), "-" + std::string(1, static_cast<char>(optopt)));
 }
 
 }  // namespace
@@ -139,12 +140,12 @@ Options parseOptions(const std::vector<std::string>& args) {
                 break;
             case 'k':
                 if (*optarg == '\0') {
-                    result.error = "the keyboard's DEVICE is empty";
+                    result.error = _("the keyboard's DEVICE is empty");
                     return result;
                 }
                 for (const std::string& named : result.keyboards) {
                     if (named == optarg) {
-                        result.error = "the keyboard " + named + " is named twice";
+                        result.error = formatted(_("the keyboard %s is named twice"), named);
                         return result;
                     }
                 }
@@ -195,40 +196,42 @@ Options parseOptions(const std::vector<std::string>& args) {
     }
 
     if (keymapGiven && result.keymap.empty()) {
-        result.error = "the key map's FILE is empty";
+        result.error = _("the key map's FILE is empty");
     } else if (keymapGiven && result.keyboards.empty()) {
         // The X68000 Z keyboard's keys are the X68000's own.
-        result.error = "--keymap is for a keyboard named with --keyboard";
+        result.error = _("--keymap is for a keyboard named with --keyboard");
     } else if (layout && !layoutNamed(*layout)) {
-        result.error = "--layout takes jis, us or uk, not '" + *layout + "'";
+        result.error = formatted(_("--layout takes jis, us or uk, not '%s'"), *layout);
     } else if (layout && result.keyboards.empty()) {
         // The X68000 Z keyboard's key tops are the X68000's own.
-        result.error = "--layout is for a keyboard named with --keyboard";
+        result.error = _("--layout is for a keyboard named with --keyboard");
     } else if (result.share && result.keyboards.empty()) {
         // The X68000 Z keyboard is the X68000's alone.
-        result.error = "--share is for keyboards named with --keyboard";
+        result.error = _("--share is for keyboards named with --keyboard");
     } else if (switchKey && !linuxKeyNamed(*switchKey)) {
-        result.error = "--switch-key takes a Linux key's name (SCROLLLOCK, PAUSE, ...), not '" +
-                       *switchKey + "'";
+        result.error =
+            formatted(_("--switch-key takes a Linux key's name (SCROLLLOCK, PAUSE, ...), not '%s'"),
+                      *switchKey);
     } else if (switchKey && !result.share) {
-        result.error = "--switch-key is for --share";
+        result.error = _("--switch-key is for --share");
     } else if (mouseGiven && result.mouse.empty()) {
-        result.error = "the mouse's DEVICE is empty";
+        result.error = _("the mouse's DEVICE is empty");
     } else if (mousePortGiven && result.mousePort.empty()) {
-        result.error = "the mouse's PORT2 is empty";
+        result.error = _("the mouse's PORT2 is empty");
     } else if (mouseGiven && !mousePortGiven) {
         // The key line cannot carry it: 2400 baud against the mouse's 4800.
-        result.error = "--mouse needs --mouse-port=PORT2, the serial port wired to MSDATA";
+        result.error = _("--mouse needs --mouse-port=PORT2, the serial port wired to MSDATA");
     } else if (mousePortGiven && !mouseGiven) {
-        result.error = "--mouse-port needs --mouse=DEVICE, the mouse to relay";
+        result.error = _("--mouse-port needs --mouse=DEVICE, the mouse to relay");
     } else if (mouseScale && !scaleFactor(*mouseScale)) {
-        result.error = "--mouse-scale takes a decimal from 0.1 to 10, not '" + *mouseScale + "'";
+        result.error =
+            formatted(_("--mouse-scale takes a decimal from 0.1 to 10, not '%s'"), *mouseScale);
     } else if (mouseWheel && *mouseWheel != "roll" && *mouseWheel != "none") {
-        result.error = "--mouse-wheel takes roll or none, not '" + *mouseWheel + "'";
+        result.error = formatted(_("--mouse-wheel takes roll or none, not '%s'"), *mouseWheel);
     } else if (mouseScale && !mouseGiven) {
-        result.error = "--mouse-scale needs --mouse=DEVICE, the mouse to relay";
+        result.error = _("--mouse-scale needs --mouse=DEVICE, the mouse to relay");
     } else if (mouseWheel && !mouseGiven) {
-        result.error = "--mouse-wheel needs --mouse=DEVICE, the mouse to relay";
+        result.error = _("--mouse-wheel needs --mouse=DEVICE, the mouse to relay");
     } else if (help) {
         result.action = Options::Action::Help;
     } else if (version) {
@@ -236,9 +239,9 @@ Options parseOptions(const std::vector<std::string>& args) {
     } else if (list) {
         result.action = Options::Action::List;
     } else if (ports.size() > 1) {
-        result.error = "only one PORT may be given";
+        result.error = _("only one PORT may be given");
     } else if (ports.size() == 1 && ports[0].empty()) {
-        result.error = "PORT is empty";
+        result.error = _("PORT is empty");
     } else if (ports.size() == 1) {
         result.action = Options::Action::Run;
         result.port = ports[0];
@@ -262,5 +265,6 @@ std::string mousePortRefusal(const Options& options) {
                    ? a.st_rdev == b.st_rdev
                    : a.st_dev == b.st_dev && a.st_ino == b.st_ino;
     }
-    return same ? "--mouse-port names PORT itself: the mouse needs a serial port of its own" : "";
+    return same ? _("--mouse-port names PORT itself: the mouse needs a serial port of its own")
+                : "";
 }

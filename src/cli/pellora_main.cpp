@@ -26,6 +26,7 @@
 #include "cli/run_events.h"
 #include "cli/serial_port_list.h"
 #include "cli/service_notifier.h"
+#include "cli/translation.h"
 #include "input/input_device_name.h"
 #include "input/input_keyboard.h"
 #include "input/input_mouse.h"
@@ -40,7 +41,7 @@ namespace {
 int listDevices() {
     const std::vector<PortEntry> ports = listSerialPorts();
     if (ports.empty()) {
-        std::cerr << kNoSerialPort << "\n";
+        std::cerr << noSerialPort() << "\n";
     }
     writePortList(std::cout, ports);
     writePortList(std::cout, listInputDevices());
@@ -177,6 +178,8 @@ int main(int argc, char** argv) {
     // A reader of stderr that has gone (pellora 2>&1 | tee log, then Ctrl-C)
     // must not kill pellora before it has handed the keyboard back.
     signal(SIGPIPE, SIG_IGN);
+    // Messages in the user's language; systemd's status stays English.
+    openMessageCatalogue();
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         args.emplace_back(argv[i]);

@@ -233,6 +233,23 @@ TEST_F(PelloraProcess, TellsTheServiceManagerWhatItDoes) {
     }
 }
 
+// Under a Japanese locale the session speaks Japanese, from the catalogue the
+// build made beside the program; what systemd is told stays English, as logs
+// are searched in English. scripts/setup.sh makes the locale.
+TEST_F(PelloraProcess, SpeaksTheUsersLanguageButTellsTheServiceManagerInEnglish) {
+    NotifySocket systemd;
+    const std::string port = pty.portPath();
+    auto p = startPellora({port}, {systemd.environment(), "LANG=ja_JP.UTF-8",
+                                   "LC_ALL=", "LC_MESSAGES=", "LANGUAGE="});
+    ASSERT_TRUE(p->waitForErrLine("X68000 Z キーボード を " + port + " に中継します。"))
+        << p->err() << "(no ja_JP.UTF-8 locale? `locale -a` lists those made)";
+    ASSERT_TRUE(systemd.waitForLine("READY=1")) << p->err();
+    EXPECT_EQ(systemd.received().back(), "READY=1\nSTATUS=Relaying to " + port);
+    p->signal(SIGTERM);
+    EXPECT_EQ(p->waitExit(), 0) << p->err();
+    EXPECT_NE(p->err().find("SIGTERM で停止しました。"), std::string::npos) << p->err();
+}
+
 TEST_F(PelloraProcess, WatchdogPingsOnlyWhileTheWorkerAnswers) {
     NotifySocket systemd;
     auto p = startPellora({pty.portPath()}, {systemd.environment(), "WATCHDOG_USEC=200000"});

@@ -6,22 +6,50 @@
 #include <optional>
 
 #include "cli/exit_codes.h"
+#include "cli/translation.h"
 #include "io/serial_port.h"
 
 namespace {
+
+// The words the layers below give for a device or a port that would not open,
+// which the catalogue translates as they come: gettext finds a message by its
+// English text. Listed here for xgettext; the system's own texts (strerror's,
+// which glibc translates itself, libusb's) pass unchanged.
+[[maybe_unused]] constexpr const char* kWordsFromBelow[] = {
+    N_("no permission"),
+    N_("another program holds it"),
+    N_("it failed"),
+    N_("not a keyboard: it has no key the X68000 has"),
+    N_("not a mouse: it has no relative motion"),
+    N_("not a terminal"),
+    N_("in use by another program"),
+    N_("not a port name (a name that --list shows, or an absolute path)"),
+    N_("not a line speed and stop bits this port offers"),
+};
+
+// english in the user's language, where the catalogue has it.
+std::string translated(const std::string& english) {
+    // gettext("") is the catalogue's header, not an empty message.
+    return english.empty() ? english : gettext(english.c_str());
+}
+
+// Why a device is refused, in words: refusalReason()'s, translated.
+std::string reasonFor(KeyboardConnection::Failure failure, const std::string& text) {
+    return translated(refusalReason(failure, text));
+}
 
 // What the user can do about a port that would not open, by its errno.
 const char* openFailureHint(int code) {
     switch (code) {
         case EACCES:
         case EPERM:
-            return " (is this user in the group that owns it: dialout, or uucp on Arch?)";
+            return _(" (is this user in the group that owns it: dialout, or uucp on Arch?)");
         case ENOENT:
         case ENODEV:
         case ENXIO:
-            return " (pellora --list shows the ports present)";
+            return _(" (pellora --list shows the ports present)");
         case EBUSY:
-            return " (perhaps another pellora)";
+            return _(" (perhaps another pellora)");
         default:
             return "";
     }
@@ -35,20 +63,23 @@ std::string adviceFor(KeyboardConnection::Failure failure, std::string reason, b
             if (inputDevice) {
                 // Debian, Raspberry Pi OS, Fedora and Arch give input devices to
                 // group input.
-                return "This user may not read it: add the user to group input (sudo "
-                       "usermod -aG input $USER, then log in again), or run pellora as "
-                       "root.";
+                return _(
+                    "This user may not read it: add the user to group input (sudo "
+                    "usermod -aG input $USER, then log in again), or run pellora as "
+                    "root.");
             }
-            return "This user may not use it: install the udev rule 70-pellora.rules and "
-                   "add the user to group pellora (then log in again and replug the "
-                   "keyboard), or run pellora as root.";
+            return _(
+                "This user may not use it: install the udev rule 70-pellora.rules and "
+                "add the user to group pellora (then log in again and replug the "
+                "keyboard), or run pellora as root.");
         case KeyboardConnection::Failure::Busy:
-            return "Another program holds it, perhaps another pellora.";
+            return _("Another program holds it, perhaps another pellora.");
         default:
             if (inputDevice && !reason.empty() && reason[0] >= 'a' && reason[0] <= 'z') {
                 reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
             }
-            return reason + ".";
+            // TRANSLATORS: a reason as a sentence of its own.
+            return formatted(_("%s."), reason);
     }
 }
 
@@ -62,18 +93,18 @@ struct KeyboardWords {
     bool isInputDevice() const { return !inputDevice.empty(); }
 
     std::string failed() const {
-        return isInputDevice() ? "Failed to open the keyboard " + inputDevice + "."
-                               : kKeyboardFailed;
+        return isInputDevice() ? formatted(_("Failed to open the keyboard %s."), inputDevice)
+                               : _("Failed to initialize the X68000 Z keyboard.");
     }
     std::string waiting() const {
-        return isInputDevice() ? "Waiting for the keyboard " + inputDevice + "..."
-                               : kWaitingForKeyboard;
+        return isInputDevice() ? formatted(_("Waiting for the keyboard %s..."), inputDevice)
+                               : _("Waiting for the X68000 Z keyboard (USB 33DD:0011)...");
     }
     // "Keyboard", or "Keyboard DEVICE" for one of several: how its lines begin.
     std::string noun() const {
-        return !isInputDevice() && named ? "X68000 Z keyboard"
-               : named                   ? "Keyboard " + inputDevice
-                                         : "Keyboard";
+        return !isInputDevice() && named ? _("X68000 Z keyboard")
+               : named                   ? formatted(_("Keyboard %s"), inputDevice)
+                                         : _("Keyboard");
     }
 
     // Why it is refused, for "Keyboard refused: ...": the X68000 Z keyboard's
@@ -81,7 +112,8 @@ struct KeyboardWords {
     std::string refusal(const KeyboardStatus& s) const {
         const bool other = s.failure != KeyboardConnection::Failure::NoPermission &&
                            s.failure != KeyboardConnection::Failure::Busy;
-        return other && !isInputDevice() ? "libusb says " + refusalReason(s) : refusalReason(s);
+        const std::string reason = reasonFor(s.failure, s.failureText);
+        return other && !isInputDevice() ? formatted(_("libusb says %s"), reason) : reason;
     }
 
     // Whether a refusal before the keyboard was ever opened ends the run. An
@@ -100,16 +132,17 @@ struct KeyboardWords {
 // "the keyboards A, B and C".
 std::string relayedWords(const std::vector<std::string>& inputDevices) {
     if (inputDevices.empty()) {
-        return "the X68000 Z keyboard";
+        return _("the X68000 Z keyboard");
     }
     if (inputDevices.size() == 1) {
-        return "the keyboard " + inputDevices[0];
+        return formatted(_("the keyboard %s"), inputDevices[0]);
     }
-    std::string words = "the keyboards ";
-    for (std::size_t i = 0; i < inputDevices.size(); ++i) {
-        words += (i == 0 ? "" : i + 1 == inputDevices.size() ? " and " : ", ") + inputDevices[i];
+    std::string list = inputDevices[0];
+    for (std::size_t i = 1; i < inputDevices.size(); ++i) {
+        list = formatted(i + 1 == inputDevices.size() ? _("%s and %s") : _("%s, %s"), list,
+                         inputDevices[i]);
     }
-    return words;
+    return formatted(_("the keyboards %s"), list);
 }
 
 // What the user was last told of a device (the keyboard, the mouse), and the
@@ -122,12 +155,12 @@ struct DeviceShown {
 
     void tell(std::ostream& err, KeyboardState now, const std::string& reason) {
         if (now == KeyboardState::Connected && state != now) {
-            err << noun << " connected.\n";
+            err << formatted(_("%s connected."), noun) << "\n";
         } else if (now == KeyboardState::Absent && state == KeyboardState::Connected) {
-            err << noun << " disconnected; waiting for it.\n";
+            err << formatted(_("%s disconnected; waiting for it."), noun) << "\n";
         } else if (now == KeyboardState::Refused && (state != now || refusal != reason)) {
             refusal = reason;
-            err << noun << " refused: " << reason << "; waiting for it.\n";
+            err << formatted(_("%s refused: %s; waiting for it."), noun, reason) << "\n";
         }
         state = now;
     }
@@ -143,17 +176,18 @@ struct PortShown {
             return;
         }
         if (now == PortState::Reopening && state == PortState::Open) {
-            err << "Lost " << name << "; waiting for it.\n";
+            err << formatted(_("Lost %s; waiting for it."), name) << "\n";
         } else if (now == PortState::OtherDevice) {
-            err << name << " is another device now; waiting for the one it was.\n";
+            err << formatted(_("%s is another device now; waiting for the one it was."), name)
+                << "\n";
         } else if (now == PortState::Open) {
-            err << name << " is back.\n";
+            err << formatted(_("%s is back."), name) << "\n";
         }
         state = now;
     }
 };
 
-const char* signalName(int sig) {
+std::string signalName(int sig) {
     switch (sig) {
         case SIGINT:
             return "SIGINT";
@@ -162,16 +196,26 @@ const char* signalName(int sig) {
         case SIGHUP:
             return "SIGHUP";
         default:
-            return "a signal";
+            return _("a signal");
     }
 }
 
 void tellPortFailure(std::ostream& err, const std::string& port,
                      const SerialPort::OpenError& error) {
     const std::string device = SerialPort::devicePath(port);
-    const std::string reason = error.message.empty() ? "unknown error" : error.message;
-    err << "cannot open " << (device.empty() ? port : device) << ": " << reason
-        << openFailureHint(error.code) << "\n";
+    const std::string reason =
+        error.message.empty() ? std::string(_("unknown error")) : translated(error.message);
+    err << formatted(_("cannot open %s: %s%s"), device.empty() ? port : device, reason,
+                     std::string(openFailureHint(error.code)))
+        << "\n";
+}
+
+// Where the shared keyboards and mouse go: shareSentence()'s words, in the
+// user's language.
+std::string sideSentence(ShareSwitch::Side side, const std::string& switchKey) {
+    return side == ShareSwitch::Side::X68000
+               ? formatted(_("Keyboard and mouse: X68000 (%s twice to return)."), switchKey)
+               : std::string(_("Keyboard and mouse: this computer."));
 }
 
 // The one way out once the keyboard is open: the worker goes first, since it
@@ -239,9 +283,8 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
     MouseStatus mouseNow = status.mouse.value_or(MouseStatus{});
     if (hasMouse && mouseNow.device == KeyboardState::Refused &&
         mouseNow.failure != KeyboardConnection::Failure::Busy) {
-        err << "Failed to open the mouse " << mouse.device << ".\n"
-            << adviceFor(mouseNow.failure, refusalReason(mouseNow.failure, mouseNow.failureText),
-                         true)
+        err << formatted(_("Failed to open the mouse %s."), mouse.device) << "\n"
+            << adviceFor(mouseNow.failure, reasonFor(mouseNow.failure, mouseNow.failureText), true)
             << "\n";
         return shutDown(relay, kExitFailure);
     }
@@ -259,14 +302,14 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
             err << keyboards[i].waiting() << "\n";
         }
     }
-    DeviceShown shownMouse{"Mouse", KeyboardState::Connected, ""};
+    DeviceShown shownMouse{_("Mouse"), KeyboardState::Connected, ""};
     if (hasMouse && mouseNow.device != KeyboardState::Connected) {
         shownMouse.state = KeyboardState::Absent;
         if (mouseNow.device == KeyboardState::Refused) {
             shownMouse.tell(err, mouseNow.device,
-                            refusalReason(mouseNow.failure, mouseNow.failureText));
+                            reasonFor(mouseNow.failure, mouseNow.failureText));
         } else {
-            err << "Waiting for the mouse " << mouse.device << "...\n";
+            err << formatted(_("Waiting for the mouse %s..."), mouse.device) << "\n";
         }
     }
 
@@ -276,7 +319,7 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
     status = relay.status();
     while (status.port == PortState::Opening || status.port == PortState::Idle) {
         if (const int sig = waitForEvent()) {
-            err << "Stopped by " << signalName(sig) << ".\n";
+            err << formatted(_("Stopped by %s."), signalName(sig)) << "\n";
             return shutDown(relay, kExitOk);
         }
         status = relay.status();
@@ -289,10 +332,11 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
         tellPortFailure(err, mouse.port, status.mouse->portError);
         return shutDown(relay, kExitFailure);
     }
-    err << "Relaying " << relayedWords(inputDevices) << " to " << device << ".\n";
+    err << formatted(_("Relaying %s to %s."), relayedWords(inputDevices), device) << "\n";
     if (hasMouse) {
-        err << "Relaying the mouse " << mouse.device << " to " << SerialPort::devicePath(mouse.port)
-            << ".\n";
+        err << formatted(_("Relaying the mouse %s to %s."), mouse.device,
+                         SerialPort::devicePath(mouse.port))
+            << "\n";
     }
     std::optional<ShareSwitch::Side> shownSide;
 
@@ -313,15 +357,15 @@ int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& 
         shownPort.tell(err, status.port);
         if (shared && status.share && status.share != shownSide) {
             shownSide = status.share;
-            err << shareSentence(*status.share, devices.switchKey) << "\n";
+            err << sideSentence(*status.share, devices.switchKey) << "\n";
         }
         if (hasMouse && status.mouse) {
             const MouseStatus& m = *status.mouse;
-            shownMouse.tell(err, m.device, refusalReason(m.failure, m.failureText));
+            shownMouse.tell(err, m.device, reasonFor(m.failure, m.failureText));
             shownMousePort.tell(err, m.port);
         }
         if (const int sig = waitForEvent()) {
-            err << "Stopped by " << signalName(sig) << ".\n";
+            err << formatted(_("Stopped by %s."), signalName(sig)) << "\n";
             return shutDown(relay, kExitOk);
         }
         status = relay.status();

@@ -31,8 +31,9 @@
 // another program holds is waited for); later, a mouse that is refused is
 // told and waited for while the keyboard relays on.
 //
-// Everything it says goes to err, one line per event; the return value is the
-// process's exit status (exit_codes.h).
+// Everything it says goes to err, one line per event, in the user's language
+// (cli/translation.h); the return value is the process's exit status
+// (exit_codes.h).
 #pragma once
 
 #include <functional>
@@ -64,9 +65,3 @@ struct SessionDevices {
 
 int runRelaySession(RelayControl& relay, const std::string& port, std::ostream& err,
                     const WaitForEvent& waitForEvent, const SessionDevices& devices = {});
-
-// The first line printed when the X68000 Z keyboard cannot be opened.
-inline constexpr const char* kKeyboardFailed = "Failed to initialize the X68000 Z keyboard.";
-// Printed when the X68000 Z keyboard is not plugged in at start.
-inline constexpr const char* kWaitingForKeyboard =
-    "Waiting for the X68000 Z keyboard (USB 33DD:0011)...";

@@ -1,5 +1,6 @@
 #include "cli/serial_port_list.h"
 
+#include "cli/translation.h"
 #include "io/udev_ptr.h"
 
 #include <memory>
@@ -93,7 +94,7 @@ std::string describe(udev_device* tty, udev_device* hardware) {
         description = udevText(udev_device_get_subsystem(hardware));
     }
     if (const std::string serial = serialNumber(tty); !serial.empty()) {
-        description += ", serial " + serial;
+        description = formatted(_("%s, serial %s"), description, serial);
     }
     if (const std::string link = byIdLink(tty); !link.empty()) {
         description += ", " + link;

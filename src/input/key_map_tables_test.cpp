@@ -1,6 +1,8 @@
-// The manual page and the README print the default key map, the X68000's key
-// names and the layouts' keys as tables for users: held here to the program's
-// own, so that a key moved in the code cannot leave the documentation behind.
+// The manual pages (English and Japanese) and the user's guide's page on key
+// maps (English and Japanese) print the default key map, the X68000's key
+// names and (the manual pages) the layouts' keys as tables for users: held
+// here to the program's own, so that a key moved in the code cannot leave the
+// documentation behind.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -161,17 +163,38 @@ void expectTheLayoutsKeys(const Table& table, Layout layout) {
     EXPECT_EQ(inPage, wanted) << layoutName(layout);
 }
 
-TEST(KeyMapTables, TheManualPageAndTheReadmeShowTheProgramsMapAndNames) {
-    const std::string page = slurp(PELLORA_MAN_PAGE);
-    const std::string readme = slurp(PELLORA_README);
-    ASSERT_FALSE(page.empty());
-    ASSERT_FALSE(readme.empty());
-    expectTheDefaultMap(manTable(page, ".SS The default key map"), "pellora.1");
-    expectTheX68000Names(manTable(page, ".SS Key map files"), "pellora.1");
-    expectTheDefaultMap(markdownTable(readme, "#### The default key map"), "README.md");
-    expectTheX68000Names(markdownTable(readme, "#### Key map files"), "README.md");
-    expectTheLayoutsKeys(manTable(page, ".RB ( \\-\\-layout=us ):"), Layout::Us);
-    expectTheLayoutsKeys(manTable(page, ".RB ( \\-\\-layout=uk ):"), Layout::Uk);
+TEST(KeyMapTables, TheManualPagesShowTheProgramsMapNamesAndLayouts) {
+    struct Page {
+        const char* path;
+        const char* mapHeading;
+        const char* namesHeading;
+    };
+    for (const Page& man :
+         {Page{PELLORA_MAN_PAGE, ".SS The default key map", ".SS Key map files"},
+          Page{PELLORA_MAN_PAGE_JA, ".SS 既定のキーマップ", ".SS キーマップファイル"}}) {
+        const std::string page = slurp(man.path);
+        ASSERT_FALSE(page.empty()) << man.path;
+        expectTheDefaultMap(manTable(page, man.mapHeading), man.path);
+        expectTheX68000Names(manTable(page, man.namesHeading), man.path);
+        expectTheLayoutsKeys(manTable(page, ".RB ( \\-\\-layout=us ):"), Layout::Us);
+        expectTheLayoutsKeys(manTable(page, ".RB ( \\-\\-layout=uk ):"), Layout::Uk);
+    }
+}
+
+TEST(KeyMapTables, TheGuidesKeyMapPagesShowTheProgramsMapAndNames) {
+    struct Guide {
+        const char* path;
+        const char* mapHeading;
+        const char* namesHeading;
+    };
+    for (const Guide& guide :
+         {Guide{PELLORA_KEYMAP_GUIDE, "## The default key map", "## Key map files"},
+          Guide{PELLORA_KEYMAP_GUIDE_JA, "## 既定のキーマップ", "## キーマップファイル"}}) {
+        const std::string text = slurp(guide.path);
+        ASSERT_FALSE(text.empty()) << guide.path;
+        expectTheDefaultMap(markdownTable(text, guide.mapHeading), guide.path);
+        expectTheX68000Names(markdownTable(text, guide.namesHeading), guide.path);
+    }
 }
 
 }  // namespace

@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "io/ascii_case.h"
 #include "keyboard/x68000_keys.h"
 
 namespace {
@@ -31,7 +31,7 @@ std::string quoted(std::string_view name) {
 std::string upper(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        c = asciiUpper(c);
     }
     return out;
 }

@@ -3,10 +3,11 @@
 #include <linux/input-event-codes.h>
 
 #include <algorithm>
-#include <cctype>
 #include <iterator>
 #include <string_view>
 #include <vector>
+
+#include "io/ascii_case.h"
 
 namespace {
 
@@ -115,9 +116,8 @@ std::optional<Layout> layoutNamed(std::string_view name) {
     for (const Layout layout : {Layout::Jis, Layout::Us, Layout::Uk}) {
         const std::string_view known = layoutName(layout);
         if (name.size() == known.size() &&
-            std::equal(name.begin(), name.end(), known.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) == b;
-            })) {
+            std::equal(name.begin(), name.end(), known.begin(),
+                       [](char a, char b) { return asciiLower(a) == b; })) {
             return layout;
         }
     }

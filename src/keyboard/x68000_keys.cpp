@@ -1,6 +1,6 @@
 #include "keyboard/x68000_keys.h"
 
-#include <cctype>
+#include "io/ascii_case.h"
 
 namespace {
 
@@ -123,7 +123,7 @@ constexpr X68000Key kKeys[] = {
 bool sameName(std::string_view a, const char* upper) {
     std::size_t i = 0;
     for (; i < a.size() && upper[i] != 0; ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) != upper[i]) {
+        if (asciiUpper(a[i]) != upper[i]) {
             return false;
         }
     }

@@ -6,20 +6,26 @@
 #       status and environment variable of `PROGRAM --help` has an entry in the
 #       page's OPTIONS, EXIT STATUS and ENVIRONMENT sections, and the page has
 #       no entry that --help lacks
+#   man_page_test.sh same PAGE OTHER SECTION=OTHER_SECTION...
+#       a translated page has the same entries as the page: each SECTION of
+#       PAGE the same as OTHER_SECTION of OTHER (the Japanese page's
+#       "オプション" as the English page's OPTIONS)
 #
 # PROGRAM may be a command line of several words (an emulator, then the program).
 set -euo pipefail
 
-# The page as plain text, one paragraph a line (a wide page wraps nothing).
+# The page as plain text, one paragraph a line (a wide page wraps nothing);
+# in UTF-8 for a page that is not English.
 render() {
-    LC_ALL=C MANWIDTH=1000 man -l "$1" 2>/dev/null | col -b
+    LC_ALL=${2:-C} MANWIDTH=1000 man -l "$1" 2>/dev/null | col -b
 }
 
 # The tags of one section of the rendered page: the text at the entry indent,
-# up to the first run of two spaces.
+# up to the first run of two spaces. A section runs from its heading to the
+# next line that starts at the left margin.
 page_tags() {
     awk -v section="$2" '
-        /^[A-Z][A-Z ]*$/ { inside = ($0 == section); next }
+        /^[^ \t]/ { inside = ($0 == section); next }
         inside && /^       [^ ]/ { sub(/^ +/, ""); sub(/  .*/, ""); print }
     ' <<<"$1" | sort -u
 }
@@ -80,7 +86,7 @@ warnings)
 help)
     program=$2
     page=$3
-    help=$($program --help)
+    help=$(LC_ALL=C $program --help)  # the English help, whatever the locale
     text=$(render "$page")
     status=0
     compare "options" "$(help_options "$help")" "$(page_tags "$text" OPTIONS)" || status=1
@@ -89,8 +95,32 @@ help)
         "$(page_tags "$text" ENVIRONMENT)" || status=1
     exit "$status"
     ;;
+same)
+    page=$2
+    other=$3
+    shift 3
+    text=$(render "$page" C.UTF-8)
+    other_text=$(render "$other" C.UTF-8)
+    status=0
+    for pair in "$@"; do
+        section=${pair%%=*}
+        other_section=${pair#*=}
+        tags=$(page_tags "$text" "$section")
+        [ -n "$tags" ] || { echo "FAIL: $page has no entries in $section" >&2; status=1; continue; }
+        if [ "$tags" != "$(page_tags "$other_text" "$other_section")" ]; then
+            echo "FAIL: $other's $other_section differs from $page's $section" >&2
+            diff <(echo "$tags") <(page_tags "$other_text" "$other_section") |
+                sed -n "s|^<|  only in $page:|p; s|^>|  only in $other:|p" >&2
+            status=1
+        else
+            echo "$section:" $tags
+        fi
+    done
+    exit "$status"
+    ;;
 *)
-    echo "usage: $0 warnings MAN_PAGE | help PROGRAM MAN_PAGE" >&2
+    echo "usage: $0 warnings MAN_PAGE | help PROGRAM MAN_PAGE |" \
+        "same PAGE OTHER SECTION=OTHER_SECTION..." >&2
     exit 2
     ;;
 esac
