@@ -12,7 +12,6 @@ namespace {
 constexpr UINT kCallMessage = WM_APP + 1;  // lParam: a Call; run it, then set its event
 constexpr UINT kWakeMessage = WM_APP + 2;  // wake the sinks that were handed events
 constexpr UINT kLookMessage = WM_APP + 3;  // the switch may have moved: the cursor follows
-constexpr UINT kWarpMessage = WM_APP + 4;  // put the cursor back where it is held
 
 struct Call {
     const std::function<void()>* function;
@@ -57,16 +56,16 @@ struct InputHooks::State {
     bool keyboardWake = false;
     bool mouseWake = false;
     bool lookPosted = false;
-    bool warpPosted = false;
 
     UINT_PTR healthTimer = 0;
     DWORD lastSeen = 0;  // the time of the last event the hooks saw, or of their install
     DWORD lastQuietReinstall = 0;
 
-    // The mouse: whether it is held for the X68000 now (the cursor at
-    // anchor), where the cursor was before, and the X68000's buttons.
+    // The mouse: whether it is held for the X68000 now, the point the motion
+    // is taken from (where the cursor is held; under Wine the last point),
+    // where the cursor was before, and the X68000's buttons.
     bool mouseTaken = false;
-    POINT anchor{};
+    POINT from{};
     POINT saved{};
     bool left = false;
     bool right = false;
@@ -89,6 +88,17 @@ namespace {
 // The running hook thread's state, for the hook procedures, which have no
 // context of their own; touched on that thread only.
 InputHooks::State* hookState = nullptr;
+
+// Whether the pointer moves for a move a hook stopped: Windows keeps the
+// cursor where it was, Wine moves its X pointer all the same (and tells the
+// next move from there), so there the motion is taken from point to point.
+bool pointerMovesWhenStopped() {
+    static const bool wine = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
 
 LRESULT CALLBACK keyboardProc(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && hookState != nullptr &&
@@ -227,11 +237,13 @@ bool InputHooks::State::takeMouse(WPARAM message, const MSLLHOOKSTRUCT& info) {
                 return false;
             }
             if (toX68000 && mouseTaken) {
-                const int dx = info.pt.x - anchor.x;
-                const int dy = info.pt.y - anchor.y;
+                const int dx = info.pt.x - from.x;
+                const int dy = info.pt.y - from.y;
+                if (pointerMovesWhenStopped()) {
+                    from = info.pt;
+                }
                 if (dx != 0 || dy != 0) {
                     mouse->moved(dx, dy);
-                    post(kWarpMessage, warpPosted);
                 }
             }
             // Between the switch and the loop's following it the cursor
@@ -300,12 +312,12 @@ void InputHooks::State::followSwitch() {
     MONITORINFO monitor{};
     monitor.cbSize = sizeof(monitor);
     if (GetMonitorInfoW(MonitorFromPoint(saved, MONITOR_DEFAULTTONEAREST), &monitor)) {
-        anchor = {(monitor.rcMonitor.left + monitor.rcMonitor.right) / 2,
-                  (monitor.rcMonitor.top + monitor.rcMonitor.bottom) / 2};
+        from = {(monitor.rcMonitor.left + monitor.rcMonitor.right) / 2,
+                (monitor.rcMonitor.top + monitor.rcMonitor.bottom) / 2};
     } else {
-        anchor = saved;
+        from = saved;
     }
-    SetCursorPos(anchor.x, anchor.y);
+    SetCursorPos(from.x, from.y);
 }
 
 void InputHooks::State::checkHealth() {
@@ -359,12 +371,6 @@ void InputHooks::State::handle(const MSG& message) {
         case kLookMessage:
             lookPosted = false;
             followSwitch();
-            return;
-        case kWarpMessage:
-            warpPosted = false;
-            if (mouseTaken) {
-                SetCursorPos(anchor.x, anchor.y);
-            }
             return;
         case WM_TIMER:
             if (message.hwnd == nullptr && message.wParam == healthTimer) {

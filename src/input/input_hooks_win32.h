@@ -20,10 +20,10 @@
 // the cursor is held at, as Input Leap and lan-mouse take it; the cursor is
 // held at the centre of its monitor, so that no screen edge cuts the motion
 // short, and goes back to where it was when the mouse comes back. (Wine moves
-// its pointer even for a stopped move, so the cursor is put back at the
-// centre after each one; on Windows it has not left it.) The hook's points
-// are after Windows' pointer acceleration. Without a mouse sink the mouse
-// hook only watches: it passes everything.
+// its pointer even for a stopped move: there each move is taken from the
+// last one's point.) The hook's points are after Windows' pointer
+// acceleration. Without a mouse sink the mouse hook only watches: it passes
+// everything.
 //
 // Whether the hooks still see the input: every second the thread compares
 // the system's last input (GetLastInputInfo) with the last event its hooks

@@ -21,6 +21,7 @@ import socket
 import subprocess
 import sys
 import termios
+import threading
 import time
 
 
@@ -160,8 +161,8 @@ def latency(keys, fd, keysym, count):
 
 
 def serve(conn, lines, keys):
-    # Each test starts with lines that are there and carry bytes again, and
-    # speaks to the first.
+    # Each test starts with lines that are there and carry bytes again, and a
+    # connection speaks to the first until it asks for another.
     for line in lines:
         line.come_back()
         termios.tcflow(line.slave, termios.TCOON)
@@ -231,13 +232,17 @@ def main():
     with open(port_file + '.tmp', 'w') as f:
         f.write(str(server.getsockname()[1]))
     os.rename(port_file + '.tmp', port_file)
-    while True:
-        conn, _ = server.accept()
+    def session(conn):
         with conn:
             try:
                 serve(conn, lines, keys)
             except (ConnectionError, OSError):
                 pass
+
+    # A test may speak to both lines at once, over two connections.
+    while True:
+        conn, _ = server.accept()
+        threading.Thread(target=session, args=(conn,), daemon=True).start()
 
 
 if __name__ == '__main__':
