@@ -433,85 +433,71 @@ void InputHooks::endThreadIfIdle() {
     }
 }
 
-std::string InputHooks::attach(KeyboardSink& sink, std::shared_ptr<ShareSwitch> share) {
+std::string InputHooks::attachSink(const std::shared_ptr<ShareSwitch>& share,
+                                   const std::function<void(State&, bool)>& place) {
     std::lock_guard lock(lifeMutex);
     std::string error;
     onHookThread([&] {
         State& s = *state;
         if (!s.router || s.share != share) {
-            s.share = std::move(share);
+            s.share = share;
             s.router = std::make_unique<HookRouter>(s.share);
             s.movesSeen = s.share->moves();
         }
-        s.keyboard = &sink;
+        place(s, true);
         error = s.setHooks();
         if (!error.empty()) {
-            s.keyboard = nullptr;
+            place(s, false);
             s.setHooks();
         }
+        s.followSwitch();  // a mouse taken while the switch points to the X68000
     });
     if (!error.empty()) {
         endThreadIfIdle();
     }
     return error;
+}
+
+void InputHooks::detachSink(const std::function<void(State&)>& remove) {
+    std::lock_guard lock(lifeMutex);
+    if (!thread.joinable()) {
+        return;
+    }
+    onHookThread([&] {
+        remove(*state);
+        state->followSwitch();  // the cursor back where it was, if it was held
+        state->setHooks();
+    });
+    endThreadIfIdle();
+}
+
+std::string InputHooks::attach(KeyboardSink& sink, std::shared_ptr<ShareSwitch> share) {
+    return attachSink(share, [&](State& s, bool on) { s.keyboard = on ? &sink : nullptr; });
 }
 
 std::string InputHooks::attach(MouseSink& sink, std::shared_ptr<ShareSwitch> share) {
-    std::lock_guard lock(lifeMutex);
-    std::string error;
-    onHookThread([&] {
-        State& s = *state;
-        if (!s.router || s.share != share) {
-            s.share = std::move(share);
-            s.router = std::make_unique<HookRouter>(s.share);
-            s.movesSeen = s.share->moves();
-        }
-        s.mouse = &sink;
+    return attachSink(share, [&](State& s, bool on) {
+        s.mouse = on ? &sink : nullptr;
         s.left = s.right = false;
-        error = s.setHooks();
-        if (!error.empty()) {
-            s.mouse = nullptr;
-            s.setHooks();
-        }
-        s.followSwitch();
     });
-    if (!error.empty()) {
-        endThreadIfIdle();
-    }
-    return error;
 }
 
 void InputHooks::detach(KeyboardSink& sink) {
-    std::lock_guard lock(lifeMutex);
-    if (!thread.joinable()) {
-        return;
-    }
-    onHookThread([&] {
-        State& s = *state;
+    detachSink([&](State& s) {
         if (s.keyboard == &sink) {
             s.keyboard = nullptr;
             s.keyboardWake = false;
-            s.setHooks();
         }
     });
-    endThreadIfIdle();
 }
 
 void InputHooks::detach(MouseSink& sink) {
-    std::lock_guard lock(lifeMutex);
-    if (!thread.joinable()) {
-        return;
-    }
-    onHookThread([&] {
-        State& s = *state;
+    detachSink([&](State& s) {
         if (s.mouse == &sink) {
             s.mouse = nullptr;
             s.mouseWake = false;
-            s.followSwitch();  // the cursor back where it was, if it was held
-            s.setHooks();
         }
     });
-    endThreadIfIdle();
 }
 
 void InputHooks::lookAtSwitch() {

@@ -45,6 +45,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -124,6 +125,11 @@ private:
     // Runs call on the hook thread, starting it first if need be, and waits.
     void onHookThread(const std::function<void()>& call);
     void endThreadIfIdle();
+    // On the hook thread: place puts a sink in (true) or takes it out again
+    // (false, when its hooks cannot be set); remove takes it out.
+    std::string attachSink(const std::shared_ptr<ShareSwitch>& share,
+                           const std::function<void(State&, bool)>& place);
+    void detachSink(const std::function<void(State&)>& remove);
 
     std::mutex lifeMutex;  // attach and detach, one at a time
     std::thread thread;

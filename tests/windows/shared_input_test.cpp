@@ -10,7 +10,6 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -180,16 +179,6 @@ protected:
     // X's (which Xvfb does not have) by a made-up press and release in front
     // of the next key, which the hook cannot tell from the user's.
     void switchOver() { keys.xdo("key --delay 50 Pause Pause"); }
-
-    static std::string hex(const Bytes& bytes) {
-        std::string out;
-        char b[4];
-        for (const std::uint8_t v : bytes) {
-            std::snprintf(b, sizeof b, "%02X ", v);
-            out += b;
-        }
-        return out;
-    }
 
     // The host asks the mouse for a packet (MSCTRL high, then low).
     Bytes packet() {
