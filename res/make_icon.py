@@ -14,7 +14,12 @@ out on its own pixel grid, so the keys keep whole-pixel edges and gaps even at
 16 pixels; shapes are sampled 4x4 per pixel, so rounded corners are smooth and
 the alpha channel follows them.
 
-    python3 res/make_icon.py [OUTPUT]      (default: res/Pellora.ico)
+With --x68000 it draws the tray's icon for the time this computer's keyboard
+and mouse belong to the X68000: the same keyboard with amber keys, so that the
+change shows at a glance even at 16 pixels.
+
+    python3 res/make_icon.py [--x68000] [OUTPUT]
+        (default: res/Pellora.ico, with --x68000 res/PelloraX68000.ico)
 """
 import os
 import struct
@@ -50,8 +55,14 @@ class Shape:
         return (x - cx) ** 2 + (y - cy) ** 2 <= r * r
 
 
-def layout(size):
+# The keys while the keyboard and mouse are the X68000's.
+KEY_X68000 = (255, 178, 60)
+KEY_DARK_X68000 = (214, 118, 28)
+
+
+def layout(size, x68000=False):
     """The shapes of the picture at one size, topmost first."""
+    key, key_dark = (KEY_X68000, KEY_DARK_X68000) if x68000 else (KEY, KEY_DARK)
     unit = size / 128.0  # the 128-pixel design's pixel at this size
     edge = max(1, round(2 * unit))
     body = (round(4 * unit), round(40 * unit), size - round(4 * unit), size - round(8 * unit))
@@ -84,11 +95,11 @@ def layout(size):
             x = x0 + i * (key_w + gap)
             dark = row == 0 and i in (0, keys - 1) and size >= 32
             shapes.append(Shape(x, y, x + key_w, y + key_h, max(0.5, 2 * unit),
-                                KEY_DARK if dark else KEY))
+                                key_dark if dark else key))
     y = inner_top + rows * pitch
     space = (inner_right - inner_left) // 2
     x = inner_left + (inner_right - inner_left - space) // 2
-    shapes.append(Shape(x, y, x + space, y + key_h, max(0.5, 2 * unit), KEY))
+    shapes.append(Shape(x, y, x + space, y + key_h, max(0.5, 2 * unit), key))
 
     if leds:
         for i in (1, 0):
@@ -110,9 +121,9 @@ def layout(size):
     return shapes
 
 
-def render(size):
+def render(size, x68000=False):
     """Rows top-down of (r, g, b, a) pixels."""
-    shapes = layout(size)
+    shapes = layout(size, x68000)
     rows = []
     n = SUB * SUB
     for py in range(size):
@@ -178,10 +189,10 @@ def png_image(rows):
             chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + chunk(b'IEND', b''))
 
 
-def ico_bytes():
+def ico_bytes(x68000=False):
     images = []
     for size in SIZES:
-        rows = render(size)
+        rows = render(size, x68000)
         images.append((size, png_image(rows) if size >= 256 else bmp_image(rows)))
     out = struct.pack('<HHH', 0, 1, len(images))
     offset = 6 + 16 * len(images)
@@ -196,9 +207,13 @@ def ico_bytes():
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, 'Pellora.ico')
+    args = sys.argv[1:]
+    x68000 = '--x68000' in args
+    args = [a for a in args if a != '--x68000']
+    default = 'PelloraX68000.ico' if x68000 else 'Pellora.ico'
+    out = args[0] if args else os.path.join(here, default)
     with open(out, 'wb') as f:
-        f.write(ico_bytes())
+        f.write(ico_bytes(x68000))
 
 
 if __name__ == '__main__':

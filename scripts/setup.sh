@@ -28,8 +28,9 @@ PELLORA_PACKAGES_test="libgtest-dev libgmock-dev umockdev libumockdev-dev clang 
 # googletest is cross-built from source.
 PELLORA_PACKAGES_windows_build="g++-mingw-w64-x86-64-posix cmake make pkg-config dpkg-dev patch googletest"
 # Wine and fonts that render the dialog's Japanese text; Xvfb for the windows;
-# ImageMagick turns the screenshots into PNG; python3 runs the serial peer.
-PELLORA_PACKAGES_windows_test="wine wine64 fonts-wine fonts-ipafont-gothic xvfb xauth imagemagick python3"
+# ImageMagick turns the screenshots into PNG; python3 runs the serial peer;
+# xdotool types and moves on the screen for the shared keyboard's tests.
+PELLORA_PACKAGES_windows_test="wine wine64 fonts-wine fonts-ipafont-gothic xvfb xauth xdotool imagemagick python3"
 # The target's own libraries come from a sysroot of Debian packages
 # (PELLORA_SYSROOT_PACKAGES below), not from packages installed here.
 PELLORA_PACKAGES_arm="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user googletest"

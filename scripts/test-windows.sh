@@ -16,6 +16,7 @@ PELLORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko install prompts
 export PELLORA_PTY_COM=COM42               # above any port Wine maps by itself
+export PELLORA_PTY_MOUSE_COM=COM43         # the serial peer's second line, the mouse's
 
 # Second half, inside xvfb-run: one wineserver, the serial peer, ctest.
 if [ "${1:-}" = "--inside-xvfb" ]; then
@@ -35,8 +36,9 @@ if [ "${1:-}" = "--inside-xvfb" ]; then
 
     port_file=$build_dir/serial-peer.port
     rm -f "$port_file"
+    dosdevice() { echo "$WINEPREFIX/dosdevices/$(echo "$1" | tr 'A-Z' 'a-z')"; }
     python3 "$PELLORA_ROOT/tests/windows/serial_peer.py" \
-        "$WINEPREFIX/dosdevices/$(echo "$PELLORA_PTY_COM" | tr 'A-Z' 'a-z')" "$port_file" &
+        "$(dosdevice "$PELLORA_PTY_COM")" "$port_file" "$(dosdevice "$PELLORA_PTY_MOUSE_COM")" &
     peer_pid=$!
     for _ in $(seq 100); do
         [ -s "$port_file" ] && break

@@ -2,10 +2,31 @@
 
 #include "app/message_box.h"
 #include "app/pellora_dlg.h"
+#include "input/hook_keyboard_win32.h"
+#include "input/hook_mouse_win32.h"
+#include "input/keymap_file.h"
+#include "io/text_win32.h"
 #include "relay/key_relay.h"
 
-std::unique_ptr<RelayControl> CPelloraApp::makeRelay() {
-    return std::make_unique<KeyRelay>();
+MadeRelay CPelloraApp::makeRelay(const RelaySetup& setup) {
+    auto relay = std::make_shared<KeyRelay>();
+    if (!setup.share) {
+        return {relay, nullptr};
+    }
+    auto share = std::make_shared<ShareSwitch>(setup.switchKey, keyCalled(setup.switchKey));
+    // The hooks' news wakes the worker; the relay outlives its keyboards.
+    KeyRelay* const worker = relay.get();
+    const KeyTranslator keys(layoutKeyMap(setup.layout), setup.layout);
+    relay->addKeyboard([share, worker, keys](ByteQueue& queue, std::function<void()> queued) {
+        return std::make_unique<HookKeyboard>(queue, std::move(queued), share, keys,
+                                              [worker] { worker->wakeWorker(); });
+    });
+    if (!setup.mousePort.empty()) {
+        relay->addMouse(std::make_unique<HookMouse>(share, 1.0, [worker] { worker->wakeWorker(); }),
+                        setup.mousePort);
+    }
+    relay->setShare(share);
+    return {relay, share};
 }
 
 BOOL CPelloraApp::InitInstance() {
@@ -29,10 +50,20 @@ BOOL CPelloraApp::InitInstance() {
     }
     WinApp::InitInstance();
 
-    // The relay outlives the window, whose OnClose has stopped its worker and
-    // whose OnDestroy has closed its keyboard.
-    const std::unique_ptr<RelayControl> relay = makeRelay();
-    CPelloraDlg dlg(*relay);
+    // A wrong command line is said before anything is taken, as the Linux
+    // command says it; the program does not guess.
+    const CommandLine line = parseCommandLine(narrow(commandLine()));
+    RelaySetup setup;
+    if (const auto wrong = setupFromCommandLine(line, setup)) {
+        showMessageBox(L"The command line is wrong: " + widen(*wrong) +
+                       L"\nPellora.exe COM3 --share --mouse-port=COM4 --switch-key=NAME "
+                       L"--layout=jis|us|uk, as README-Windows.txt tells.");
+        return FALSE;
+    }
+
+    // The relays the window makes are stopped and closed before it ends.
+    CPelloraDlg dlg([this](const RelaySetup& wanted) { return makeRelay(wanted); }, line.port,
+                    setup);
     setMainWindow(&dlg);
     dlg.DoModal();
     setMainWindow(nullptr);

@@ -3,6 +3,7 @@
 // After windows.h (through the header), whose types they use.
 #include <commctrl.h>
 #include <dbt.h>
+#include <wtsapi32.h>
 
 #include <exception>
 #include <optional>
@@ -32,6 +33,13 @@ constexpr UINT kExitWaitMs = 1000;
 constexpr UINT kArrivalRetryMs = 1000;
 constexpr int kArrivalStarts = 5;
 
+// The one window, for the desktop's news, which comes without a context.
+CPelloraDlg* theWindow = nullptr;
+
+// The entries of the list of what to relay, in its order.
+constexpr const wchar_t* kSourceEntries[] = {L"X68000 Z keyboard",
+                                             L"This computer's keyboard and mouse"};
+
 // The icon at the shell's size for it (SM_CXSMICON or SM_CXICON at the
 // system's DPI), scaled down from the nearest larger image when it has none
 // of that size; nullptr only when the resource is missing.
@@ -43,12 +51,38 @@ HICON loadAppIcon(int size) {
 
 }  // namespace
 
-CPelloraDlg::CPelloraDlg(RelayControl& engine)
+CPelloraDlg::CPelloraDlg(RelayMaker maker, std::string port, const RelaySetup& wanted)
     : Dialog(IDD_PELLORA_DIALOG),
       largeIcon(loadAppIcon(LIM_LARGE)),
       smallIcon(loadAppIcon(LIM_SMALL)),
-      relay(engine),
+      makeRelay(std::move(maker)),
+      setup(wanted),
+      // Runs on the worker, which stop() may be waiting for: it only posts.
+      // One message at a time is enough, as its handler reads the status as
+      // it is by then.
+      statusListener([this] {
+          if (!statusPosted.exchange(true)) {
+              PostMessageW(messageTarget, WM_RELAYSTATUS, 0, 0);
+          }
+      }),
+      currentPort(std::move(port)),
       calls([this](const std::string& reason) { noteFailure({}, reason); }) {}
+
+std::shared_ptr<RelayControl> CPelloraDlg::relay() const {
+    std::lock_guard lock(relayMutex);
+    return relayNow;
+}
+
+std::shared_ptr<ShareSwitch> CPelloraDlg::shareSwitch() const {
+    std::lock_guard lock(relayMutex);
+    return shareNow;
+}
+
+void CPelloraDlg::takeRelay(MadeRelay made) {
+    std::lock_guard lock(relayMutex);
+    relayNow = std::move(made.relay);
+    shareNow = std::move(made.share);
+}
 
 CPelloraDlg::~CPelloraDlg() {
     // The window, which showed them, is gone by now.
@@ -58,6 +92,8 @@ CPelloraDlg::~CPelloraDlg() {
 
 void CPelloraDlg::DoDataExchange() {
     portList.attach(GetDlgItem(hwnd(), IDC_PORT_LIST));
+    sourceList.attach(GetDlgItem(hwnd(), IDC_SOURCE_LIST));
+    mousePortList.attach(GetDlgItem(hwnd(), IDC_MOUSE_PORT_LIST));
 }
 
 bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -110,7 +146,19 @@ bool CPelloraDlg::Route(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
         case WM_DEVICECHANGE:
             OnDeviceChange(wParam);
             return false;  // the default answer grants whatever was asked
+        case WM_WTSSESSION_CHANGE:
+            // Locked, or its console taken away: nobody here types on the
+            // X68000 now.
+            if (wParam == WTS_SESSION_LOCK || wParam == WTS_CONSOLE_DISCONNECT ||
+                wParam == WTS_REMOTE_DISCONNECT) {
+                giveKeyboardBack();
+            }
+            return true;
         case WM_COMMAND:
+            if (LOWORD(wParam) == IDC_SOURCE_LIST && HIWORD(wParam) == CBN_SELCHANGE) {
+                OnSourceChanged();
+                return true;
+            }
             if (HIWORD(wParam) != BN_CLICKED) {
                 return false;
             }
@@ -142,11 +190,20 @@ BOOL CPelloraDlg::OnInitDialog() {
     // comes from a process of lower integrity (UIPI), without this.
     ChangeWindowMessageFilterEx(hwnd(), TrayIcon::taskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
     messageTarget = hwnd();
+    theWindow = this;
+    // Made here, as nothing of it waits for a device before it is opened.
+    takeRelay(makeRelay(setup));
+    // The session's lock and the secure desktop take the input where no hook
+    // follows it: a shared keyboard comes back to the computer then.
+    WTSRegisterSessionNotification(hwnd(), NOTIFY_FOR_THIS_SESSION);
+    desktopHook = SetWinEventHook(EVENT_SYSTEM_DESKTOPSWITCH, EVENT_SYSTEM_DESKTOPSWITCH, nullptr,
+                                  desktopSwitched, 0, 0, WINEVENT_OUTOFCONTEXT);
 
     // The port the command line asks for: a listed one is used, one that is
     // not there is waited for (when it is a COM port's name at all).
+    const std::string wanted = currentPort;
+    currentPort.clear();
     refreshPorts();
-    const std::string wanted = portFromCommandLine(narrow(WinApp::current()->commandLine()));
     if (!wanted.empty() && positionOf(PortEntry{wanted, {}}) >= 0) {
         currentPort = wanted;
     } else if (isComPortName(wanted)) {
@@ -156,17 +213,15 @@ BOOL CPelloraDlg::OnInitDialog() {
     if (!currentPort.empty()) {
         refreshPorts();  // selects it, listed as not present when it is not there
     }
-    keepTrayIcon(tray.add(hwnd(), WM_TRAYNOTIFY, IDR_MAINFRAME, widen(statusTip(relay.status()))));
+    for (const wchar_t* entry : kSourceEntries) {
+        sourceList.addString(entry);
+    }
+    showSetup();
+    trayImage = IDR_MAINFRAME;
+    keepTrayIcon(tray.add(hwnd(), WM_TRAYNOTIFY, trayImage, widen(statusTip(relay()->status()))));
     calls.post([this] {
-        // The listener runs on the worker, which stop() may be waiting for:
-        // it only posts. One message at a time is enough, as its handler
-        // reads the status as it is by then.
-        relay.setStatusListener([this] {
-            if (!statusPosted.exchange(true)) {
-                PostMessageW(messageTarget, WM_RELAYSTATUS, 0, 0);
-            }
-        });
-        relay.openKeyboard();
+        relay()->setStatusListener(statusListener);
+        relay()->openKeyboard();
         PostMessageW(messageTarget, WM_KEYBOARDOPENED, 0, 0);
     });
 
@@ -187,17 +242,17 @@ BOOL CPelloraDlg::OnInitDialog() {
 void CPelloraDlg::startRelay(const std::string& port) {
     calls.post([this, port] {
         try {
-            relay.start(port);  // stops the running worker first
+            relay()->start(port);  // stops the running worker first
         } catch (const std::exception& e) {
             // What start() had begun is undone: the relay is idle.
-            relay.stop();
+            relay()->stop();
             noteFailure(port, e.what());
         }
     });
 }
 
 void CPelloraDlg::stopRelay() {
-    calls.post([this] { relay.stop(); });
+    calls.post([this] { relay()->stop(); });
 }
 
 void CPelloraDlg::noteFailure(const std::string& port, const std::string& reason) {
@@ -231,8 +286,10 @@ void CPelloraDlg::OnKeyboardOpened() {
     if (ending) {
         return;  // a message that ends the program is up, or Exit is under way
     }
-    const RelayStatus status = relay.status();
-    if (status.keyboard().state == KeyboardState::Refused) {
+    const RelayStatus status = relay()->status();
+    // Shared, this computer's keyboard types whatever the X68000 Z keyboard
+    // does: one that is refused is no reason to end.
+    if (!setup.share && status.keyboard().state == KeyboardState::Refused) {
         // There, but not to be had: waiting would not help without the user.
         ending = true;
         showMessageBox(L"Failed to initialize the X68000 Z keyboard.\n" +
@@ -243,6 +300,9 @@ void CPelloraDlg::OnKeyboardOpened() {
     // Notices tell of changes from the keyboard found now; an absent one is
     // waited for, as the tooltip says.
     troubles.assume(status);
+    if (const auto refused = sharedKeyboardRefusedNotice(status)) {
+        tray.notify(widen(refused->title), widen(refused->text), refused->trouble);
+    }
     if (portWait != PortWait::None) {
         startAwaitedPort();
     } else if (!currentPort.empty()) {
@@ -252,11 +312,39 @@ void CPelloraDlg::OnKeyboardOpened() {
 }
 
 std::string CPelloraDlg::statusTip(const RelayStatus& status) const {
-    return trayTip(status, currentPort, portList.count() > 1, portWait != PortWait::None);
+    const auto share = shareSwitch();
+    return trayTip(status, currentPort, portList.count() > 1, portWait != PortWait::None,
+                   share ? share->sentence() : std::string());
 }
 
 void CPelloraDlg::showStatusTip() {
-    tray.setTip(widen(statusTip(relay.status())));
+    tray.setTip(widen(statusTip(relay()->status())));
+    showShareIcon();
+}
+
+void CPelloraDlg::showShareIcon() {
+    const auto share = shareSwitch();
+    const int image =
+        share && share->side() == ShareSwitch::Side::X68000 ? IDR_SHARED_X68000 : IDR_MAINFRAME;
+    if (image != trayImage) {
+        trayImage = image;
+        tray.setImage(image);
+    }
+}
+
+void CPelloraDlg::giveKeyboardBack() {
+    if (const auto share = shareSwitch()) {
+        share->toComputer();  // its listener tells the window, by a status
+    }
+}
+
+void CALLBACK CPelloraDlg::desktopSwitched(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD) {
+    // Another desktop has the input (the secure desktop of a UAC prompt or
+    // of Ctrl+Alt+Del, the lock screen), or this one has it back: either
+    // way, no key typed meanwhile reached the hooks.
+    if (theWindow != nullptr) {
+        theWindow->giveKeyboardBack();
+    }
 }
 
 void CPelloraDlg::showCentred() {
@@ -324,7 +412,7 @@ void CPelloraDlg::OnTimer(WPARAM timer) {
     } else if (timer == kPortWaitTimer) {
         KillTimer(hwnd(), kPortWaitTimer);
         if (portWait == PortWait::Arrived && currentPortPresent && !ending &&
-            relay.status().port == PortState::Failed) {
+            relay()->status().port == PortState::Failed) {
             ++arrivalStarts;
             startRelay(currentPort);
         }
@@ -345,6 +433,26 @@ void CPelloraDlg::OnBnClickedOk() {
         if (const PortEntry* entry = entryAt(sel)) {
             port = entry->name;
         }
+    }
+    RelaySetup wanted = setup;
+    wanted.share = sourceList.currentSelection() == 1;
+    wanted.mousePort = wanted.share ? selectedMousePort() : std::string();
+    if (!wanted.mousePort.empty() && wanted.mousePort == port) {
+        // The window stays, for another choice.
+        showMessageBox(widen(port) +
+                       L" is the keyboard's port: the mouse needs a port of its own.");
+        return;
+    }
+    if (wanted != setup) {
+        // Another relay, started on the port once it is open.
+        stopAwaitingPort();
+        currentPort = port;
+        setup = wanted;
+        ShowWindow(SW_HIDE);
+        refreshPorts();
+        remakeRelay();
+        showStatusTip();
+        return;
     }
     const OkDecision decision = decideOk(port, currentPort);
     if (decision.action != OkAction::Nothing) {
@@ -371,7 +479,7 @@ void CPelloraDlg::OnBnClickedOk() {
             // again, which is what the user's notice offered. One still
             // waited for goes on being waited for.
             if (portWait == PortWait::None && !currentPort.empty() &&
-                relay.status().port == PortState::Failed) {
+                relay()->status().port == PortState::Failed) {
                 startRelay(currentPort);
             }
             break;
@@ -398,9 +506,9 @@ void CPelloraDlg::OnExit() {
     ShowWindow(SW_HIDE);
     SetTimer(hwnd(), kExitTimer, kExitWaitMs, nullptr);
     calls.post([this] {
-        relay.stop();
+        relay()->stop();
         // No worker runs now; the window's end must not be told.
-        relay.setStatusListener({});
+        relay()->setStatusListener({});
         PostMessageW(messageTarget, WM_RELAYSTOPPED, 0, 0);
     });
 }
@@ -408,21 +516,51 @@ void CPelloraDlg::OnExit() {
 void CPelloraDlg::OnRelayStopped() {
     tray.remove();
     calls.post([this] {
-        relay.closeKeyboard();
+        relay()->closeKeyboard();
         PostMessageW(messageTarget, WM_KEYBOARDCLOSED, 0, 0);
     });
 }
 
 void CPelloraDlg::OnDestroy() {
+    if (desktopHook != nullptr) {
+        UnhookWinEvent(desktopHook);
+        desktopHook = nullptr;
+    }
+    WTSUnRegisterSessionNotification(hwnd());
+    theWindow = nullptr;
     freePorts();
     Dialog::OnDestroy();
+}
+
+void CPelloraDlg::remakeRelay() {
+    keyboardSettled = false;
+    calls.post([this, wanted = setup] {
+        const std::shared_ptr<RelayControl> old = relay();
+        old->stop();
+        old->setStatusListener({});
+        old->closeKeyboard();
+        takeRelay(makeRelay(wanted));
+        relay()->setStatusListener(statusListener);
+        relay()->openKeyboard();
+        PostMessageW(messageTarget, WM_KEYBOARDOPENED, 0, 0);
+    });
+}
+
+void CPelloraDlg::OnSourceChanged() {
+    EnableWindow(mousePortList.hwnd(), sourceList.currentSelection() == 1);
+}
+
+void CPelloraDlg::showSetup() {
+    sourceList.setCurrentSelection(setup.share ? 1 : 0);
+    EnableWindow(mousePortList.hwnd(), setup.share);
 }
 
 void CPelloraDlg::OnRelayStatus() {
     // Cleared before the status is read, so a change after the read posts
     // again; the exchange also makes the change that posted visible here.
     statusPosted.exchange(false);
-    const RelayStatus status = relay.status();
+    const RelayStatus status = relay()->status();
+    showShareIcon();
     std::optional<TrayNotice> arrival;
     if (portWait != PortWait::None && status.port == PortState::Open) {
         stopAwaitingPort();
@@ -461,7 +599,7 @@ void CPelloraDlg::OnDeviceChange(WPARAM event) {
     // Every top-level window gets this one: some device came or went, perhaps
     // the keyboard, which the relay then looks for at once.
     if (event == DBT_DEVNODES_CHANGED) {
-        relay.devicesChanged();
+        relay()->devicesChanged();
     }
     // A port came or went (or some device did): the list follows, hidden or
     // not, and so does the tooltip when the last port has gone or the first

@@ -46,6 +46,21 @@
 // listed a moment before its driver takes requests), and a balloon tells
 // when it is open.
 //
+// What is relayed: the window's second list chooses "X68000 Z keyboard" (the
+// default) or "This computer's keyboard and mouse", and its third the mouse's
+// port ("(None)" or a COM port), as the command line's --share and
+// --mouse-port do. With sharing, this computer's keyboards and mouse go to
+// the X68000 while the switch key (Scroll Lock, or --switch-key) is pressed
+// twice, and the X68000 Z keyboard, where it is plugged in, relays as ever.
+// A change of either is a relay made anew (RelayMaker) on the thread of
+// RelayCalls: the old one stopped and closed, the new one opened and started
+// on the port. The tooltip then says where the keyboard goes
+// (ShareSwitch::sentence()), the icon is another while they belong to the
+// X68000, and they come back to the computer by themselves when the session
+// is locked or the secure desktop (a UAC prompt, Ctrl+Alt+Del) takes the
+// input, where no hook of this program follows them. A hook that stops
+// seeing the keys is told in a balloon.
+//
 // Threads: everything runs on the window thread, except the status listener
 // and the calls of RelayCalls, which only post messages to the window.
 #pragma once
@@ -53,6 +68,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -60,6 +77,7 @@
 #include "app/combo_box.h"
 #include "app/dialog.h"
 #include "app/relay_calls.h"
+#include "app/relay_setup.h"
 #include "app/tray_icon.h"
 #include "app/tray_status.h"
 #include "app/window_messages.h"
@@ -68,8 +86,10 @@
 
 class CPelloraDlg : public Dialog {
 public:
-    // relay: the engine this window drives for the whole run; it must outlive the window.
-    explicit CPelloraDlg(RelayControl& relay);
+    // makeRelay: makes the engine for each setup (called on the window thread
+    // at the start, on the thread of RelayCalls after). port: the port the
+    // command line named, "" for none; setup: what it asked to relay.
+    CPelloraDlg(RelayMaker makeRelay, std::string port, const RelaySetup& setup);
     ~CPelloraDlg() override;
 
 protected:
@@ -89,6 +109,23 @@ private:
     void OnRelayStopped();
     void OnRelayFailed();
     void OnTimer(WPARAM timer);
+    void OnSourceChanged();
+    // The session locked, the secure desktop up: the keyboard goes home.
+    void giveKeyboardBack();
+    static void CALLBACK desktopSwitched(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object,
+                                         LONG child, DWORD thread, DWORD time);
+
+    // The engine now, and its switch (null without sharing): replaced by the
+    // thread of RelayCalls when the setup changes, read by both threads.
+    std::shared_ptr<RelayControl> relay() const;
+    std::shared_ptr<ShareSwitch> shareSwitch() const;
+    // Makes the relay for setup and hands it its listener.
+    void takeRelay(MadeRelay made);
+    // The setup changed: the relay is made anew, then opened and, once that
+    // has returned (WM_KEYBOARDOPENED), started on the port as at the start.
+    void remakeRelay();
+    // The tray's icon for where the keyboard goes now.
+    void showShareIcon();
 
     // The relay's calls, on the thread of RelayCalls.
     void startRelay(const std::string& port);
@@ -116,6 +153,15 @@ private:
     void startAwaitedPort();
     // Forgets a port waited for: the user chose, or the relay is done with it.
     void stopAwaitingPort();
+    // The mouse's port list: the present COM ports, "(None)" first, and the
+    // chosen mouse port while it is away; selects the chosen one unless the
+    // user is choosing in the shown window. Filled anew, but not while it
+    // is dropped down. Its entries' data are positions in mousePorts.
+    void refreshMousePorts(const std::vector<PortEntry>& present);
+    // The mouse list's port now ("" for "(None)").
+    std::string selectedMousePort() const;
+    // The choices of what to relay, and the mouse list enabled only with sharing.
+    void showSetup();
     // The present COM ports, as list entries, "(None)" first.
     static std::vector<PortEntry> presentPorts();
     void addPort(const PortEntry& entry);
@@ -131,9 +177,19 @@ private:
     HICON largeIcon;
     HICON smallIcon;
     ComboBox portList;
+    ComboBox sourceList;     // "X68000 Z keyboard" or "This computer's keyboard and mouse"
+    ComboBox mousePortList;  // "(None)" or the mouse's port
+    std::vector<PortEntry> mousePorts;
     TrayIcon tray;
+    int trayImage = 0;  // the icon resource the tray shows
     TroubleWatch troubles;
-    RelayControl& relay;
+    const RelayMaker makeRelay;
+    RelaySetup setup;  // what the relay made last relays; the window thread's
+    mutable std::mutex relayMutex;
+    std::shared_ptr<RelayControl> relayNow;  // guarded by relayMutex
+    std::shared_ptr<ShareSwitch> shareNow;   // guarded by relayMutex
+    std::function<void()> statusListener;    // what every relay made is given
+    HWINEVENTHOOK desktopHook = nullptr;
     std::string currentPort;          // the port the user chose; empty: none
     bool currentPortPresent = false;  // listed by the system, as the last refreshPorts() found
 

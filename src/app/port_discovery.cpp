@@ -88,6 +88,7 @@ std::vector<PortEntry> CPelloraDlg::presentPorts() {
 
 void CPelloraDlg::refreshPorts() {
     std::vector<PortEntry> present = presentPorts();
+    refreshMousePorts(present);
     currentPortPresent = !currentPort.empty() &&
                          std::any_of(present.begin(), present.end(),
                                      [this](const PortEntry& p) { return p.name == currentPort; });
@@ -125,6 +126,9 @@ void CPelloraDlg::refreshPorts() {
     // window shows the chosen port the next time it is shown: the user's
     // last look at the list must not be what OK then decides on.
     const bool shown = IsWindowVisible(hwnd()) != FALSE;
+    if (!shown) {
+        showSetup();  // what is relayed, as for the port
+    }
     if (shown && keptListed) {
         return;
     }
@@ -168,4 +172,41 @@ void CPelloraDlg::addPort(const PortEntry& entry) {
         return;  // the list refused the text (out of memory)
     }
     portList.setItemData(position, new PortEntry(entry));
+}
+
+void CPelloraDlg::refreshMousePorts(const std::vector<PortEntry>& present) {
+    if (SendMessageW(mousePortList.hwnd(), CB_GETDROPPEDSTATE, 0, 0) != FALSE) {
+        return;  // the user is choosing: the next change or showing fills it
+    }
+    const bool shown = IsWindowVisible(hwnd()) != FALSE;
+    const std::string chosen = shown ? selectedMousePort() : setup.mousePort;
+    mousePorts = present;  // "(None)" first
+    if (!setup.mousePort.empty() &&
+        std::none_of(present.begin(), present.end(),
+                     [this](const PortEntry& p) { return p.name == setup.mousePort; })) {
+        mousePorts.push_back(absentPortEntry(setup.mousePort));
+    }
+    mousePortList.resetContent();
+    int selection = 0;
+    for (std::size_t i = 0; i < mousePorts.size(); ++i) {
+        const int position = mousePortList.addString(widen(entryText(mousePorts[i])));
+        if (position < 0) {
+            continue;
+        }
+        mousePortList.setItemData(position, reinterpret_cast<void*>(i + 1));
+    }
+    for (int i = 0; i < mousePortList.count(); ++i) {
+        const auto index = reinterpret_cast<std::size_t>(mousePortList.itemData(i));
+        if (index > 0 && mousePorts[index - 1].name == chosen) {
+            selection = i;
+            break;
+        }
+    }
+    mousePortList.setCurrentSelection(selection);
+}
+
+std::string CPelloraDlg::selectedMousePort() const {
+    const auto index =
+        reinterpret_cast<std::size_t>(mousePortList.itemData(mousePortList.currentSelection()));
+    return index > 0 && index <= mousePorts.size() ? mousePorts[index - 1].name : std::string();
 }

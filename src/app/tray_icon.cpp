@@ -148,6 +148,15 @@ void TrayIcon::refreshIcon() {
     DestroyIcon(old);
 }
 
+void TrayIcon::setImage(int iconId) {
+    if (imageId == 0 || iconId == imageId) {
+        return;
+    }
+    imageId = iconId;
+    imageSize = 0;  // loaded anew, whatever its size
+    refreshIcon();
+}
+
 void TrayIcon::setTip(const std::wstring& tip) {
     wchar_t cut[ARRAYSIZE(data.szTip)];
     lstrcpynW(cut, tip.c_str(), ARRAYSIZE(cut));

@@ -46,6 +46,9 @@ public:
     // Loads the image again when the taskbar's small icon size has changed,
     // and shows it.
     void refreshIcon();
+    // Shows another image, the icon resource iconId, from now on (restore()
+    // too). Does nothing before add().
+    void setImage(int iconId);
     // The tooltip, cut to 127 characters; kept for restore() even when the
     // shell cannot take it now.
     void setTip(const std::wstring& tip);

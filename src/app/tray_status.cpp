@@ -106,7 +106,16 @@ TrayNotice portNotice(const RelayStatus& status, const std::string& port) {
 }  // namespace
 
 std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent,
-                    bool portAwaited) {
+                    bool portAwaited, const std::string& shareSentence) {
+    if (status.share) {
+        // The X68000 Z keyboard is a guest: only its troubles are news.
+        RelayStatus alone = status;
+        alone.share.reset();
+        if (alone.keyboard().state == KeyboardState::Absent) {
+            alone.keyboard().state = KeyboardState::Connected;
+        }
+        return trayTip(alone, port, portsPresent, portAwaited) + "\n" + shareSentence;
+    }
     const bool keyboardAbsent = status.keyboard().state == KeyboardState::Absent;
     if (port.empty() && !portsPresent) {
         return keyboardAbsent ? "Pellora - COM port not found. Waiting for the keyboard."
@@ -163,6 +172,17 @@ TrayNotice portArrivedNotice(const std::string& port) {
     return {port + " found", port + " is there now: Pellora relays the keyboard to it.", false};
 }
 
+std::optional<TrayNotice> sharedKeyboardRefusedNotice(const RelayStatus& status) {
+    if (!status.share || status.keyboards.size() < 2 ||
+        status.keyboards[1].state != KeyboardState::Refused) {
+        return std::nullopt;
+    }
+    return TrayNotice{"Keyboard not shared",
+                      "This computer's keyboard and mouse cannot be shared with the X68000: " +
+                          sentence(refusalReason(status.keyboards[1])),
+                      true};
+}
+
 void TroubleWatch::assume(const RelayStatus& status) {
     update(status, {});
 }
@@ -178,12 +198,24 @@ std::optional<TrayNotice> TroubleWatch::update(const RelayStatus& status, const 
         notice->trouble = notice->trouble || next.trouble;
     };
 
+    // Shared, an X68000 Z keyboard that is not there is news only once it was.
     const bool keyboardNowDown = !keyboardWorks(status);
-    if (keyboardNowDown != keyboardDown) {
-        keyboardDown = keyboardNowDown;
+    if (keyboardNowDown != keyboardDown && (!status.share || keyboardSeen || !keyboardNowDown)) {
         tell(keyboardNotice(status, port, keyboardSeen));
     }
+    keyboardDown = keyboardNowDown;
     keyboardSeen = keyboardSeen || !keyboardNowDown;
+
+    const bool sharedNow =
+        status.keyboards.size() > 1 && status.keyboards[1].state == KeyboardState::Connected;
+    if (status.share && sharedConnected && !sharedNow) {
+        tell({"Keyboard and mouse: this computer",
+              "Pellora's hook stopped seeing this computer's keys (Windows took it away, or a "
+              "program run as administrator has them), so the keyboard and mouse are this "
+              "computer's again. Pellora takes the hook again.",
+              true});
+    }
+    sharedConnected = sharedNow;
 
     if (status.port == PortState::Idle || status.port == PortState::Opening) {
         portTrouble = PortTrouble::None;  // the user chose: nothing was lost or has returned

@@ -22,8 +22,13 @@
 // when that is absent too. A port chosen but not there yet (portAwaited: the
 // relay waits for it to appear) reads "Pellora - Waiting for COM3", with
 // what the keyboard is doing after it as above.
+//
+// With this computer's keyboard and mouse shared (status.share set),
+// shareSentence (ShareSwitch::sentence(): "Keyboard and mouse: this
+// computer.") follows on a line of its own, and an X68000 Z keyboard that is
+// not plugged in is no news: the computer's keyboard types.
 std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent,
-                    bool portAwaited = false);
+                    bool portAwaited = false, const std::string& shareSentence = {});
 
 // The second line of the message that ends the program when the keyboard is
 // there but cannot be opened (status.keyboard().state Refused): why, and what to do.
@@ -42,6 +47,11 @@ TrayNotice callFailureNotice(const std::string& port, const std::string& reason)
 // The notice for a port waited for that has appeared and is open now.
 TrayNotice portArrivedNotice(const std::string& port);
 
+// The notice for this computer's keyboard that could not be shared (its hook
+// refused by the system), with the system's words; nothing when it was, or
+// when nothing is shared.
+std::optional<TrayNotice> sharedKeyboardRefusedNotice(const RelayStatus& status);
+
 // Decides the notices: it remembers whether the keyboard and the port are in
 // trouble (keyboard absent or refused; port lost, not opened, or another
 // device now), and tells each change between working and not once, however
@@ -49,7 +59,10 @@ TrayNotice portArrivedNotice(const std::string& port);
 // every try to reopen it). A port that turns out to be another device is told
 // too, even when it was lost before; the other device going away again is
 // not. A port that goes idle or starts opening again was the user's choice:
-// it resets the port's trouble without a notice. Used on one thread.
+// it resets the port's trouble without a notice. With this computer's
+// keyboard shared (the relay's second keyboard), its hook found no longer
+// seeing the keys (the keyboard lost while connected) is told too. Used on
+// one thread.
 class TroubleWatch {
 public:
     // Takes status as known, without a notice: for the status at start-up.
@@ -63,6 +76,7 @@ private:
     enum class PortTrouble { None, Down, OtherDevice };
 
     bool keyboardDown = false;
-    bool keyboardSeen = false;  // connected at some time: its return is a return
+    bool keyboardSeen = false;     // connected at some time: its return is a return
+    bool sharedConnected = false;  // this computer's keyboard, hooked
     PortTrouble portTrouble = PortTrouble::None;
 };

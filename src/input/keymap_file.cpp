@@ -1,7 +1,6 @@
 #include "input/keymap_file.h"
 
 #include <fcntl.h>
-#include <libevdev/libevdev.h>
 #include <linux/input-event-codes.h>
 #include <unistd.h>
 
@@ -10,10 +9,20 @@
 #include <cstring>
 #include <vector>
 
+#include "input/key_names.h"
 #include "io/ascii_case.h"
 #include "keyboard/x68000_keys.h"
 
 namespace {
+
+// Read-only, and kept from programs started later: O_CLOEXEC where there is
+// one, the C runtime's O_NOINHERIT on Windows (binary, as the file is taken
+// byte for byte).
+#ifdef O_CLOEXEC
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;
+#else
+constexpr int kOpenFlags = O_RDONLY | O_NOINHERIT | O_BINARY;
+#endif
 
 // Longer than any key map a person writes; a longer file is not one (and
 // /dev/zero is never read to the end).
@@ -43,7 +52,7 @@ int linuxKeyCode(std::string_view name) {
     if (key.rfind("KEY_", 0) != 0) {
         key = "KEY_" + key;
     }
-    const int code = libevdev_event_code_from_name(EV_KEY, key.c_str());
+    const int code = keyCodeNamed(key.c_str());
     return code >= 0 && static_cast<std::size_t>(code) < kInputKeyCodes ? code : -1;
 }
 
@@ -120,7 +129,7 @@ std::optional<std::string> applyKeymap(std::string_view text, const std::string&
 }
 
 std::optional<std::string> loadKeymapFile(const std::string& path, InputKeyMap& map) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), kOpenFlags);
     if (fd < 0) {
         return path + ": cannot read it: " + std::strerror(errno);
     }
@@ -163,7 +172,7 @@ std::string keyCalled(unsigned linuxKey) {
             return name;
         }
     }
-    const char* name = libevdev_event_code_get_name(EV_KEY, linuxKey);
+    const char* name = keyCodeName(linuxKey);
     return name == nullptr ? "" : std::string(name).substr(4);  // without KEY_
 }
 

@@ -60,9 +60,9 @@ public:
 
     // Closes any open handle, then opens name and applies the line settings.
     // Raising the modem lines may fail (a pty has none). The Windows back-end
-    // offers the key line only (the mouse is Linux's), requires the line to
-    // read back as 2400 baud 8N1 without flow control, and fails the open with
-    // the reason otherwise. Returns whether the port is open.
+    // requires the line to read back as the settings say (2400 baud 8N1, or
+    // 4800 baud 8N2, without flow control), and fails the open with the
+    // reason otherwise. Returns whether the port is open.
     bool open(const std::string& name, const LineSettings& settings = LineSettings::keyLine());
 
     // Writes one byte; false when closed or the write failed. The POSIX back-end

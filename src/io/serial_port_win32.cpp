@@ -2,8 +2,9 @@
 // unshared I/O, its handle bound to a completion port of its own.
 //
 // The line settings are checked: the time-outs and the DCB must be taken, and
-// the DCB read back must say 2400 baud 8N1 without flow control, or the open
-// fails with the reason. A driver that refuses SetCommState would otherwise
+// the DCB read back must say 2400 baud 8N1 (the mouse line: 4800 baud 8N2)
+// without flow control, or the open fails with the reason. The mouse line is
+// never read. A driver that refuses SetCommState would otherwise
 // go on at its own rate, and every key would arrive garbled.
 //
 // Input: while the port is open a reader thread keeps one overlapped ReadFile
@@ -220,18 +221,23 @@ std::string systemMessage(DWORD code) {
     return narrow(message);
 }
 
-constexpr const char* kWantedLine = "2400 baud 8N1 without flow control";
+// "2400 baud 8N1 without flow control": the line as settings want it.
+std::string wantedLine(const LineSettings& settings) {
+    return std::to_string(settings.baud) + " baud 8N" + std::to_string(settings.stopBits) +
+           " without flow control";
+}
 
-// The DCB of the keyboard line: 2400 baud 8N1, binary, no parity checks or
-// character replacement, no flow control of either kind, DTR and RTS
-// asserted. Every field is set, so that a DCB the driver could not report (a
-// failed GetCommState leaves it zeroed) is still one SetCommState takes: it
-// refuses equal XON and XOFF characters, even with XON/XOFF off. What the
-// driver reported is kept only where it is the driver's to choose: the XON/XOFF
-// limits, which must fit its buffer (0 fits any).
-void applyLineSettings(DCB& dcb) {
+// The DCB of a line to the X68000: the key line's 2400 baud 8N1 or the mouse
+// line's 4800 baud 8N2, binary, no parity checks or character replacement, no
+// flow control of either kind, DTR and RTS asserted. Every field is set, so
+// that a DCB the driver could not report (a failed GetCommState leaves it
+// zeroed) is still one SetCommState takes: it refuses equal XON and XOFF
+// characters, even with XON/XOFF off. What the driver reported is kept only
+// where it is the driver's to choose: the XON/XOFF limits, which must fit its
+// buffer (0 fits any).
+void applyLineSettings(DCB& dcb, const LineSettings& settings) {
     dcb.DCBlength = sizeof(dcb);
-    dcb.BaudRate = CBR_2400;
+    dcb.BaudRate = static_cast<DWORD>(settings.baud);
     dcb.fBinary = TRUE;
     dcb.fParity = FALSE;
     dcb.fOutxCtsFlow = FALSE;
@@ -248,7 +254,7 @@ void applyLineSettings(DCB& dcb) {
     dcb.wReserved = 0;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
+    dcb.StopBits = settings.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
     dcb.XonChar = 0x11;   // DC1
     dcb.XoffChar = 0x13;  // DC3
     dcb.ErrorChar = 0;
@@ -256,12 +262,14 @@ void applyLineSettings(DCB& dcb) {
     dcb.EvtChar = 0;
 }
 
-// Whether the driver runs the line as the keyboard needs it.
-bool isKeyboardLine(const DCB& dcb) {
-    return dcb.BaudRate == CBR_2400 && dcb.ByteSize == 8 && dcb.Parity == NOPARITY &&
-           dcb.StopBits == ONESTOPBIT && !dcb.fOutxCtsFlow && !dcb.fOutxDsrFlow && !dcb.fOutX &&
-           !dcb.fInX && dcb.fRtsControl != RTS_CONTROL_HANDSHAKE &&
-           dcb.fRtsControl != RTS_CONTROL_TOGGLE && dcb.fDtrControl != DTR_CONTROL_HANDSHAKE;
+// Whether the driver runs the line as settings want it.
+bool isWantedLine(const DCB& dcb, const LineSettings& settings) {
+    return dcb.BaudRate == static_cast<DWORD>(settings.baud) && dcb.ByteSize == 8 &&
+           dcb.Parity == NOPARITY &&
+           dcb.StopBits == (settings.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT) &&
+           !dcb.fOutxCtsFlow && !dcb.fOutxDsrFlow && !dcb.fOutX && !dcb.fInX &&
+           dcb.fRtsControl != RTS_CONTROL_HANDSHAKE && dcb.fRtsControl != RTS_CONTROL_TOGGLE &&
+           dcb.fDtrControl != DTR_CONTROL_HANDSHAKE;
 }
 
 // "9600 baud 7E2 with RTS/CTS flow control", as the driver reports the line.
@@ -288,7 +296,7 @@ std::string describeLine(const DCB& dcb) {
 // Sets the time-outs and the line, and reads the line back. Nothing when the
 // port took them; otherwise why not, with the system's error (or
 // ERROR_NOT_SUPPORTED for a line that reads back otherwise).
-std::optional<SerialPort::OpenError> takeLineSettings(HANDLE h) {
+std::optional<SerialPort::OpenError> takeLineSettings(HANDLE h, const LineSettings& settings) {
     const auto refused = [](const std::string& what) {
         const DWORD code = GetLastError();
         return SerialPort::OpenError{static_cast<int>(code), what + ": " + systemMessage(code)};
@@ -307,18 +315,19 @@ std::optional<SerialPort::OpenError> takeLineSettings(HANDLE h) {
     if (GetCommState(h, &dcb) == FALSE) {
         dcb = DCB{};  // whatever the failed call left: every field is set below
     }
-    applyLineSettings(dcb);
+    applyLineSettings(dcb, settings);
     if (SetCommState(h, &dcb) == FALSE) {
-        return refused(std::string("The port refused ") + kWantedLine);
+        return refused("The port refused " + wantedLine(settings));
     }
     DCB now{};
     now.DCBlength = sizeof(now);
     if (GetCommState(h, &now) == FALSE) {
         return refused("The port's line settings could not be read back");
     }
-    if (!isKeyboardLine(now)) {
-        return SerialPort::OpenError{ERROR_NOT_SUPPORTED, "The port runs at " + describeLine(now) +
-                                                              " instead of " + kWantedLine + "."};
+    if (!isWantedLine(now, settings)) {
+        return SerialPort::OpenError{
+            ERROR_NOT_SUPPORTED,
+            "The port runs at " + describeLine(now) + " instead of " + wantedLine(settings) + "."};
     }
     // Asserted once more on its own; a line without modem lines (a pty)
     // refuses it, and the line works all the same.
@@ -336,8 +345,9 @@ std::optional<SerialPort::OpenError> takeLineSettings(HANDLE h) {
 struct OpenLine {
     // Throws std::system_error when the completion port, an event or the
     // thread cannot be had; the caller still owns h then.
-    OpenLine(HANDLE h, const std::function<void()>& wakeCallback)
+    OpenLine(HANDLE h, bool receiving, const std::function<void()>& wakeCallback)
         : port(h),
+          receive(receiving),
           wakeWorker(wakeCallback),
           completions(bindToCompletionPort(h)),
           reader([this] { readLoop(); }) {}
@@ -359,6 +369,7 @@ struct OpenLine {
     }
 
     const HANDLE port;                        // closed by the reader as it ends
+    const bool receive;                       // read: the key line (the mouse line is not)
     const std::function<void()>& wakeWorker;  // the port's, set before the first open
     std::unique_ptr<IoSlot> readSlot = std::make_unique<IoSlot>();
     std::unique_ptr<IoSlot> writeSlot = std::make_unique<IoSlot>();
@@ -418,7 +429,9 @@ bool OpenLine::awaitPacket(DWORD waitMs) {
 void OpenLine::readLoop() {
     IoSlot& slot = *readSlot;
     FailureJudge reads;
-    while (!stopSeen) {
+    // A line that only sends (the mouse's, opened for writing alone) is
+    // never read: its loss shows in its writes.
+    while (!stopSeen && receive) {
         // One byte per read: Wine ends a read with these time-outs only once
         // the whole count has arrived (Windows returns whatever is there), and
         // the line carries at most 240 bytes a second.
@@ -517,12 +530,8 @@ bool SerialPort::open(const std::string& name, const LineSettings& settings) {
     std::lock_guard lock(mutex);
     closeLocked();
 
-    // The mouse line is Linux's: this back-end runs the key line only.
-    if (settings != LineSettings::keyLine()) {
-        openError = {ERROR_NOT_SUPPORTED, std::string("Only ") + kWantedLine + " is offered here."};
-        return false;
-    }
-
+    // Read access for the mouse line too, which is never read: a handle
+    // without it may not set the line (Wine refuses SetCommState then).
     const std::wstring path = widen(devicePath(name));
     const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -531,13 +540,13 @@ bool SerialPort::open(const std::string& name, const LineSettings& settings) {
         openError = {static_cast<int>(code), systemMessage(code)};
         return false;
     }
-    if (const auto refused = takeLineSettings(h)) {
+    if (const auto refused = takeLineSettings(h, settings)) {
         CloseHandle(h);
         openError = *refused;
         return false;
     }
     try {
-        platform->line = std::make_unique<OpenLine>(h, wake);
+        platform->line = std::make_unique<OpenLine>(h, settings.receive, wake);
     } catch (const std::system_error& e) {
         CloseHandle(h);
         openError = {e.code().value(), e.code().message()};

@@ -48,8 +48,10 @@ public:
     // also: more descriptors to wait on, on POSIX (the mouse's, and its line's
     // for a hang-up); returns whether one of them has something (an event
     // asked for, a hang-up or an error), for the caller to handle. The
-    // Windows back-end has none to wait on (the mouse is Linux's): it ignores
-    // them and returns false.
+    // Windows back-end has no descriptors to wait on (its mouse is a hook's,
+    // which hands its events on and wakes the worker for what cannot wait):
+    // it ignores them and returns true after every wait, so that the caller
+    // looks at its mouse each pass, which costs a look at a queue.
     bool wait(int timeoutMs, bool repeatPending, bool writeBacklog = false,
               const std::vector<DeviceConnection::PollDescriptor>& also = {});
 

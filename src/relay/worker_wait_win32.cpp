@@ -128,7 +128,7 @@ bool WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog,
     if (sleeper == nullptr) {
         WaitForSingleObject(platform->wakeEvent, ms);
         handleOthers();
-        return false;
+        return true;
     }
     // libusb forgets an interrupt once any event handling has seen it, and
     // the worker handles events outside this wait too (releasing a lost
@@ -142,5 +142,5 @@ bool WorkerWait::wait(int timeoutMs, bool repeatPending, bool writeBacklog,
         sleeper->handleEvents(timeoutMs);
     }
     handleOthers();
-    return false;
+    return true;  // a mouse has no descriptor to tell that it has something
 }

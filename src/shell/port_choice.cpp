@@ -1,6 +1,7 @@
 #include "shell/port_choice.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -41,6 +42,82 @@ std::string portFromCommandLine(std::string_view text) {
         return {};
     }
     return wanted;
+}
+
+CommandLine parseCommandLine(std::string_view text) {
+    std::vector<std::string_view> words;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t start = text.find_first_not_of(kBlanks, at);
+        if (start == std::string_view::npos) {
+            break;
+        }
+        const std::size_t end = std::min(text.find_first_of(kBlanks, start), text.size());
+        words.push_back(text.substr(start, end - start));
+        at = end;
+    }
+    CommandLine line;
+    std::string rest;
+    bool mouseGiven = false;
+    bool keyGiven = false;
+    bool layoutGiven = false;
+    const auto fail = [&line](std::string why) {
+        if (line.error.empty()) {
+            line.error = std::move(why);
+        }
+    };
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string_view word = words[i];
+        if (word.rfind("--", 0) != 0) {
+            rest += rest.empty() ? "" : " ";
+            rest += word;
+            continue;
+        }
+        const std::size_t equals = word.find('=');
+        const std::string name(word.substr(0, equals));
+        std::string value;
+        const bool takesValue =
+            name == "--mouse-port" || name == "--switch-key" || name == "--layout";
+        if (equals != std::string_view::npos) {
+            value = word.substr(equals + 1);
+        } else if (takesValue && i + 1 < words.size() && words[i + 1].rfind("--", 0) != 0) {
+            value = words[++i];
+        }
+        if (name == "--share" && equals == std::string_view::npos) {
+            if (line.share) {
+                fail("--share is given twice");
+            }
+            line.share = true;
+        } else if (!takesValue) {
+            fail("unknown option " + std::string(word));
+        } else if (value.empty()) {
+            fail(name + " needs a value, as in " + name + "=" +
+                 (name == "--mouse-port" ? "COM4"
+                  : name == "--layout"   ? "us"
+                                         : "PAUSE"));
+        } else {
+            bool& given = name == "--mouse-port"   ? mouseGiven
+                          : name == "--switch-key" ? keyGiven
+                                                   : layoutGiven;
+            if (given) {
+                fail(name + " is given twice");
+            }
+            given = true;
+            if (name == "--mouse-port") {
+                std::transform(value.begin(), value.end(), value.begin(), asciiUpper);
+                line.mousePort = value;
+            } else if (name == "--switch-key") {
+                line.switchKey = value;
+            } else {
+                line.layout = value;
+            }
+        }
+    }
+    if (!line.share && (mouseGiven || keyGiven)) {
+        fail(std::string(mouseGiven ? "--mouse-port" : "--switch-key") +
+             " goes with --share, which shares this computer's keyboard and mouse");
+    }
+    line.port = portFromCommandLine(rest);
+    return line;
 }
 
 bool isComPortName(std::string_view name) {

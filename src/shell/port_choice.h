@@ -21,6 +21,25 @@ struct PortEntry {
 // upper-cased when it then begins with "COM", otherwise empty ("no port").
 std::string portFromCommandLine(std::string_view text);
 
+// What the Windows program's command line asks for, as the Linux command
+// takes the same options:
+//     Pellora.exe COM3 --share --mouse-port=COM4 --switch-key=NAME --layout=us
+// Words that begin with "--" are options (a value after "=" or as the next
+// word); the other words, joined by one space, are the port as
+// portFromCommandLine() takes it, so that "COM3" alone is what it always was.
+struct CommandLine {
+    std::string port;       // as portFromCommandLine() gives it
+    bool share = false;     // --share: this computer's keyboard and mouse too
+    std::string mousePort;  // --mouse-port=PORT2, upper-cased; "" for none
+    std::string switchKey;  // --switch-key=NAME as given; "" for the default
+    std::string layout;     // --layout=NAME as given; "" for the default
+    // What is wrong with the options, "" when nothing: an option unknown,
+    // without its value, or given twice, and --mouse-port or --switch-key
+    // without --share.
+    std::string error;
+};
+CommandLine parseCommandLine(std::string_view text);
+
 // Whether a wanted port is a COM port's name as Windows gives them: COM and a
 // number (COM3, COM12), so that it is worth waiting for while it is not there.
 bool isComPortName(std::string_view name);

@@ -35,6 +35,35 @@ TEST(PortFromCommandLine, OnlyComAndANumberIsAPortWorthWaitingFor) {
     EXPECT_EQ(entryText(absentPortEntry("COM42")), "COM42 - not present");
 }
 
+TEST(ParseCommandLine, TheLinuxCommandsOptionsAroundThePortAndWhatIsWrongWithThem) {
+    const CommandLine all =
+        parseCommandLine("  com3 --share --mouse-port=com4 --switch-key pause --layout=us ");
+    EXPECT_EQ(all.port, "COM3");
+    EXPECT_TRUE(all.share);
+    EXPECT_EQ(all.mousePort, "COM4");
+    EXPECT_EQ(all.switchKey, "pause");
+    EXPECT_EQ(all.layout, "us");
+    EXPECT_EQ(all.error, "");
+    // The words that are no options make the port as they always did.
+    EXPECT_EQ(parseCommandLine("--share COM3 x").port, "COM3 X");
+    EXPECT_EQ(parseCommandLine("COM3").share, false);
+    const std::pair<const char*, const char*> wrong[] = {
+        {"COM3 --mouse-port=COM4",
+         "--mouse-port goes with --share, which shares this "
+         "computer's keyboard and mouse"},
+        {"COM3 --switch-key=PAUSE",
+         "--switch-key goes with --share, which shares this "
+         "computer's keyboard and mouse"},
+        {"COM3 --share --mouse-port", "--mouse-port needs a value, as in --mouse-port=COM4"},
+        {"COM3 --share --share", "--share is given twice"},
+        {"COM3 --share --layout=us --layout=uk", "--layout is given twice"},
+        {"COM3 --keyboard=x", "unknown option --keyboard=x"},
+    };
+    for (const auto& [text, error] : wrong) {
+        EXPECT_EQ(parseCommandLine(text).error, error) << text;
+    }
+}
+
 TEST(SplitFriendlyName, TakesThePortOutOfTheFirstComParentheses) {
     struct Case {
         const char *friendlyName, *name, *description, *text;

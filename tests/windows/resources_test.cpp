@@ -106,11 +106,11 @@ TEST_F(Resources, DialogTemplateIsJapaneseWithItsFontTextsAndLayout) {
     EXPECT_EQ(style, static_cast<DWORD>(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT));
     EXPECT_EQ(style & WS_SYSMENU, 0u) << "a system menu would add a close box";
     const WORD count = r.word();
-    ASSERT_EQ(count, 3);
+    ASSERT_EQ(count, 6);
     EXPECT_EQ(r.coordinate(), 0);
     EXPECT_EQ(r.coordinate(), 0);
     EXPECT_EQ(r.coordinate(), 197);
-    EXPECT_EQ(r.coordinate(), 65);
+    EXPECT_EQ(r.coordinate(), 101);
     EXPECT_EQ(r.stringOrOrdinal(), L"");  // no menu
     EXPECT_EQ(r.stringOrOrdinal(), L"");  // the standard dialog class
     EXPECT_EQ(r.stringOrOrdinal(), L"Select X68000 Z Keyboard virtual com port");
@@ -141,21 +141,22 @@ TEST_F(Resources, DialogTemplateIsJapaneseWithItsFontTextsAndLayout) {
         controls.push_back(c);
     }
     const DWORD child = WS_CHILD | WS_VISIBLE;
-    // Template order is the tab order: Cancel, OK, the list.
-    ASSERT_EQ(controls.size(), 3u);
+    // Template order is the tab order: Cancel, OK, the port list, what is
+    // relayed, the mouse's port with its label.
+    ASSERT_EQ(controls.size(), 6u);
     EXPECT_EQ(controls[0].id, static_cast<DWORD>(IDCANCEL));
     EXPECT_EQ(controls[0].windowClass, L"#128");                     // button
     EXPECT_EQ(controls[0].text, L"\u30AD\u30E3\u30F3\u30BB\u30EB");  // キャンセル
     EXPECT_EQ(controls[0].style, child | WS_TABSTOP | BS_PUSHBUTTON);
     EXPECT_EQ((std::vector<short>{controls[0].x, controls[0].y, controls[0].cx, controls[0].cy}),
-              (std::vector<short>{140, 40, 50, 18}));
+              (std::vector<short>{140, 76, 50, 18}));
 
     EXPECT_EQ(controls[1].id, static_cast<DWORD>(IDOK));
     EXPECT_EQ(controls[1].windowClass, L"#128");
     EXPECT_EQ(controls[1].text, L"OK");
     EXPECT_EQ(controls[1].style, child | WS_TABSTOP | BS_DEFPUSHBUTTON);
     EXPECT_EQ((std::vector<short>{controls[1].x, controls[1].y, controls[1].cx, controls[1].cy}),
-              (std::vector<short>{88, 40, 50, 18}));
+              (std::vector<short>{88, 76, 50, 18}));
 
     EXPECT_EQ(controls[2].id, 1000u);
     EXPECT_EQ(controls[2].windowClass, L"#133");  // combo box
@@ -163,11 +164,26 @@ TEST_F(Resources, DialogTemplateIsJapaneseWithItsFontTextsAndLayout) {
     EXPECT_EQ(controls[2].style, child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_SORT);
     EXPECT_EQ((std::vector<short>{controls[2].x, controls[2].y, controls[2].cx, controls[2].cy}),
               (std::vector<short>{7, 7, 183, 93}));
+
+    EXPECT_EQ(controls[3].id, 1001u);
+    EXPECT_EQ(controls[3].windowClass, L"#133");
+    EXPECT_EQ(controls[3].style, child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
+    EXPECT_EQ((std::vector<short>{controls[3].x, controls[3].y, controls[3].cx, controls[3].cy}),
+              (std::vector<short>{7, 29, 183, 40}));
+    EXPECT_EQ(controls[4].windowClass, L"#130");  // static
+    EXPECT_EQ(controls[4].text, L"Mouse port:");
+    EXPECT_EQ(controls[4].id, 0xFFFFFFFFu);
+    EXPECT_EQ(controls[4].style, child | WS_GROUP | SS_LEFT);
+    EXPECT_EQ(controls[5].id, 1002u);
+    EXPECT_EQ(controls[5].windowClass, L"#133");
+    EXPECT_EQ(controls[5].style, child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_SORT);
+    EXPECT_EQ((std::vector<short>{controls[5].x, controls[5].y, controls[5].cx, controls[5].cy}),
+              (std::vector<short>{60, 51, 130, 93}));
     for (const auto& c : controls) {
         EXPECT_EQ(c.exStyle, 0u);
     }
     r.alignToDword();
-    EXPECT_TRUE(r.atEnd()) << "more than three controls";
+    EXPECT_TRUE(r.atEnd()) << "more than six controls";
 }
 
 #pragma pack(push, 2)
@@ -179,45 +195,49 @@ struct IconGroupEntry {
 };
 #pragma pack(pop)
 
-TEST_F(Resources, IconHoldsEveryShellSizeAt32BitsAndEachLoads) {
-    const std::string group = resource(RT_GROUP_ICON, MAKEINTRESOURCEW(128), kJapanese);
-    ASSERT_GE(group.size(), 6u) << "no icon group 128";
-    WORD header[3];
-    std::memcpy(header, group.data(), sizeof(header));
-    EXPECT_EQ(header[1], 1);  // an icon
-    ASSERT_EQ(group.size(), 6 + header[2] * sizeof(IconGroupEntry));
-    std::vector<int> sizes;
-    for (WORD i = 0; i < header[2]; ++i) {
-        IconGroupEntry entry{};
-        std::memcpy(&entry, group.data() + 6 + i * sizeof(entry), sizeof(entry));
-        const int size = entry.width == 0 ? 256 : entry.width;  // 256 is written as 0
-        SCOPED_TRACE(testing::Message() << size << " pixels");
-        sizes.push_back(size);
-        EXPECT_EQ(entry.height, entry.width);
-        EXPECT_EQ(entry.bitCount, 32);
-        std::string image = resource(RT_ICON, MAKEINTRESOURCEW(entry.id), kJapanese);
-        ASSERT_EQ(image.size(), entry.bytes);
-        if (size < 256) {  // the 256-pixel image is a PNG
-            BITMAPINFOHEADER bitmap{};
-            std::memcpy(&bitmap, image.data(), sizeof(bitmap));
-            EXPECT_EQ(bitmap.biBitCount, 32);
-            EXPECT_EQ(bitmap.biHeight, 2 * size);  // the colour image and its mask
+TEST_F(Resources, IconsHoldEveryShellSizeAt32BitsAndEachLoads) {
+    // The application's, and the tray's while the keyboard is the X68000's.
+    for (const WORD groupId : {128, 129}) {
+        SCOPED_TRACE(testing::Message() << "icon " << groupId);
+        const std::string group = resource(RT_GROUP_ICON, MAKEINTRESOURCEW(groupId), kJapanese);
+        ASSERT_GE(group.size(), 6u) << "no icon group";
+        WORD header[3];
+        std::memcpy(header, group.data(), sizeof(header));
+        EXPECT_EQ(header[1], 1);  // an icon
+        ASSERT_EQ(group.size(), 6 + header[2] * sizeof(IconGroupEntry));
+        std::vector<int> sizes;
+        for (WORD i = 0; i < header[2]; ++i) {
+            IconGroupEntry entry{};
+            std::memcpy(&entry, group.data() + 6 + i * sizeof(entry), sizeof(entry));
+            const int size = entry.width == 0 ? 256 : entry.width;  // 256 is written as 0
+            SCOPED_TRACE(testing::Message() << size << " pixels");
+            sizes.push_back(size);
+            EXPECT_EQ(entry.height, entry.width);
+            EXPECT_EQ(entry.bitCount, 32);
+            std::string image = resource(RT_ICON, MAKEINTRESOURCEW(entry.id), kJapanese);
+            ASSERT_EQ(image.size(), entry.bytes);
+            if (size < 256) {  // the 256-pixel image is a PNG
+                BITMAPINFOHEADER bitmap{};
+                std::memcpy(&bitmap, image.data(), sizeof(bitmap));
+                EXPECT_EQ(bitmap.biBitCount, 32);
+                EXPECT_EQ(bitmap.biHeight, 2 * size);  // the colour image and its mask
+            }
+            // Windows makes an icon of it, at the size it was drawn.
+            HICON icon = CreateIconFromResourceEx(reinterpret_cast<BYTE*>(image.data()),
+                                                  static_cast<DWORD>(image.size()), TRUE,
+                                                  0x00030000, size, size, LR_DEFAULTCOLOR);
+            ASSERT_NE(icon, nullptr);
+            ICONINFO info{};
+            ASSERT_TRUE(GetIconInfo(icon, &info));
+            BITMAP colour{};
+            GetObjectW(info.hbmColor, sizeof(colour), &colour);
+            EXPECT_EQ(colour.bmWidth, size);
+            DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
+            DestroyIcon(icon);
         }
-        // Windows makes an icon of it, at the size it was drawn.
-        HICON icon = CreateIconFromResourceEx(reinterpret_cast<BYTE*>(image.data()),
-                                              static_cast<DWORD>(image.size()), TRUE, 0x00030000,
-                                              size, size, LR_DEFAULTCOLOR);
-        ASSERT_NE(icon, nullptr);
-        ICONINFO info{};
-        ASSERT_TRUE(GetIconInfo(icon, &info));
-        BITMAP colour{};
-        GetObjectW(info.hbmColor, sizeof(colour), &colour);
-        EXPECT_EQ(colour.bmWidth, size);
-        DeleteObject(info.hbmColor);
-        DeleteObject(info.hbmMask);
-        DestroyIcon(icon);
+        EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 48, 256}));
     }
-    EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 48, 256}));
 }
 
 std::wstring versionString(const std::vector<BYTE>& block, const std::wstring& name) {

@@ -1,20 +1,27 @@
 #!/usr/bin/env python3
-"""The Linux end of the serial line for the Windows serial tests.
+"""The Linux end of the serial lines for the Windows serial tests, and the
+hands on the X display for the shared keyboard's.
 
 Makes a pty, links LINK (a $WINEPREFIX/dosdevices/comN entry) to its slave so
 Wine opens it as that COM port (and, when asked, takes it away and makes a new
 one, as a USB adapter pulled out and plugged in again), and serves the test program over TCP on the
-loopback (protocol in support/peer_link.h). Writes the TCP port to PORT_FILE
+loopback (protocol in support/peer_link.h). With LINK2, a second line the
+same way (the mouse's), which a connection addresses after LINE 1. Types and
+moves on the X display (DISPLAY) with xdotool, and times keys from the X
+server to the line with the XTEST extension. Writes the TCP port to PORT_FILE
 once it is ready. Runs until killed.
 
-    serial_peer.py LINK PORT_FILE
+    serial_peer.py LINK PORT_FILE [LINK2]
 """
+import ctypes
 import os
 import pty
 import select
 import socket
+import subprocess
 import sys
 import termios
+import threading
 import time
 
 
@@ -103,17 +110,87 @@ class Line:
         self.master = self.slave = None
 
 
-def serve(conn, line):
-    # Each test starts with a line that is there and carries bytes again.
-    line.come_back()
-    termios.tcflow(line.slave, termios.TCOON)
+class Keys:
+    """Key events straight into the X server (XTEST), for timing: no process
+    started between the clock's read and the event."""
+
+    def __init__(self):
+        self.x11 = ctypes.CDLL('libX11.so.6')
+        self.xtst = ctypes.CDLL('libXtst.so.6')
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x11.XStringToKeysym.restype = ctypes.c_ulong
+        self.x11.XStringToKeysym.argtypes = [ctypes.c_char_p]
+        self.x11.XFlush.argtypes = [ctypes.c_void_p]
+        self.x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                                ctypes.c_ulong]
+        self.display = self.x11.XOpenDisplay(None)
+        if not self.display:
+            raise OSError('no X display')
+
+    def code(self, keysym):
+        return self.x11.XKeysymToKeycode(self.display,
+                                         self.x11.XStringToKeysym(keysym.encode()))
+
+    def send(self, code, down):
+        self.xtst.XTestFakeKeyEvent(self.display, code, 1 if down else 0, 0)
+        self.x11.XFlush(self.display)
+
+
+def latency(keys, fd, keysym, count):
+    """Times each press and release of keysym from the X server to its byte
+    on the line: microseconds, one a sample, or an error."""
+    code = keys.code(keysym)
+    samples = []
+    drain(fd)
+    for i in range(count * 2):
+        down = i % 2 == 0
+        start = time.monotonic()
+        keys.send(code, down)
+        ready, _, _ = select.select([fd], [], [], 2.0)
+        if not ready:
+            keys.send(code, False)
+            return 'ERROR no byte for sample %d' % i
+        samples.append(int((time.monotonic() - start) * 1e6))
+        os.read(fd, 64)
+        # Apart, as a typist's keys are: each sample times one key alone.
+        time.sleep(0.01)
+    return ' '.join(str(s) for s in samples)
+
+
+def serve(conn, lines, keys):
+    # Each test starts with lines that are there and carry bytes again, and a
+    # connection speaks to the first until it asks for another.
+    for line in lines:
+        line.come_back()
+        termios.tcflow(line.slave, termios.TCOON)
+    line = lines[0]
     reader = conn.makefile('r')
     for request in reader:
         words = request.split()
         if not words:
             continue
         master, slave = line.master, line.slave
-        if words[0] == 'VANISH':
+        if words[0] == 'LINE':
+            index = int(words[1]) if len(words) > 1 else -1
+            if 0 <= index < len(lines):
+                line = lines[index]
+                reply = 'OK'
+            else:
+                reply = 'ERROR no such line'
+        elif words[0] == 'XDO':
+            # xdotool with the words after XDO; its output on one line.
+            done = subprocess.run(['xdotool'] + words[1:], capture_output=True, text=True)
+            out = ' '.join(done.stdout.split())
+            reply = 'OK ' + out if done.returncode == 0 else 'ERROR ' + ' '.join(
+                done.stderr.split())
+        elif words[0] == 'LATENCY':
+            if not keys:
+                keys.append(Keys())  # kept for the next connections
+            reply = latency(keys[0], master, words[1], int(words[2]))
+        elif words[0] == 'VANISH':
             line.vanish()
             reply = 'OK'
         elif words[0] == 'RETURN':
@@ -145,7 +222,8 @@ def serve(conn, line):
 
 def main():
     link, port_file = sys.argv[1], sys.argv[2]
-    line = Line(link)
+    lines = [Line(link)] + [Line(extra) for extra in sys.argv[3:4]]
+    keys = []  # the XTEST connection, once one is asked for
 
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -154,13 +232,17 @@ def main():
     with open(port_file + '.tmp', 'w') as f:
         f.write(str(server.getsockname()[1]))
     os.rename(port_file + '.tmp', port_file)
-    while True:
-        conn, _ = server.accept()
+    def session(conn):
         with conn:
             try:
-                serve(conn, line)
+                serve(conn, lines, keys)
             except (ConnectionError, OSError):
                 pass
+
+    # A test may speak to both lines at once, over two connections.
+    while True:
+        conn, _ = server.accept()
+        threading.Thread(target=session, args=(conn,), daemon=True).start()
 
 
 if __name__ == '__main__':

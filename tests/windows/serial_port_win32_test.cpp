@@ -111,11 +111,25 @@ TEST(SerialPortWin32, MissingPortFailsWithTheSystemsReasonAndStaysClosed) {
     EXPECT_EQ(port.readAvailable(buffer, sizeof(buffer)), 0u);
 }
 
-TEST(SerialPortWin32, TheMouseLineIsNotOfferedAndTouchesNoPort) {
-    PeerLink peer;
+TEST(SerialPortWin32, TheMouseLineRunsAt4800Baud8N2AndIsOnlyWritten) {
+    PeerLink peer(1);
     SerialPort port;
-    EXPECT_FALSE(port.open(PeerLink::comPort(), LineSettings::mouseLine()));
-    EXPECT_EQ(port.lastOpenError().code, ERROR_NOT_SUPPORTED);
+    ASSERT_TRUE(port.open(PeerLink::mouseComPort(), LineSettings::mouseLine()))
+        << port.lastOpenError().message;
+    EXPECT_EQ(peer.settings(),
+              "ispeed=4800 ospeed=4800 csize=8 parenb=0 cstopb=1 crtscts=0 ixon=0 ixoff=0 "
+              "istrip=0 icrnl=0 opost=0 icanon=0 echo=0 isig=0");
+    peer.drain();
+    for (const std::uint8_t b : {0x01, 0x7F, 0x80}) {
+        ASSERT_TRUE(port.writeByte(b));
+    }
+    EXPECT_EQ(peer.read(3), (Bytes{0x01, 0x7F, 0x80}));
+    // What comes back on its wire is never taken.
+    peer.write({0x41});
+    std::uint8_t buffer[4];
+    EXPECT_EQ(port.readAvailable(buffer, sizeof(buffer)), 0u);
+    EXPECT_TRUE(port.isOpen());
+    port.close();
     EXPECT_EQ(peer.openers(), 0);
 }
 

@@ -5,6 +5,7 @@
 // After windows.h, whose types it uses.
 #include <dbt.h>
 #include <shellapi.h>
+#include <wtsapi32.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -28,7 +29,8 @@ Events relayCalls(const Events& all) {
     Events calls;
     for (const auto& e : all) {
         const bool probed = e.rfind("menu ", 0) == 0 || e.rfind("ping ", 0) == 0 ||
-                            e.rfind("shown ", 0) == 0 || e.rfind("keyboard opened ", 0) == 0;
+                            e.rfind("shown ", 0) == 0 || e.rfind("keyboard opened ", 0) == 0 ||
+                            e.rfind("make ", 0) == 0;
         if (!probed) {
             calls.push_back(e);
         }
@@ -528,6 +530,129 @@ TEST_F(TrayProgramTest, APortNamedAtStartIsWaitedForAndUsedWhenItComes) {
         relayCalls(program.events()),
         (Events{"openKeyboard tray=1", "devicesChanged tray=1", "devicesChanged tray=1",
                 "start COM7 tray=1", "start COM7 tray=1", "stop tray=1", "closeKeyboard tray=0"}));
+}
+
+// The relay calls and the relays made, in order.
+Events callsAndMakes(const Events& all) {
+    Events out;
+    for (const auto& e : all) {
+        const bool probed = e.rfind("menu ", 0) == 0 || e.rfind("ping ", 0) == 0 ||
+                            e.rfind("shown ", 0) == 0 || e.rfind("keyboard opened ", 0) == 0;
+        if (!probed) {
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+// Selects the entry with exactly this text in a list of the window, as the
+// user would (the window hears of the change); false when there is none.
+bool chooseIn(HWND dialog, int list, const std::wstring& text) {
+    const HWND combo = GetDlgItem(dialog, list);
+    const auto entries = comboEntries(combo);
+    const auto it = std::find(entries.begin(), entries.end(), text);
+    if (it == entries.end()) {
+        return false;
+    }
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(it - entries.begin()), 0);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(list, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+    return true;
+}
+
+constexpr int kSourceList = 1001;
+constexpr int kMousePortList = 1002;
+const std::wstring kComputerKeyboard = L"This computer's keyboard and mouse";
+
+TEST_F(TrayProgramTest, SharedTheTipSaysWhereTheKeyboardGoesAndTheSessionsLockGivesItBack) {
+    TrayProgram program(L" COM3 --share --mouse-port=com10 --switch-key=pause --layout=us");
+    ASSERT_TRUE(program.waitReady());
+    EXPECT_TRUE(program.recorded("make share mouse=COM10 switch=119 layout=us "))
+        << program.eventsText();
+    const std::wstring kHere = L"Pellora - COM3\nKeyboard and mouse: this computer.";
+    const std::wstring kThere =
+        L"Pellora - COM3\nKeyboard and mouse: X68000 (Pause twice to return).";
+    EXPECT_EQ(trayTipText(false, kHere), kHere);
+    EXPECT_FALSE(trayIconIsAmber());
+
+    // The switch moved: the tip and the icon say so; the session locked, the
+    // keyboard is the computer's again.
+    PostMessageW(program.dialog(), shareTapsMessage(), 2, 0);
+    EXPECT_EQ(trayTipText(false, kThere), kThere);
+    EXPECT_TRUE(waitUntil(trayIconIsAmber));
+    ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("tooltip-shared.bmp"))));
+    PostMessageW(program.dialog(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+    EXPECT_EQ(trayTipText(false, kHere), kHere);
+    EXPECT_TRUE(waitUntil([] { return !trayIconIsAmber(); }));
+
+    // The hook found no longer seeing the keys (the shared keyboard lost):
+    // a balloon; an X68000 Z keyboard not plugged in is no news.
+    ASSERT_TRUE(program.reportStatus(KeyboardState::Absent, PortState::Open));
+    ASSERT_TRUE(program.reportStatus(static_cast<KeyboardState>(3 + 1), PortState::Open));
+    const std::wstring lost =
+        L"Pellora's hook stopped seeing this computer's keys (Windows took it away, or a "
+        L"program run as administrator has them), so the keyboard and mouse are this "
+        L"computer's again. Pellora takes the hook again.";
+    EXPECT_EQ(trayTipText(true, lost), lost);
+    EXPECT_EQ(trayTipText(false, kHere), kHere);
+    closeAndWait(program);
+}
+
+TEST_F(TrayProgramTest, TheWindowChoosesWhatToRelayAndTheMousesPortAndMakesTheRelayAnew) {
+    TrayProgram program(L" COM3");
+    ASSERT_TRUE(program.waitReady());
+    ASSERT_TRUE(program.waitEvent("start COM3 tray=1"));
+    showThroughTray(program);
+    const HWND mouseList = GetDlgItem(program.dialog(), kMousePortList);
+    EXPECT_EQ(comboSelectionText(GetDlgItem(program.dialog(), kSourceList)), L"X68000 Z keyboard");
+    EXPECT_FALSE(IsWindowEnabled(mouseList)) << "a mouse without sharing";
+    ASSERT_TRUE(chooseIn(program.dialog(), kSourceList, kComputerKeyboard));
+    EXPECT_TRUE(IsWindowEnabled(mouseList));
+    EXPECT_EQ(comboSelectionText(mouseList), L"(None)");
+    ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("window-shared.bmp"))));
+    // The keyboard's own port for the mouse is refused, and the window stays.
+    ASSERT_TRUE(chooseIn(program.dialog(), kMousePortList, kCom3));
+    PostMessageW(GetDlgItem(program.dialog(), IDOK), BM_CLICK, 0, 0);
+    HWND box = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(L"Pellora")) != nullptr; }));
+    EXPECT_EQ(TrayProgram::messageText(box),
+              L"COM3 is the keyboard's port: the mouse needs a port of its own.");
+    SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(program.settle());
+    EXPECT_TRUE(program.visible());
+    ASSERT_TRUE(chooseIn(program.dialog(), kMousePortList, kCom10));
+    pressAndSeeHidden(program, IDOK);
+    ASSERT_TRUE(program.waitEvent("start COM3 tray=1") &&
+                waitUntil([&] { return countOf(program.events(), "start COM3 tray=1") == 2; }));
+
+    // Shown again, it shows what is relayed; back to the X68000 Z keyboard alone.
+    showThroughTray(program);
+    EXPECT_EQ(comboSelectionText(GetDlgItem(program.dialog(), kSourceList)), kComputerKeyboard);
+    EXPECT_EQ(comboSelectionText(mouseList), kCom10);
+    ASSERT_TRUE(chooseIn(program.dialog(), kSourceList, L"X68000 Z keyboard"));
+    pressAndSeeHidden(program, IDOK);
+    ASSERT_TRUE(waitUntil([&] { return countOf(program.events(), "start COM3 tray=1") == 3; }));
+    closeAndWait(program);
+    EXPECT_EQ(
+        callsAndMakes(program.events()),
+        (Events{"make keyboard tray=0", "openKeyboard tray=1", "start COM3 tray=1", "stop tray=1",
+                "closeKeyboard tray=1", "make share mouse=COM10 switch=70 layout=jis tray=1",
+                "openKeyboard tray=1", "start COM3 tray=1", "stop tray=1", "closeKeyboard tray=1",
+                "make keyboard tray=1", "openKeyboard tray=1", "start COM3 tray=1", "stop tray=1",
+                "closeKeyboard tray=0"}));
+}
+
+TEST_F(TrayProgramTest, AWrongCommandLineIsSaidAndNothingIsTaken) {
+    TrayProgram program(L" COM3 --mouse-port=COM4");
+    HWND box = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(L"Pellora")) != nullptr; }));
+    EXPECT_EQ(TrayProgram::messageText(box),
+              L"The command line is wrong: --mouse-port goes with --share, which shares this "
+              L"computer's keyboard and mouse.\nPellora.exe COM3 --share --mouse-port=COM4 "
+              L"--switch-key=NAME --layout=jis|us|uk, as README-Windows.txt tells.");
+    SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(program.process().waitExit(10000));
+    EXPECT_EQ(program.events(), Events{});
 }
 
 }  // namespace

@@ -13,6 +13,12 @@
 //
 // PELLORA_TEST_REFUSE_TRAY_ADDS=N makes the shell refuse the program's first N
 // NIM_ADD requests, as a taskbar that Explorer is still making at sign-in does.
+//
+// Each relay the window makes is recorded ("make keyboard", "make share
+// mouse=COM10 switch=70 layout=jis"); one made to share this computer's
+// keyboard has a real ShareSwitch, which the test moves by taps
+// (status_script.h) and whose side the status tells, as the engine's does.
+// The status scripts and taps go to the relay made last.
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <shellapi.h>
@@ -25,6 +31,7 @@
 
 #include "app/pellora_app.h"
 #include "import_patch.h"
+#include "input/keymap_file.h"
 #include "io/text_win32.h"
 #include "record_log.h"
 #include "relay/relay_control.h"
@@ -57,23 +64,76 @@ void refuseFirstTrayAdds() {
     }
 }
 
+class RecordingRelay;
+
+// The relay made last, for the status scripts and taps.
+std::mutex latestMutex;
+RecordingRelay* latest = nullptr;  // guarded by latestMutex
+
 class RecordingRelay final : public RelayControl {
 public:
-    // Made with the window object, on the window thread.
-    RecordingRelay() {
-        refuseFirstTrayAdds();
-        installWindowProbe([this](WPARAM keyboard, LPARAM port) {
-            std::unique_lock lock(mutex);
-            current.keyboard().state = static_cast<KeyboardState>(LOWORD(keyboard));
-            current.keyboard().failure = static_cast<KeyboardConnection::Failure>(HIWORD(keyboard));
-            current.port = static_cast<PortState>(LOWORD(port));
-            const DWORD error = HIWORD(port);
-            current.portError = {static_cast<int>(error),
-                                 error != 0 ? narrow(systemMessage(error)) : ""};
-            changed(lock);
-        });
+    // The first is made on the window thread, where the probe goes; the
+    // later ones on the thread of the window's relay calls.
+    explicit RecordingRelay(std::shared_ptr<ShareSwitch> shared) : share(std::move(shared)) {
+        static bool probed = false;
+        if (!probed) {
+            probed = true;
+            refuseFirstTrayAdds();
+            installWindowProbe([](WPARAM keyboard, LPARAM port) { toLatest(keyboard, port); },
+                               [](int taps) { tapLatest(taps); });
+        }
+        if (share) {
+            current.keyboards.push_back(KeyboardStatus{KeyboardState::Connected, {}, {}});
+            current.share = share->side();
+            share->setListener([this] {
+                std::unique_lock lock(mutex);
+                current.share = share->side();
+                changed(lock);
+            });
+        }
+        std::lock_guard lock(latestMutex);
+        latest = this;
     }
-    ~RecordingRelay() override { removeWindowProbe(); }
+    ~RecordingRelay() override {
+        if (share) {
+            share->setListener({});
+        }
+        std::lock_guard lock(latestMutex);
+        if (latest == this) {
+            latest = nullptr;
+        }
+    }
+
+    static void toLatest(WPARAM keyboard, LPARAM port) {
+        std::lock_guard lock(latestMutex);
+        if (latest != nullptr) {
+            latest->script(keyboard, port);
+        }
+    }
+    static void tapLatest(int taps) {
+        std::lock_guard lock(latestMutex);
+        if (latest != nullptr && latest->share) {
+            for (int i = 0; i < taps; ++i) {
+                latest->share->tapped();
+            }
+        }
+    }
+
+    void script(WPARAM keyboard, LPARAM port) {
+        std::unique_lock lock(mutex);
+        // A keyboard state above Refused scripts the shared keyboard's (the
+        // second's) instead: state - 3.
+        const auto state = LOWORD(keyboard);
+        KeyboardStatus& k =
+            state >= 3 && current.keyboards.size() > 1 ? current.keyboards[1] : current.keyboard();
+        k.state = static_cast<KeyboardState>(state >= 3 ? state - 3 : state);
+        k.failure = static_cast<KeyboardConnection::Failure>(HIWORD(keyboard));
+        current.port = static_cast<PortState>(LOWORD(port));
+        const DWORD error = HIWORD(port);
+        current.portError = {static_cast<int>(error),
+                             error != 0 ? narrow(systemMessage(error)) : ""};
+        changed(lock);
+    }
 
     bool openKeyboard() override {
         recordEvent("openKeyboard");
@@ -109,6 +169,9 @@ public:
     }
     void stop() override {
         recordEvent("stop");
+        if (share) {
+            share->toComputer();  // as the engine's stop does
+        }
         std::unique_lock lock(mutex);
         current.port = PortState::Idle;
         current.portError = {};
@@ -137,6 +200,7 @@ private:
 
     // The window's calls write the status on a thread of their own, the
     // window's status scripts on the window thread.
+    const std::shared_ptr<ShareSwitch> share;
     mutable std::mutex mutex;
     RelayStatus current;  // guarded by mutex
     std::function<void()> listener;
@@ -144,8 +208,15 @@ private:
 
 class VariantApp final : public CPelloraApp {
 protected:
-    std::unique_ptr<RelayControl> makeRelay() override {
-        return std::make_unique<RecordingRelay>();
+    MadeRelay makeRelay(const RelaySetup& setup) override {
+        if (!setup.share) {
+            recordEvent("make keyboard");
+            return {std::make_shared<RecordingRelay>(nullptr), nullptr};
+        }
+        recordEvent("make share mouse=" + setup.mousePort + " switch=" +
+                    std::to_string(setup.switchKey) + " layout=" + layoutName(setup.layout));
+        auto share = std::make_shared<ShareSwitch>(setup.switchKey, keyCalled(setup.switchKey));
+        return {std::make_shared<RecordingRelay>(share), share};
     }
 };
 

@@ -13,6 +13,12 @@ inline UINT statusScriptMessage() {
     return RegisterWindowMessageW(L"PelloraTestRelayStatus");
 }
 
+// Taps of the switch key the test makes the variant's shared keyboard take
+// (wParam: how many, all at one moment: two switch), on the window thread.
+inline UINT shareTapsMessage() {
+    return RegisterWindowMessageW(L"PelloraTestShareTaps");
+}
+
 // The system's text for the port's error, as the serial port reports it.
 inline std::wstring systemMessage(DWORD code) {
     wchar_t text[256] = {};

@@ -15,6 +15,7 @@ namespace {
 HHOOK hook = nullptr;
 HHOOK pingHook = nullptr;
 std::function<void(WPARAM, LPARAM)> statusHandler;
+std::function<void(int)> tapHandler;
 
 std::string utf8(const wchar_t* text) {
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -79,25 +80,19 @@ LRESULT CALLBACK takeFromQueue(int code, WPARAM wParam, LPARAM lParam) {
         statusHandler) {
         statusHandler(message->wParam, message->lParam);
     }
+    if (code == HC_ACTION && wParam == PM_REMOVE && message->message == shareTapsMessage() &&
+        tapHandler) {
+        tapHandler(static_cast<int>(message->wParam));
+    }
     return CallNextHookEx(pingHook, code, wParam, lParam);
 }
 
 }  // namespace
 
-void installWindowProbe(std::function<void(WPARAM, LPARAM)> onStatus) {
+void installWindowProbe(std::function<void(WPARAM, LPARAM)> onStatus,
+                        std::function<void(int)> onTaps) {
     statusHandler = std::move(onStatus);
+    tapHandler = std::move(onTaps);
     hook = SetWindowsHookExW(WH_CALLWNDPROC, probe, nullptr, GetCurrentThreadId());
     pingHook = SetWindowsHookExW(WH_GETMESSAGE, takeFromQueue, nullptr, GetCurrentThreadId());
-}
-
-void removeWindowProbe() {
-    if (pingHook != nullptr) {
-        UnhookWindowsHookEx(pingHook);
-        pingHook = nullptr;
-    }
-    if (hook != nullptr) {
-        UnhookWindowsHookEx(hook);
-        hook = nullptr;
-    }
-    statusHandler = nullptr;
 }

@@ -4,12 +4,13 @@
 // window is put on the screen ("shown"), the end of the keyboard's opening
 // ("keyboard opened") and the pings of probe_ping.h ("ping N") as the window's
 // message loop takes them. Hands the status scripts of status_script.h to
-// onStatus as the loop takes them.
+// onStatus, and its taps of the shared keyboard's switch key to onTaps, as
+// the loop takes them.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
 
-void installWindowProbe(std::function<void(WPARAM, LPARAM)> onStatus);
-void removeWindowProbe();
+void installWindowProbe(std::function<void(WPARAM, LPARAM)> onStatus,
+                        std::function<void(int)> onTaps);

@@ -153,6 +153,26 @@ POINT firstTrayIconCentre() {
     return POINT{(icon.left + icon.right) / 2, (icon.top + icon.bottom) / 2};
 }
 
+bool trayIconIsAmber() {
+    RECT icon{};
+    const HWND first = FindWindowExW(trayWindow(), nullptr, L"__winex11_tray_icon", nullptr);
+    if (first == nullptr || !GetWindowRect(first, &icon)) {
+        return false;
+    }
+    const HDC screen = GetDC(nullptr);
+    bool amber = false;
+    for (LONG y = icon.top; y < icon.bottom && !amber; ++y) {
+        for (LONG x = icon.left; x < icon.right && !amber; ++x) {
+            const COLORREF c = GetPixel(screen, x, y);
+            // The amber keys (255, 178, 60), not the orange LEDs (255, 120, 40).
+            amber = GetRValue(c) > 200 && GetGValue(c) > 140 && GetGValue(c) < 210 &&
+                    GetBValue(c) < 110;
+        }
+    }
+    ReleaseDC(nullptr, screen);
+    return amber;
+}
+
 std::wstring trayTipText(bool balloon, const std::wstring& expected, HWND* window) {
     std::wstring text;
     int polls = 0;

@@ -37,6 +37,9 @@ void pressKey(WORD virtualKey, WORD modifier = 0);
 HWND trayWindow();
 // Centre of the first icon in that tray, in screen pixels; (-1, -1) when none.
 POINT firstTrayIconCentre();
+// Whether the first icon in that tray shows amber, the keys of the icon for
+// this computer's keyboard and mouse given to the X68000, as on the screen now.
+bool trayIconIsAmber();
 // What that tray shows of its icons: the tooltip, which shows while the mouse
 // rests on the first icon (this puts it there), or a balloon. Waits until the
 // text is expected or 10 s pass; returns the text shown last ("" for none), and

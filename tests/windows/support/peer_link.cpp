@@ -38,7 +38,7 @@ std::vector<std::uint8_t> fromHex(const std::string& text) {
 
 }  // namespace
 
-PeerLink::PeerLink() {
+PeerLink::PeerLink(int line) {
     const std::string address = environment("PELLORA_PTY_PEER");
     const auto colon = address.rfind(':');
     WSADATA wsa{};
@@ -52,6 +52,9 @@ PeerLink::PeerLink() {
         throw std::runtime_error("cannot reach the serial peer at " + address);
     }
     socketHandle = static_cast<std::uintptr_t>(s);
+    if (line != 0) {
+        expectOk("LINE " + std::to_string(line));
+    }
 }
 
 PeerLink::~PeerLink() {
@@ -61,6 +64,36 @@ PeerLink::~PeerLink() {
 
 std::string PeerLink::comPort() {
     return environment("PELLORA_PTY_COM");
+}
+
+std::string PeerLink::mouseComPort() {
+    return environment("PELLORA_PTY_MOUSE_COM");
+}
+
+std::string PeerLink::xdo(const std::string& args) {
+    const std::string reply = request("XDO " + args);
+    if (reply.rfind("OK", 0) != 0) {
+        throw std::runtime_error("serial peer: xdotool " + args + ": " + reply);
+    }
+    return reply.size() > 3 ? reply.substr(3) : std::string();
+}
+
+std::vector<int> PeerLink::latency(const std::string& keysym, int count) {
+    const std::string reply = request("LATENCY " + keysym + " " + std::to_string(count));
+    if (reply.rfind("ERROR", 0) == 0) {
+        throw std::runtime_error("serial peer: " + reply);
+    }
+    std::vector<int> samples;
+    std::size_t at = 0;
+    while (at < reply.size()) {
+        std::size_t used = 0;
+        samples.push_back(std::stoi(reply.substr(at), &used));
+        at += used;
+        while (at < reply.size() && reply[at] == ' ') {
+            ++at;
+        }
+    }
+    return samples;
 }
 
 std::string PeerLink::request(const std::string& line) {

@@ -12,6 +12,14 @@
 //                     up) and its name is gone, as when an adapter is pulled out
 //   RETURN         -> "OK" once a new pty is there under the name (each
 //                     PeerLink starts with the line there)
+//   LINE <n>       -> "OK": the requests after it are about line n (0: the
+//                     key line, PELLORA_PTY_COM; 1: the mouse's,
+//                     PELLORA_PTY_MOUSE_COM)
+//   XDO <words>    -> "OK <its output>" once xdotool has run with the words
+//                     on the X display the Windows programs are on
+//   LATENCY <keysym> <n> -> the microseconds from each of n presses and n
+//                     releases of the key, put into the X server, to its byte
+//                     on the line, in turn
 #pragma once
 
 #include <cstdint>
@@ -20,14 +28,17 @@
 
 class PeerLink {
 public:
-    // Connects to PELLORA_PTY_PEER ("127.0.0.1:PORT"); throws std::runtime_error.
-    PeerLink();
+    // Connects to PELLORA_PTY_PEER ("127.0.0.1:PORT") about line (0 the key
+    // line, 1 the mouse's); throws std::runtime_error.
+    explicit PeerLink(int line = 0);
     ~PeerLink();
     PeerLink(const PeerLink&) = delete;
     PeerLink& operator=(const PeerLink&) = delete;
 
-    // The COM port name the peer's pty is mapped to (PELLORA_PTY_COM).
+    // The COM port name the peer's pty is mapped to (PELLORA_PTY_COM), and
+    // its second's (PELLORA_PTY_MOUSE_COM).
     static std::string comPort();
+    static std::string mouseComPort();
 
     std::string settings();
     void write(const std::vector<std::uint8_t>& bytes);
@@ -37,6 +48,10 @@ public:
     void hold();
     void vanish();
     void comeBack();
+    // Runs xdotool with args; its output. Throws when it fails.
+    std::string xdo(const std::string& args);
+    // LATENCY: the samples, in microseconds.
+    std::vector<int> latency(const std::string& keysym, int count);
 
 private:
     std::string request(const std::string& line);
