@@ -8,9 +8,9 @@
 HookKeyboard::HookKeyboard(ByteQueue& queue, std::function<void()> queued,
                            std::shared_ptr<ShareSwitch> shared, const KeyTranslator& translator,
                            std::function<void()> wakeHook)
-    : keyQueue(queue),
+    : HookConnection(std::move(shared), "keyboard"),
+      keyQueue(queue),
       keysQueued(std::move(queued)),
-      share(std::move(shared)),
       wakeWorker(std::move(wakeHook)),
       ready(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       feed(share, translator) {
@@ -26,14 +26,8 @@ HookKeyboard::~HookKeyboard() {
 }
 
 bool HookKeyboard::open() {
-    if (!attached) {
-        const std::string error = InputHooks::instance().attach(*this, share);
-        if (!error.empty()) {
-            failed = Failure::Other;
-            failedText = "the keyboard hook could not be set: " + error;
-            return false;
-        }
-        attached = true;
+    if (!attach()) {
+        return false;
     }
     {
         std::lock_guard lock(mutex);
@@ -41,24 +35,14 @@ bool HookKeyboard::open() {
         lost = false;
     }
     feed.reset();
-    failed = Failure::None;
-    failedText.clear();
-    isActive = true;
     return true;
 }
 
 void HookKeyboard::close() {
-    if (attached.exchange(false)) {
-        InputHooks::instance().detach(*this);
-    }
-    isActive = false;
+    detach();
     std::lock_guard lock(mutex);
     events.clear();
     lost = false;
-}
-
-int HookKeyboard::takeLosses() {
-    return std::exchange(losses, 0);
 }
 
 void HookKeyboard::handleEvents(int timeoutMs) {
@@ -74,15 +58,13 @@ void HookKeyboard::handleEvents(int timeoutMs) {
         taken.swap(events);
         lostNow = std::exchange(lost, false);
     }
-    if (lostNow && isActive) {
+    if (lostNow && noteLoss()) {
         // The keys it held get their breaks from the relay, as for any
         // keyboard lost; nothing of them is left here.
-        isActive = false;
-        ++losses;
         feed.reset();
     }
     out.clear();
-    if (isActive) {
+    if (active()) {
         for (const Event& e : taken) {
             if (e.kind == Event::Kind::Key) {
                 feed.key(e.key, e.down, e.moves, out);
@@ -107,7 +89,7 @@ void HookKeyboard::interruptEventHandling() {
 
 int HookKeyboard::msUntilDue(std::uint32_t) const {
     // The held-back press is timed by the switch's clock, as the taps are.
-    return isActive ? feed.msUntilDue(share->now()) : -1;
+    return active() ? feed.msUntilDue(share->now()) : -1;
 }
 
 void HookKeyboard::setLeds(std::int32_t, std::int32_t mask) {

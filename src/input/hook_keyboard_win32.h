@@ -33,12 +33,13 @@
 #include <string>
 #include <vector>
 
+#include "input/hook_connection_win32.h"
 #include "input/hook_key_feed.h"
 #include "input/input_hooks_win32.h"
 #include "io/byte_queue.h"
 #include "keyboard/keyboard_connection.h"
 
-class HookKeyboard final : public KeyboardConnection, private InputHooks::KeyboardSink {
+class HookKeyboard final : public HookConnection<KeyboardConnection, InputHooks::KeyboardSink> {
 public:
     HookKeyboard(ByteQueue& keyQueue, std::function<void()> keysQueued,
                  std::shared_ptr<ShareSwitch> share, const KeyTranslator& translator,
@@ -49,14 +50,6 @@ public:
 
     bool open() override;
     void close() override;
-    bool active() const override { return isActive.load(); }
-    int takeLosses() override;
-    bool watchesHotplug() const override { return false; }
-    bool takeArrival() override { return false; }
-    bool takeDeparture() override { return false; }
-    Failure failure() const override { return failed; }
-    const std::string& failureText() const override { return failedText; }
-    const std::vector<PollDescriptor>& pollDescriptors() override { return noDescriptors; }
     void handleEvents(int timeoutMs) override;
     void interruptEventHandling() override;
     bool hasEventContext() const override { return attached.load(); }
@@ -88,7 +81,6 @@ private:
 
     ByteQueue& keyQueue;
     const std::function<void()> keysQueued;
-    const std::shared_ptr<ShareSwitch> share;
     const std::function<void()> wakeWorker;
     HANDLE ready;  // auto-reset: events handed on, or an interrupt
 
@@ -96,13 +88,7 @@ private:
     std::vector<Event> events;  // guarded by mutex
     bool lost = false;          // guarded by mutex: the hooks stopped seeing the keys
 
-    std::atomic<bool> attached{false};  // hooked: from open() to close()
-    std::atomic<bool> isActive{false};  // attached, and not lost since
-    int losses = 0;
-    Failure failed = Failure::None;
-    std::string failedText;
     HookKeyFeed feed;
     std::vector<Event> taken;  // the driving thread's: events being handled
     std::vector<std::uint8_t> out;
-    const std::vector<PollDescriptor> noDescriptors;
 };

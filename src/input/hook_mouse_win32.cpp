@@ -4,7 +4,7 @@
 
 HookMouse::HookMouse(std::shared_ptr<ShareSwitch> shared, double scale,
                      std::function<void()> wakeHook)
-    : share(std::move(shared)), wakeWorker(std::move(wakeHook)), motion(scale) {}
+    : HookConnection(std::move(shared), "mouse"), wakeWorker(std::move(wakeHook)), motion(scale) {}
 
 HookMouse::~HookMouse() {
     close();
@@ -20,30 +20,11 @@ bool HookMouse::open() {
         movesSeen = share->moves();
         motion.reset();
     }
-    if (!attached) {
-        const std::string error = InputHooks::instance().attach(*this, share);
-        if (!error.empty()) {
-            failed = Failure::Other;
-            failedText = "the mouse hook could not be set: " + error;
-            return false;
-        }
-        attached = true;
-    }
-    failed = Failure::None;
-    failedText.clear();
-    isActive = true;
-    return true;
+    return attach();
 }
 
 void HookMouse::close() {
-    if (attached.exchange(false)) {
-        InputHooks::instance().detach(*this);
-    }
-    isActive = false;
-}
-
-int HookMouse::takeLosses() {
-    return std::exchange(losses, 0);
+    detach();
 }
 
 void HookMouse::handleEvents(int) {
@@ -55,9 +36,8 @@ void HookMouse::handleEvents(int) {
         moved = share->moves() != movesSeen;
         followSwitch();
     }
-    if (lostNow && isActive) {
-        isActive = false;
-        ++losses;
+    if (lostNow) {
+        noteLoss();
     }
     if (moved) {
         // The cursor comes back now, not at the mouse's next move.
@@ -76,7 +56,7 @@ void HookMouse::followSwitch() {
 }
 
 std::optional<MouseMotion::Packet> HookMouse::takePacket() {
-    if (!isActive) {
+    if (!active()) {
         return std::nullopt;
     }
     std::lock_guard lock(mutex);
@@ -95,7 +75,7 @@ std::optional<MouseMotion::Packet> HookMouse::takePacket() {
 }
 
 int HookMouse::takeWheelNotches() {
-    if (!isActive) {
+    if (!active()) {
         return 0;
     }
     std::lock_guard lock(mutex);

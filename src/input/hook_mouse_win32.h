@@ -30,11 +30,12 @@
 #include <utility>
 #include <vector>
 
+#include "input/hook_connection_win32.h"
 #include "input/input_hooks_win32.h"
 #include "keyboard/mouse_connection.h"
 #include "protocol/mouse_packet.h"
 
-class HookMouse final : public MouseConnection, private InputHooks::MouseSink {
+class HookMouse final : public HookConnection<MouseConnection, InputHooks::MouseSink> {
 public:
     // scale: as MouseMotion::setScale() takes it. wakeWorker: the relay's
     // wakeWorker(), for the wheel.
@@ -45,14 +46,6 @@ public:
 
     bool open() override;
     void close() override;
-    bool active() const override { return isActive.load(); }
-    int takeLosses() override;
-    bool watchesHotplug() const override { return false; }
-    bool takeArrival() override { return false; }
-    bool takeDeparture() override { return false; }
-    Failure failure() const override { return failed; }
-    const std::string& failureText() const override { return failedText; }
-    const std::vector<PollDescriptor>& pollDescriptors() override { return noDescriptors; }
     void handleEvents(int timeoutMs) override;
     void interruptEventHandling() override {}
     bool hasEventContext() const override { return false; }
@@ -74,7 +67,6 @@ private:
     // buttons are up and what was handed on is forgotten.
     void followSwitch();
 
-    const std::shared_ptr<ShareSwitch> share;
     const std::function<void()> wakeWorker;
 
     std::mutex mutex;  // guards what the hook thread hands on, and motion
@@ -85,11 +77,4 @@ private:
     bool lost = false;
     std::uint64_t movesSeen = 0;
     MouseMotion motion;
-
-    std::atomic<bool> attached{false};
-    std::atomic<bool> isActive{false};
-    int losses = 0;
-    Failure failed = Failure::None;
-    std::string failedText;
-    const std::vector<PollDescriptor> noDescriptors;
 };
