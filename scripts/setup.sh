@@ -7,7 +7,8 @@
 #     test           build, plus GoogleTest, the USB emulator, clang (fuzzers), man,
 #                    Python, and the Japanese locale (pellora_locale)
 #     windows-build  mingw-w64 and what builds libusb for Windows from source
-#     windows-test   Wine, Xvfb and the fonts of the Windows tests
+#     windows-test   Wine, Xvfb and the fonts of the Windows tests, and the
+#                    Japanese locale (pellora_locale)
 #     arm            the arm64 and armhf cross compilers and qemu-user, and
 #                    the targets' sysroots in build-sysroot/ (pellora_sysroot)
 #     packages       what makes and checks the .deb packages (dpkg-shlibdeps, lintian)
@@ -29,8 +30,9 @@ PELLORA_PACKAGES_test="libgtest-dev libgmock-dev umockdev libumockdev-dev clang 
 PELLORA_PACKAGES_windows_build="g++-mingw-w64-x86-64-posix cmake make pkg-config dpkg-dev patch googletest"
 # Wine and fonts that render the dialog's Japanese text; Xvfb for the windows;
 # ImageMagick turns the screenshots into PNG; python3 runs the serial peer;
-# xdotool types and moves on the screen for the shared keyboard's tests.
-PELLORA_PACKAGES_windows_test="wine wine64 fonts-wine fonts-ipafont-gothic xvfb xauth xdotool imagemagick python3"
+# xdotool types and moves on the screen for the shared keyboard's tests;
+# locales: the Japanese locale, from which Wine takes a Japanese user interface.
+PELLORA_PACKAGES_windows_test="wine wine64 fonts-wine fonts-ipafont-gothic xvfb xauth xdotool imagemagick python3 locales"
 # The target's own libraries come from a sysroot of Debian packages
 # (PELLORA_SYSROOT_PACKAGES below), not from packages installed here.
 PELLORA_PACKAGES_arm="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user googletest"
@@ -155,7 +157,7 @@ pellora_setup() {
         }
     fi
     case " ${*:-build} " in
-    *" test "*) pellora_locale ja_JP.UTF-8 || return 1 ;;
+    *" test "* | *" windows-test "*) pellora_locale ja_JP.UTF-8 || return 1 ;;
     esac
     case " ${*:-build} " in
     *" arm "*) pellora_sysroot arm64 && pellora_sysroot armhf ;;

@@ -1,10 +1,24 @@
 #include "app/dialog.h"
 
+#include "app/ui_text.h"
+
 Dialog::Dialog(int id) : templateId(id) {}
 
 INT_PTR Dialog::DoModal() {
-    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), nullptr,
-                           &Dialog::dialogProc, reinterpret_cast<LPARAM>(this));
+    // The template in the program's language, not in the one DialogBoxParamW
+    // would look for (the thread's).
+    const HMODULE module = GetModuleHandleW(nullptr);
+    const HRSRC found =
+        FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(templateId), uiLanguage());
+    const auto* dialogTemplate =
+        found != nullptr
+            ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, found)))
+            : nullptr;
+    if (dialogTemplate == nullptr) {
+        return -1;
+    }
+    return DialogBoxIndirectParamW(module, dialogTemplate, nullptr, &Dialog::dialogProc,
+                                   reinterpret_cast<LPARAM>(this));
 }
 
 BOOL Dialog::OnInitDialog() {
@@ -46,7 +60,8 @@ INT_PTR CALLBACK Dialog::dialogProc(HWND window, UINT message, WPARAM wParam, LP
         self->window = nullptr;
     }
     if (message == WM_WINDOWPOSCHANGING && self->holdHidden) {
-        // DialogBoxParamW shows its dialog when its queue first runs empty.
+        // DialogBoxIndirectParamW shows its dialog when its queue first runs
+        // empty.
         auto* position = reinterpret_cast<WINDOWPOS*>(lParam);
         position->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
         position->flags |= SWP_NOACTIVATE;

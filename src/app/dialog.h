@@ -1,5 +1,5 @@
-// Dialog: a modal dialog run by DialogBoxParamW; the base of this program's one
-// window.
+// Dialog: a modal dialog run by DialogBoxIndirectParamW from its template in
+// the program's language; the base of this program's one window.
 //
 // The derived class is the dialog's message map: Route() receives every message
 // after WM_INITDIALOG and passes each one it handles to one handler; what it
@@ -25,7 +25,8 @@ public:
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
 
-    // Runs the dialog from its template in the executable, with no owner window.
+    // Runs the dialog from its template in the executable, in the program's
+    // language (uiLanguage()), with no owner window.
     // Returns the value given to EndDialog, or -1 when the window could not be made.
     INT_PTR DoModal();
 

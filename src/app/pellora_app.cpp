@@ -2,6 +2,8 @@
 
 #include "app/message_box.h"
 #include "app/pellora_dlg.h"
+#include "app/resource.h"
+#include "app/ui_text.h"
 #include "input/hook_keyboard_win32.h"
 #include "input/hook_mouse_win32.h"
 #include "input/keymap_file.h"
@@ -41,11 +43,8 @@ BOOL CPelloraApp::InitInstance() {
         // Said, so that a start that seems to do nothing is not a mystery
         // (the other instance may be in a session the user cannot see);
         // nothing is handed to the running instance.
-        showMessageBox(error == ERROR_ALREADY_EXISTS
-                           ? L"Pellora is already running (perhaps in another session): only "
-                             L"one runs on this computer at a time."
-                           : L"Pellora is already running in another user's session: only one "
-                             L"runs on this computer at a time.");
+        showMessageBox(widen(uiText(
+            error == ERROR_ALREADY_EXISTS ? IDS_ALREADY_RUNNING : IDS_ALREADY_RUNNING_ELSEWHERE)));
         return FALSE;
     }
     WinApp::InitInstance();
@@ -55,9 +54,7 @@ BOOL CPelloraApp::InitInstance() {
     const CommandLine line = parseCommandLine(narrow(commandLine()));
     RelaySetup setup;
     if (const auto wrong = setupFromCommandLine(line, setup)) {
-        showMessageBox(L"The command line is wrong: " + widen(*wrong) +
-                       L"\nPellora.exe COM3 --share --mouse-port=COM4 --switch-key=NAME "
-                       L"--layout=jis|us|uk, as README-Windows.txt tells.");
+        showMessageBox(widen(uiText(IDS_COMMAND_LINE_WRONG, {*wrong})));
         return FALSE;
     }
 

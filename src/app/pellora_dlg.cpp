@@ -10,6 +10,7 @@
 
 #include "app/message_box.h"
 #include "app/resource.h"
+#include "app/ui_text.h"
 #include "app/win_app.h"
 #include "io/text_win32.h"
 
@@ -37,8 +38,7 @@ constexpr int kArrivalStarts = 5;
 CPelloraDlg* theWindow = nullptr;
 
 // The entries of the list of what to relay, in its order.
-constexpr const wchar_t* kSourceEntries[] = {L"X68000 Z keyboard",
-                                             L"This computer's keyboard and mouse"};
+constexpr unsigned kSourceEntries[] = {IDS_SOURCE_X68000_Z, IDS_SOURCE_COMPUTER};
 
 // The icon at the shell's size for it (SM_CXSMICON or SM_CXICON at the
 // system's DPI), scaled down from the nearest larger image when it has none
@@ -213,8 +213,8 @@ BOOL CPelloraDlg::OnInitDialog() {
     if (!currentPort.empty()) {
         refreshPorts();  // selects it, listed as not present when it is not there
     }
-    for (const wchar_t* entry : kSourceEntries) {
-        sourceList.addString(entry);
+    for (const unsigned entry : kSourceEntries) {
+        sourceList.addString(widen(uiText(entry)));
     }
     showSetup();
     trayImage = IDR_MAINFRAME;
@@ -292,8 +292,7 @@ void CPelloraDlg::OnKeyboardOpened() {
     if (!setup.share && status.keyboard().state == KeyboardState::Refused) {
         // There, but not to be had: waiting would not help without the user.
         ending = true;
-        showMessageBox(L"Failed to initialize the X68000 Z keyboard.\n" +
-                       widen(keyboardFailureAdvice(status)));
+        showMessageBox(widen(uiText(IDS_KEYBOARD_INIT_FAILED, {keyboardFailureAdvice(status)})));
         PostMessageW(hwnd(), WM_EXITPELLORA, 0, 0);
         return;
     }
@@ -314,7 +313,7 @@ void CPelloraDlg::OnKeyboardOpened() {
 std::string CPelloraDlg::statusTip(const RelayStatus& status) const {
     const auto share = shareSwitch();
     return trayTip(status, currentPort, portList.count() > 1, portWait != PortWait::None,
-                   share ? share->sentence() : std::string());
+                   share ? shareLine(share->side(), share->switchKeyName()) : std::string());
 }
 
 void CPelloraDlg::showStatusTip() {
@@ -439,8 +438,7 @@ void CPelloraDlg::OnBnClickedOk() {
     wanted.mousePort = wanted.share ? selectedMousePort() : std::string();
     if (!wanted.mousePort.empty() && wanted.mousePort == port) {
         // The window stays, for another choice.
-        showMessageBox(widen(port) +
-                       L" is the keyboard's port: the mouse needs a port of its own.");
+        showMessageBox(widen(uiText(IDS_PORT_IS_KEYBOARDS, {port})));
         return;
     }
     if (wanted != setup) {

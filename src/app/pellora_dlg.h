@@ -55,7 +55,7 @@
 // A change of either is a relay made anew (RelayMaker) on the thread of
 // RelayCalls: the old one stopped and closed, the new one opened and started
 // on the port. The tooltip then says where the keyboard goes
-// (ShareSwitch::sentence()), the icon is another while they belong to the
+// (shareLine()), the icon is another while they belong to the
 // X68000, and they come back to the computer by themselves when the session
 // is locked or the secure desktop (a UAC prompt, Ctrl+Alt+Del) takes the
 // input, where no hook of this program follows them. A hook that stops

@@ -16,6 +16,8 @@
 #include <cwchar>
 
 #include "app/pellora_dlg.h"
+#include "app/resource.h"
+#include "app/ui_text.h"
 #include "io/com_port_devices_win32.h"
 #include "io/text_win32.h"
 
@@ -65,6 +67,18 @@ PortEntry namedPortEntry(std::string portName, const std::string& friendlyName) 
 
 bool sameEntry(const PortEntry& a, const PortEntry& b) {
     return a.name == b.name && a.description == b.description;
+}
+
+// The entry of a chosen port that is not there now (unplugged, or not yet
+// plugged in), listed all the same, so that the window shows the port the
+// relay uses or waits for: "COM3 - not present".
+PortEntry absentPortEntry(const std::string& name) {
+    return {name, uiText(IDS_PORT_NOT_PRESENT)};
+}
+
+// What an entry shows: "(None)" for the empty one, else "NAME - DESCRIPTION".
+std::wstring listText(const PortEntry& entry) {
+    return widen(entry.name.empty() ? uiText(IDS_NO_PORT) : entryText(entry));
 }
 
 }  // namespace
@@ -167,7 +181,7 @@ void CPelloraDlg::freePorts() {
 void CPelloraDlg::addPort(const PortEntry& entry) {
     // The list sorts its texts itself (CBS_SORT), so the entry's data goes to
     // the position the list chose. "(None)" sorts first: "(" precedes letters.
-    const int position = portList.addString(widen(entryText(entry)));
+    const int position = portList.addString(listText(entry));
     if (position < 0) {
         return;  // the list refused the text (out of memory)
     }
@@ -189,7 +203,7 @@ void CPelloraDlg::refreshMousePorts(const std::vector<PortEntry>& present) {
     mousePortList.resetContent();
     int selection = 0;
     for (std::size_t i = 0; i < mousePorts.size(); ++i) {
-        const int position = mousePortList.addString(widen(entryText(mousePorts[i])));
+        const int position = mousePortList.addString(listText(mousePorts[i]));
         if (position < 0) {
             continue;
         }

@@ -39,5 +39,6 @@ struct MadeRelay {
 using RelayMaker = std::function<MadeRelay(const RelaySetup&)>;
 
 // The setup a command line asks for, or what is wrong with it (an error of
-// its options, a switch key or layout it has no name for), in a sentence.
+// its options, a switch key or layout it has no name for), in a sentence of
+// the program's language (uiText()).
 std::optional<std::string> setupFromCommandLine(const CommandLine& line, RelaySetup& setup);

@@ -1,6 +1,8 @@
 // The tray icon's menu: the only way back to the window, and the way out.
 #include "app/pellora_dlg.h"
 #include "app/resource.h"
+#include "app/ui_text.h"
+#include "io/text_win32.h"
 
 LRESULT CPelloraDlg::OnTrayNotify(WPARAM, LPARAM lParam) {
     // Only the right button's release opens the menu; clicks, double clicks
@@ -10,9 +12,9 @@ LRESULT CPelloraDlg::OnTrayNotify(WPARAM, LPARAM lParam) {
     }
     // Made anew each time, so it never holds stale state.
     HMENU menu = CreatePopupMenu();
-    AppendMenuW(menu, MF_STRING, ID_TRAY_SELECT_PORT, L"Select COM Port");
+    AppendMenuW(menu, MF_STRING, ID_TRAY_SELECT_PORT, widen(uiText(IDS_MENU_SELECT_PORT)).c_str());
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, ID_TRAY_EXIT, L"Exit");
+    AppendMenuW(menu, MF_STRING, ID_TRAY_EXIT, widen(uiText(IDS_MENU_EXIT)).c_str());
 
     POINT cursor{};
     GetCursorPos(&cursor);

@@ -1,5 +1,10 @@
 #include "app/tray_status.h"
 
+#include <string_view>
+
+#include "app/resource.h"
+#include "app/ui_text.h"
+
 namespace {
 
 bool keyboardWorks(const RelayStatus& status) {
@@ -8,22 +13,39 @@ bool keyboardWorks(const RelayStatus& status) {
 
 // Where the keys go: the port, or the X68000 when none is known.
 std::string destination(const std::string& port) {
-    return port.empty() ? std::string("the X68000") : port;
+    return port.empty() ? uiText(IDS_THE_X68000) : port;
 }
 
-// A reason as a sentence of its own: the system's messages mostly end in a
-// full stop already, libusb's names and the fallbacks do not.
-std::string sentence(std::string text) {
-    if (!text.empty() && text.back() != '.') {
-        text += '.';
+// The full stops a reason may end in, "." and the Japanese "。" (UTF-8): the
+// system's messages mostly end in one already, libusb's names and the
+// fallbacks do not.
+constexpr std::string_view kFullStops[] = {".", "\xE3\x80\x82"};
+
+bool endsWith(const std::string& text, std::string_view end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// A reason as a sentence of its own.
+std::string sentence(const std::string& text) {
+    for (const std::string_view stop : kFullStops) {
+        if (endsWith(text, stop)) {
+            return text;
+        }
     }
-    return text;
+    return text.empty() ? text : uiText(IDS_SENTENCE, {text});
 }
 
 // A reason inside a sentence, in parentheses.
 std::string withoutFullStop(std::string text) {
-    while (!text.empty() && text.back() == '.') {
-        text.pop_back();
+    for (bool cut = true; cut;) {
+        cut = false;
+        for (const std::string_view stop : kFullStops) {
+            if (endsWith(text, stop)) {
+                text.resize(text.size() - stop.size());
+                cut = true;
+            }
+        }
     }
     return text;
 }
@@ -32,7 +54,21 @@ std::string portReason(const SerialPort::OpenError& error) {
     if (!error.message.empty()) {
         return error.message;
     }
-    return error.code != 0 ? "error " + std::to_string(error.code) : std::string();
+    return error.code != 0 ? uiText(IDS_REASON_ERROR_CODE, {std::to_string(error.code)})
+                           : std::string();
+}
+
+// refusalReason() in the program's language: the back-end's own words (a
+// system message, libusb's name of an error) stay as they are.
+std::string refusalWords(const KeyboardStatus& keyboard) {
+    switch (keyboard.failure) {
+        case KeyboardConnection::Failure::NoPermission:
+            return uiText(IDS_REASON_NO_PERMISSION);
+        case KeyboardConnection::Failure::Busy:
+            return uiText(IDS_REASON_BUSY);
+        default:
+            return keyboard.failureText.empty() ? uiText(IDS_REASON_FAILED) : keyboard.failureText;
+    }
 }
 
 // Why the keyboard is refused, in Windows' terms. libusb's "access denied"
@@ -44,62 +80,48 @@ std::string portReason(const SerialPort::OpenError& error) {
 std::string windowsRefusalReason(const RelayStatus& status) {
     switch (status.keyboard().failure) {
         case KeyboardConnection::Failure::NoPermission:
-            return "another program holds it, or its driver is not WinUSB";
+            return uiText(IDS_REASON_NOT_WINUSB);
         case KeyboardConnection::Failure::Busy:
-            return refusalReason(status.keyboard());
+            return refusalWords(status.keyboard());
         default:
-            return "libusb says " + refusalReason(status.keyboard());
+            return uiText(IDS_REASON_LIBUSB, {refusalWords(status.keyboard())});
     }
 }
 
 TrayNotice keyboardNotice(const RelayStatus& status, const std::string& port, bool seenBefore) {
     if (keyboardWorks(status)) {
-        if (!seenBefore) {
-            return {"Keyboard connected",
-                    "The X68000 Z keyboard is connected: keys go to " + destination(port) + ".",
-                    false};
-        }
-        return {"Keyboard connected",
-                "The X68000 Z keyboard is back: keys go to " + destination(port) + " again.",
-                false};
+        return {
+            uiText(IDS_KEYBOARD_CONNECTED_TITLE),
+            uiText(seenBefore ? IDS_KEYBOARD_BACK : IDS_KEYBOARD_CONNECTED, {destination(port)}),
+            false};
     }
     if (status.keyboard().state == KeyboardState::Refused) {
-        return {"Keyboard not usable",
-                "The X68000 Z keyboard could not be opened: " + windowsRefusalReason(status) +
-                    ". Keys reach " + destination(port) + " again once it can be.",
+        return {uiText(IDS_KEYBOARD_REFUSED_TITLE),
+                uiText(IDS_KEYBOARD_REFUSED, {windowsRefusalReason(status), destination(port)}),
                 true};
     }
-    return {"Keyboard disconnected",
-            "The X68000 Z keyboard was unplugged. Keys reach " + destination(port) +
-                " again as soon as it is back.",
-            true};
+    return {uiText(IDS_KEYBOARD_UNPLUGGED_TITLE),
+            uiText(IDS_KEYBOARD_UNPLUGGED, {destination(port)}), true};
 }
 
 TrayNotice portNotice(const RelayStatus& status, const std::string& port) {
     const std::string reason = portReason(status.portError);
     switch (status.port) {
         case PortState::Reopening:
-            return {port + " lost",
-                    port + " went away (" +
-                        (reason.empty() ? "the device was removed or the line hung up"
-                                        : withoutFullStop(reason)) +
-                        "). Keys reach the X68000 again as soon as it is back.",
+            return {uiText(IDS_PORT_LOST_TITLE, {port}),
+                    uiText(IDS_PORT_LOST, {port, reason.empty() ? uiText(IDS_REASON_PORT_GONE)
+                                                                : withoutFullStop(reason)}),
                     true};
         case PortState::Failed:
-            return {port + " could not be opened",
-                    port + " could not be opened: " +
-                        sentence(reason.empty() ? "the system gave no reason" : reason) +
-                        " Choose it again with \"Select COM Port\" to retry, or choose another.",
+            return {uiText(IDS_PORT_FAILED_TITLE, {port}),
+                    uiText(IDS_PORT_FAILED,
+                           {port, sentence(reason.empty() ? uiText(IDS_REASON_NONE) : reason)}),
                     true};
         case PortState::OtherDevice:
-            return {port + " is another device now",
-                    port +
-                        " is now the name of another USB device than the one Pellora "
-                        "opened, so it is left alone. Keys reach the X68000 again when that "
-                        "adapter is back.",
-                    true};
+            return {uiText(IDS_PORT_OTHER_DEVICE_TITLE, {port}),
+                    uiText(IDS_PORT_OTHER_DEVICE, {port}), true};
         default:
-            return {port + " is back", port + " is open again: keys reach the X68000.", false};
+            return {uiText(IDS_PORT_BACK_TITLE, {port}), uiText(IDS_PORT_BACK, {port}), false};
     }
 }
 
@@ -118,58 +140,57 @@ std::string trayTip(const RelayStatus& status, const std::string& port, bool por
     }
     const bool keyboardAbsent = status.keyboard().state == KeyboardState::Absent;
     if (port.empty() && !portsPresent) {
-        return keyboardAbsent ? "Pellora - COM port not found. Waiting for the keyboard."
-                              : "Pellora - COM port not found.";
+        return uiText(keyboardAbsent ? IDS_TIP_NO_PORTS_NO_KEYBOARD : IDS_TIP_NO_PORTS);
     }
     if (port.empty()) {
-        return keyboardAbsent ? "Pellora - waiting for the keyboard" : "Pellora - no port selected";
+        return uiText(keyboardAbsent ? IDS_TIP_NO_KEYBOARD : IDS_TIP_NO_PORT);
     }
-    std::string tip = "Pellora - " + port;
+    unsigned portTip = IDS_TIP_PORT;
     if (portAwaited) {
-        tip = "Pellora - Waiting for " + port;
+        portTip = IDS_TIP_PORT_AWAITED;
     } else if (status.port == PortState::Reopening) {
-        tip += " lost, waiting";
+        portTip = IDS_TIP_PORT_LOST;
     } else if (status.port == PortState::Failed) {
-        tip += " could not be opened";
+        portTip = IDS_TIP_PORT_FAILED;
     } else if (status.port == PortState::OtherDevice) {
-        tip += " is another device now, waiting";
+        portTip = IDS_TIP_PORT_OTHER_DEVICE;
     }
+    const std::string tip = uiText(portTip, {port});
     if (keyboardAbsent) {
-        tip += " - waiting for the keyboard";
-    } else if (status.keyboard().state == KeyboardState::Refused) {
-        tip += " - keyboard not usable";
+        return uiText(IDS_TIP_KEYBOARD_ABSENT, {tip});
+    }
+    if (status.keyboard().state == KeyboardState::Refused) {
+        return uiText(IDS_TIP_KEYBOARD_REFUSED, {tip});
     }
     return tip;
 }
 
+std::string shareLine(ShareSwitch::Side side, const std::string& keyName) {
+    return side == ShareSwitch::Side::X68000 ? uiText(IDS_SHARE_X68000, {keyName})
+                                             : uiText(IDS_SHARE_COMPUTER);
+}
+
 std::string keyboardFailureAdvice(const RelayStatus& status) {
-    const std::string driver =
-        "give both of its interfaces the WinUSB driver, as README-Windows.txt tells.";
     switch (status.keyboard().failure) {
         case KeyboardConnection::Failure::NoPermission:
-            return "Another program holds it, or its driver is not WinUSB: close that program, "
-                   "or " +
-                   driver;
+            return uiText(IDS_ADVICE_NOT_WINUSB);
         case KeyboardConnection::Failure::Busy:
-            return "Another program holds it: close that program, then start Pellora again.";
+            return uiText(IDS_ADVICE_BUSY);
         default:
-            return windowsRefusalReason(status) + ": " + driver;
+            return uiText(IDS_ADVICE_DRIVER, {windowsRefusalReason(status)});
     }
 }
 
 TrayNotice callFailureNotice(const std::string& port, const std::string& reason) {
-    const std::string why = sentence(reason.empty() ? "the system gave no reason" : reason);
+    const std::string why = sentence(reason.empty() ? uiText(IDS_REASON_NONE) : reason);
     if (port.empty()) {
-        return {"Pellora could not do that", "The relay could not do what was asked: " + why, true};
+        return {uiText(IDS_CALL_FAILED_TITLE), uiText(IDS_CALL_FAILED, {why}), true};
     }
-    return {port + " not started",
-            "Relaying to " + port + " could not start: " + why +
-                " Choose it again with \"Select COM Port\" to retry.",
-            true};
+    return {uiText(IDS_START_FAILED_TITLE, {port}), uiText(IDS_START_FAILED, {port, why}), true};
 }
 
 TrayNotice portArrivedNotice(const std::string& port) {
-    return {port + " found", port + " is there now: Pellora relays the keyboard to it.", false};
+    return {uiText(IDS_PORT_ARRIVED_TITLE, {port}), uiText(IDS_PORT_ARRIVED, {port}), false};
 }
 
 std::optional<TrayNotice> sharedKeyboardRefusedNotice(const RelayStatus& status) {
@@ -177,9 +198,8 @@ std::optional<TrayNotice> sharedKeyboardRefusedNotice(const RelayStatus& status)
         status.keyboards[1].state != KeyboardState::Refused) {
         return std::nullopt;
     }
-    return TrayNotice{"Keyboard not shared",
-                      "This computer's keyboard and mouse cannot be shared with the X68000: " +
-                          sentence(refusalReason(status.keyboards[1])),
+    return TrayNotice{uiText(IDS_SHARED_REFUSED_TITLE),
+                      uiText(IDS_SHARED_REFUSED, {sentence(refusalWords(status.keyboards[1]))}),
                       true};
 }
 
@@ -209,11 +229,7 @@ std::optional<TrayNotice> TroubleWatch::update(const RelayStatus& status, const 
     const bool sharedNow =
         status.keyboards.size() > 1 && status.keyboards[1].state == KeyboardState::Connected;
     if (status.share && sharedConnected && !sharedNow) {
-        tell({"Keyboard and mouse: this computer",
-              "Pellora's hook stopped seeing this computer's keys (Windows took it away, or a "
-              "program run as administrator has them), so the keyboard and mouse are this "
-              "computer's again. Pellora takes the hook again.",
-              true});
+        tell({uiText(IDS_HOOK_LOST_TITLE), uiText(IDS_HOOK_LOST), true});
     }
     sharedConnected = sharedNow;
 

@@ -2,8 +2,10 @@
 // notice (a balloon) when the keyboard or the port stops working and when it
 // works again, so that the user learns why typing stopped and that it is back.
 //
-// Free of Win32: the window turns the texts (UTF-8) into its icon's tooltip and
-// balloons. port is always the port the window last gave to start(), "" for none.
+// Free of Win32: the words come from the program's string table in the
+// language it speaks (uiText()), and the window turns the texts (UTF-8) into
+// its icon's tooltip and balloons. The English ones are quoted below. port is
+// always the port the window last gave to start(), "" for none.
 #pragma once
 
 #include <optional>
@@ -24,11 +26,16 @@
 // what the keyboard is doing after it as above.
 //
 // With this computer's keyboard and mouse shared (status.share set),
-// shareSentence (ShareSwitch::sentence(): "Keyboard and mouse: this
-// computer.") follows on a line of its own, and an X68000 Z keyboard that is
-// not plugged in is no news: the computer's keyboard types.
+// shareSentence (shareLine()) follows on a line of its own, and an X68000 Z
+// keyboard that is not plugged in is no news: the computer's keyboard types.
 std::string trayTip(const RelayStatus& status, const std::string& port, bool portsPresent,
                     bool portAwaited = false, const std::string& shareSentence = {});
+
+// Where this computer's keyboard and mouse go, in the program's language:
+// "Keyboard and mouse: X68000 (Scroll Lock twice to return)." or "Keyboard
+// and mouse: this computer."; keyName: the switch key's
+// (ShareSwitch::switchKeyName()).
+std::string shareLine(ShareSwitch::Side side, const std::string& keyName);
 
 // The second line of the message that ends the program when the keyboard is
 // there but cannot be opened (status.keyboard().state Refused): why, and what to do.

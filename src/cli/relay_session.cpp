@@ -210,8 +210,8 @@ void tellPortFailure(std::ostream& err, const std::string& port,
         << "\n";
 }
 
-// Where the shared keyboards and mouse go: shareSentence()'s words, in the
-// user's language.
+// Where the shared keyboards and mouse go, in the user's language: "Keyboard
+// and mouse: X68000 (Scroll Lock twice to return)." / "... this computer.".
 std::string sideSentence(ShareSwitch::Side side, const std::string& switchKey) {
     return side == ShareSwitch::Side::X68000
                ? formatted(_("Keyboard and mouse: X68000 (%s twice to return)."), switchKey)

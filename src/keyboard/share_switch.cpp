@@ -57,13 +57,3 @@ void ShareSwitch::setListener(std::function<void()> l) {
     std::lock_guard lock(mutex);
     listener = std::move(l);
 }
-
-std::string ShareSwitch::sentence() const {
-    return shareSentence(side(), keyName);
-}
-
-std::string shareSentence(ShareSwitch::Side side, const std::string& keyName) {
-    return side == ShareSwitch::Side::X68000
-               ? "Keyboard and mouse: X68000 (" + keyName + " twice to return)."
-               : "Keyboard and mouse: this computer.";
-}

@@ -73,9 +73,6 @@ public:
     // Called after every move. Set it before anyone taps.
     void setListener(std::function<void()> listener);
 
-    // shareSentence() for where the switch is now.
-    std::string sentence() const;
-
     // The clock the taps are timed by, for a back-end's own withheld tap.
     std::uint32_t now() const { return ticks(); }
 
@@ -92,8 +89,3 @@ private:
     std::uint32_t firstTapAt = 0;  // guarded by mutex
     std::function<void()> listener;
 };
-
-// Where the keyboards and the mouse go, in the words the front-ends print
-// and show: "Keyboard and mouse: X68000 (Scroll Lock twice to return)." /
-// "Keyboard and mouse: this computer."; keyName: the switch key's.
-std::string shareSentence(ShareSwitch::Side side, const std::string& keyName);

@@ -60,9 +60,10 @@ CommandLine parseCommandLine(std::string_view text) {
     bool mouseGiven = false;
     bool keyGiven = false;
     bool layoutGiven = false;
-    const auto fail = [&line](std::string why) {
-        if (line.error.empty()) {
-            line.error = std::move(why);
+    const auto fail = [&line](CommandLine::Error error, std::string_view option) {
+        if (line.error == CommandLine::Error::None) {
+            line.error = error;
+            line.errorOption = option;
         }
     };
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -84,22 +85,19 @@ CommandLine parseCommandLine(std::string_view text) {
         }
         if (name == "--share" && equals == std::string_view::npos) {
             if (line.share) {
-                fail("--share is given twice");
+                fail(CommandLine::Error::GivenTwice, name);
             }
             line.share = true;
         } else if (!takesValue) {
-            fail("unknown option " + std::string(word));
+            fail(CommandLine::Error::UnknownOption, word);
         } else if (value.empty()) {
-            fail(name + " needs a value, as in " + name + "=" +
-                 (name == "--mouse-port" ? "COM4"
-                  : name == "--layout"   ? "us"
-                                         : "PAUSE"));
+            fail(CommandLine::Error::NeedsValue, name);
         } else {
             bool& given = name == "--mouse-port"   ? mouseGiven
                           : name == "--switch-key" ? keyGiven
                                                    : layoutGiven;
             if (given) {
-                fail(name + " is given twice");
+                fail(CommandLine::Error::GivenTwice, name);
             }
             given = true;
             if (name == "--mouse-port") {
@@ -113,8 +111,7 @@ CommandLine parseCommandLine(std::string_view text) {
         }
     }
     if (!line.share && (mouseGiven || keyGiven)) {
-        fail(std::string(mouseGiven ? "--mouse-port" : "--switch-key") +
-             " goes with --share, which shares this computer's keyboard and mouse");
+        fail(CommandLine::Error::WithoutShare, mouseGiven ? "--mouse-port" : "--switch-key");
     }
     line.port = portFromCommandLine(rest);
     return line;
@@ -123,10 +120,6 @@ CommandLine parseCommandLine(std::string_view text) {
 bool isComPortName(std::string_view name) {
     return name.size() > 3 && name.substr(0, 3) == "COM" &&
            name.find_first_not_of("0123456789", 3) == std::string_view::npos;
-}
-
-PortEntry absentPortEntry(const std::string& name) {
-    return {name, "not present"};
 }
 
 std::optional<PortEntry> splitFriendlyName(std::string_view friendlyName) {

@@ -33,21 +33,24 @@ struct CommandLine {
     std::string mousePort;  // --mouse-port=PORT2, upper-cased; "" for none
     std::string switchKey;  // --switch-key=NAME as given; "" for the default
     std::string layout;     // --layout=NAME as given; "" for the default
-    // What is wrong with the options, "" when nothing: an option unknown,
-    // without its value, or given twice, and --mouse-port or --switch-key
-    // without --share.
-    std::string error;
+    // What is wrong with the options, the first thing found, and the option
+    // it is about (errorOption: its name, or the whole word of an unknown
+    // one). The Windows program says it in the user's language.
+    enum class Error {
+        None,
+        UnknownOption,
+        NeedsValue,  // --mouse-port, --switch-key or --layout without a value
+        GivenTwice,
+        WithoutShare,  // --mouse-port or --switch-key without --share
+    };
+    Error error = Error::None;
+    std::string errorOption;
 };
 CommandLine parseCommandLine(std::string_view text);
 
 // Whether a wanted port is a COM port's name as Windows gives them: COM and a
 // number (COM3, COM12), so that it is worth waiting for while it is not there.
 bool isComPortName(std::string_view name);
-
-// The list entry of a chosen port that is not there now (unplugged, or not
-// yet plugged in): the window lists it all the same, so that it shows the
-// port the relay uses or waits for. Its text is "COM3 - not present".
-PortEntry absentPortEntry(const std::string& name);
 
 // "USB Serial Device (COM3)" -> {COM3, USB Serial Device}; nothing when the name
 // has no "(COM" (case-sensitive) or no ")" after it.

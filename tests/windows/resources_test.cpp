@@ -1,18 +1,26 @@
-// The resources as they are in the built Pellora.exe: the dialog template parsed
-// byte by byte (a resource script compiled in the wrong code page shows up here
-// as a wrong button text), the icon's size and depth, the version block and
-// the manifest.
+// The resources as they are in the built Pellora.exe: the dialog templates
+// parsed byte by byte (a resource script compiled in the wrong code page shows
+// up here as a wrong button text), the string tables in English and Japanese,
+// the icon's size and depth, the version block and the manifest.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 
+#include "app/resource.h"
 #include "desktop.h"
 #include "test_paths.h"
 
 namespace {
 
 constexpr WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+constexpr WORD kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
 class Resources : public ::testing::Test {
 protected:
@@ -93,35 +101,42 @@ struct Control {
     std::wstring windowClass, text;
 };
 
-TEST_F(Resources, DialogTemplateIsJapaneseWithItsFontTextsAndLayout) {
-    const std::string bytes = resource(RT_DIALOG, MAKEINTRESOURCEW(102), kJapanese);
-    ASSERT_FALSE(bytes.empty()) << "no Japanese dialog 102";
-    TemplateReader r(bytes);
-    EXPECT_EQ(r.word(), 1);       // dlgVer
-    EXPECT_EQ(r.word(), 0xFFFF);  // signature of an extended template
-    EXPECT_EQ(r.dword(), 0u);     // helpID
-    EXPECT_EQ(r.dword(), static_cast<DWORD>(WS_EX_APPWINDOW));
-    const DWORD style = r.dword();
-    // Not WS_VISIBLE: a start in the tray must not flash the window.
-    EXPECT_EQ(style, static_cast<DWORD>(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT));
-    EXPECT_EQ(style & WS_SYSMENU, 0u) << "a system menu would add a close box";
-    const WORD count = r.word();
-    ASSERT_EQ(count, 6);
-    EXPECT_EQ(r.coordinate(), 0);
-    EXPECT_EQ(r.coordinate(), 0);
-    EXPECT_EQ(r.coordinate(), 197);
-    EXPECT_EQ(r.coordinate(), 101);
-    EXPECT_EQ(r.stringOrOrdinal(), L"");  // no menu
-    EXPECT_EQ(r.stringOrOrdinal(), L"");  // the standard dialog class
-    EXPECT_EQ(r.stringOrOrdinal(), L"Select X68000 Z Keyboard virtual com port");
-    EXPECT_EQ(r.word(), 9);  // point size
-    EXPECT_EQ(r.word(), 0);  // default weight
-    EXPECT_EQ(r.byte(), 0);  // not italic
-    EXPECT_EQ(r.byte(), DEFAULT_CHARSET);
-    EXPECT_EQ(r.stringOrOrdinal(), L"MS UI Gothic");
-
+// A DLGTEMPLATEEX as its fields come, after the signature; the controls' texts
+// (control.text) and the caption are all that may differ between languages.
+struct DialogTemplate {
+    WORD version, signature;
+    DWORD helpId, exStyle, style;
+    short x, y, cx, cy;
+    std::wstring menu, windowClass, caption;
+    WORD pointSize, weight;
+    BYTE italic, charset;
+    std::wstring font;
     std::vector<Control> controls;
-    for (WORD i = 0; i < count; ++i) {
+    bool atEnd;  // nothing after the last control
+};
+
+DialogTemplate readDialog(const std::string& bytes) {
+    TemplateReader r(bytes);
+    DialogTemplate d{};
+    d.version = r.word();
+    d.signature = r.word();
+    d.helpId = r.dword();
+    d.exStyle = r.dword();
+    d.style = r.dword();
+    const WORD count = r.word();
+    d.x = r.coordinate();
+    d.y = r.coordinate();
+    d.cx = r.coordinate();
+    d.cy = r.coordinate();
+    d.menu = r.stringOrOrdinal();
+    d.windowClass = r.stringOrOrdinal();
+    d.caption = r.stringOrOrdinal();
+    d.pointSize = r.word();
+    d.weight = r.word();
+    d.italic = r.byte();
+    d.charset = r.byte();
+    d.font = r.stringOrOrdinal();
+    for (WORD i = 0; i < count && !r.atEnd(); ++i) {
         r.alignToDword();
         Control c{};
         r.dword();  // helpID
@@ -138,22 +153,45 @@ TEST_F(Resources, DialogTemplateIsJapaneseWithItsFontTextsAndLayout) {
         for (WORD b = 0; b < extra; ++b) {
             r.byte();
         }
-        controls.push_back(c);
+        d.controls.push_back(c);
     }
+    r.alignToDword();
+    d.atEnd = r.atEnd();
+    return d;
+}
+
+// The port-selection window as both languages lay it out: everything but the
+// texts.
+void expectPortWindowLayout(const DialogTemplate& d) {
+    EXPECT_EQ(d.version, 1);
+    EXPECT_EQ(d.signature, 0xFFFF);  // an extended template
+    EXPECT_EQ(d.helpId, 0u);
+    EXPECT_EQ(d.exStyle, static_cast<DWORD>(WS_EX_APPWINDOW));
+    // Not WS_VISIBLE: a start in the tray must not flash the window.
+    EXPECT_EQ(d.style, static_cast<DWORD>(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT));
+    EXPECT_EQ(d.style & WS_SYSMENU, 0u) << "a system menu would add a close box";
+    EXPECT_EQ((std::vector<short>{d.x, d.y, d.cx, d.cy}), (std::vector<short>{0, 0, 197, 101}));
+    EXPECT_EQ(d.menu, L"");         // no menu
+    EXPECT_EQ(d.windowClass, L"");  // the standard dialog class
+    EXPECT_EQ(d.pointSize, 9);
+    EXPECT_EQ(d.weight, 0);  // default weight
+    EXPECT_EQ(d.italic, 0);
+    EXPECT_EQ(d.charset, DEFAULT_CHARSET);
+    EXPECT_EQ(d.font, L"MS UI Gothic");
+
+    const auto& controls = d.controls;
     const DWORD child = WS_CHILD | WS_VISIBLE;
     // Template order is the tab order: Cancel, OK, the port list, what is
     // relayed, the mouse's port with its label.
     ASSERT_EQ(controls.size(), 6u);
     EXPECT_EQ(controls[0].id, static_cast<DWORD>(IDCANCEL));
-    EXPECT_EQ(controls[0].windowClass, L"#128");                     // button
-    EXPECT_EQ(controls[0].text, L"\u30AD\u30E3\u30F3\u30BB\u30EB");  // キャンセル
+    EXPECT_EQ(controls[0].windowClass, L"#128");  // button
     EXPECT_EQ(controls[0].style, child | WS_TABSTOP | BS_PUSHBUTTON);
     EXPECT_EQ((std::vector<short>{controls[0].x, controls[0].y, controls[0].cx, controls[0].cy}),
               (std::vector<short>{140, 76, 50, 18}));
 
     EXPECT_EQ(controls[1].id, static_cast<DWORD>(IDOK));
     EXPECT_EQ(controls[1].windowClass, L"#128");
-    EXPECT_EQ(controls[1].text, L"OK");
     EXPECT_EQ(controls[1].style, child | WS_TABSTOP | BS_DEFPUSHBUTTON);
     EXPECT_EQ((std::vector<short>{controls[1].x, controls[1].y, controls[1].cx, controls[1].cy}),
               (std::vector<short>{88, 76, 50, 18}));
@@ -171,7 +209,6 @@ TEST_F(Resources, DialogTemplateIsJapaneseWithItsFontTextsAndLayout) {
     EXPECT_EQ((std::vector<short>{controls[3].x, controls[3].y, controls[3].cx, controls[3].cy}),
               (std::vector<short>{7, 29, 183, 40}));
     EXPECT_EQ(controls[4].windowClass, L"#130");  // static
-    EXPECT_EQ(controls[4].text, L"Mouse port:");
     EXPECT_EQ(controls[4].id, 0xFFFFFFFFu);
     EXPECT_EQ(controls[4].style, child | WS_GROUP | SS_LEFT);
     EXPECT_EQ(controls[5].id, 1002u);
@@ -182,8 +219,151 @@ TEST_F(Resources, DialogTemplateIsJapaneseWithItsFontTextsAndLayout) {
     for (const auto& c : controls) {
         EXPECT_EQ(c.exStyle, 0u);
     }
-    r.alignToDword();
-    EXPECT_TRUE(r.atEnd()) << "more than six controls";
+    EXPECT_TRUE(d.atEnd) << "more than six controls";
+}
+
+// The languages a resource is there in.
+std::set<WORD> languagesOf(HMODULE module, const wchar_t* type, const wchar_t* name) {
+    std::set<WORD> languages;
+    EnumResourceLanguagesW(
+        module, type, name,
+        [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) -> BOOL {
+            reinterpret_cast<std::set<WORD>*>(found)->insert(language);
+            return TRUE;
+        },
+        reinterpret_cast<LONG_PTR>(&languages));
+    return languages;
+}
+
+TEST_F(Resources, TheWindowIsThereInEnglishAndInJapaneseWithOneLayout) {
+    EXPECT_EQ(languagesOf(module, RT_DIALOG, MAKEINTRESOURCEW(102)),
+              (std::set<WORD>{kEnglish, kJapanese}));
+
+    {
+        SCOPED_TRACE("English");
+        const std::string bytes = resource(RT_DIALOG, MAKEINTRESOURCEW(102), kEnglish);
+        ASSERT_FALSE(bytes.empty()) << "no English dialog 102";
+        const DialogTemplate d = readDialog(bytes);
+        expectPortWindowLayout(d);
+        EXPECT_EQ(d.caption, L"Select X68000 Z Keyboard virtual com port");
+        ASSERT_EQ(d.controls.size(), 6u);
+        // The Cancel button has always been Japanese: the code page is right.
+        EXPECT_EQ(d.controls[0].text, L"\u30AD\u30E3\u30F3\u30BB\u30EB");  // キャンセル
+        EXPECT_EQ(d.controls[1].text, L"OK");
+        EXPECT_EQ(d.controls[4].text, L"Mouse port:");
+    }
+    {
+        SCOPED_TRACE("Japanese");
+        const std::string bytes = resource(RT_DIALOG, MAKEINTRESOURCEW(102), kJapanese);
+        ASSERT_FALSE(bytes.empty()) << "no Japanese dialog 102";
+        const DialogTemplate d = readDialog(bytes);
+        expectPortWindowLayout(d);
+        EXPECT_EQ(d.caption, L"X68000 Z キーボードの仮想 COM ポートを選択");
+        ASSERT_EQ(d.controls.size(), 6u);
+        EXPECT_EQ(d.controls[0].text, L"キャンセル");
+        EXPECT_EQ(d.controls[1].text, L"OK");
+        EXPECT_EQ(d.controls[4].text, L"マウス:");
+    }
+}
+
+// The string table in one language: each string that is there, by id. The
+// table is kept in blocks of sixteen, each string its length and its UTF-16
+// units; block n holds the ids from 16(n-1).
+std::vector<unsigned> stringBlocks(HMODULE module) {
+    std::vector<unsigned> blocks;
+    EnumResourceNamesW(
+        module, RT_STRING,
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+            reinterpret_cast<std::vector<unsigned>*>(found)->push_back(
+                static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(name)));
+            return TRUE;
+        },
+        reinterpret_cast<LONG_PTR>(&blocks));
+    return blocks;
+}
+
+std::map<unsigned, std::wstring> stringTable(HMODULE module, WORD language) {
+    std::map<unsigned, std::wstring> table;
+    for (const unsigned block : stringBlocks(module)) {
+        HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
+        if (found == nullptr) {
+            continue;
+        }
+        const auto* at = static_cast<const WCHAR*>(LockResource(LoadResource(module, found)));
+        const WCHAR* const end = at + SizeofResource(module, found) / sizeof(WCHAR);
+        for (unsigned i = 0; i < 16 && at < end; ++i, at += 1 + *at) {
+            if (*at > 0 && at + 1 + *at <= end) {
+                table[(block - 1) * 16 + i] =
+                    std::wstring(reinterpret_cast<const wchar_t*>(at + 1), *at);
+            }
+        }
+    }
+    return table;
+}
+
+// The ids app/resource.h names for the string table (#define IDS_...), by id.
+std::map<unsigned, std::string> stringIds() {
+    std::ifstream in(std::filesystem::path(windowsPath(PELLORA_RESOURCE_H)));
+    std::map<unsigned, std::string> ids;
+    std::string word, name;
+    unsigned id = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        if (fields >> word >> name >> id && word == "#define" && name.rfind("IDS_", 0) == 0) {
+            ids[id] = name;
+        }
+    }
+    return ids;
+}
+
+// The placeholders of a text, in the order they come: "%1 ... %2 %1" -> "121".
+std::wstring placeholders(const std::wstring& text) {
+    std::wstring out;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == L'%' && text[i + 1] >= L'1' && text[i + 1] <= L'9') {
+            out += text[++i];
+        }
+    }
+    return out;
+}
+
+bool hasJapanese(const std::wstring& text) {
+    // Punctuation, kana and kanji, full-width forms.
+    return std::any_of(text.begin(), text.end(), [](wchar_t c) {
+        return (c >= 0x3000 && c <= 0x9FFF) || (c >= 0xFF00 && c <= 0xFFEF);
+    });
+}
+
+TEST_F(Resources, EveryStringIsThereInEnglishAndInJapaneseWithTheSameParts) {
+    const auto ids = stringIds();
+    ASSERT_GE(ids.size(), 60u) << "app/resource.h not read";
+    const auto english = stringTable(module, kEnglish);
+    const auto japanese = stringTable(module, kJapanese);
+    // Texts that read the same in Japanese.
+    const std::set<unsigned> kSame = {IDS_TIP_PORT, IDS_THE_X68000};
+    for (const auto& [id, name] : ids) {
+        SCOPED_TRACE(name);
+        const auto en = english.find(id);
+        const auto ja = japanese.find(id);
+        ASSERT_NE(en, english.end()) << "no English text";
+        ASSERT_NE(ja, japanese.end()) << "no Japanese text";
+        // Each language puts the same parts in, in its own order.
+        std::wstring enParts = placeholders(en->second);
+        std::wstring jaParts = placeholders(ja->second);
+        std::sort(enParts.begin(), enParts.end());
+        std::sort(jaParts.begin(), jaParts.end());
+        EXPECT_EQ(enParts, jaParts);
+        EXPECT_FALSE(hasJapanese(en->second));
+        EXPECT_EQ(hasJapanese(ja->second), kSame.count(id) == 0) << "not translated";
+    }
+    // No text without its id, and no language but these two.
+    EXPECT_EQ(english.size(), ids.size());
+    EXPECT_EQ(japanese.size(), ids.size());
+    for (const unsigned block : stringBlocks(module)) {
+        EXPECT_EQ(languagesOf(module, RT_STRING, MAKEINTRESOURCEW(block)),
+                  (std::set<WORD>{kEnglish, kJapanese}))
+            << "block " << block;
+    }
 }
 
 #pragma pack(push, 2)

@@ -655,4 +655,57 @@ TEST_F(TrayProgramTest, AWrongCommandLineIsSaidAndNothingIsTaken) {
     EXPECT_EQ(program.events(), Events{});
 }
 
+// Run by ctest with LC_ALL=ja_JP.UTF-8, from which Wine takes the user's
+// interface language of this test and of the programs it starts (their own
+// environment block would not do: Wine gives a child the Unix locale of its
+// parent). Every other test here runs in English and sees the English texts.
+TEST_F(TrayProgramTest, JapaneseUiTheWindowMenuTipBalloonsAndMessagesSpeakJapanese) {
+    ASSERT_EQ(PRIMARYLANGID(GetUserDefaultUILanguage()), LANG_JAPANESE)
+        << "no Japanese user interface: is the locale ja_JP.UTF-8 made (locale -a)?";
+    {
+        TrayProgram program(L" COM3", {{L"PELLORA_TEST_KEYBOARD", L"absent"}});
+        ASSERT_TRUE(program.waitReady());  // found by its Japanese caption
+        const std::wstring kWaiting = L"Pellora - COM3 - キーボードを待っています";
+        EXPECT_EQ(trayTipText(false, kWaiting), kWaiting);
+        ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("tooltip-ja.bmp"))));
+        reportAndSee(program, KeyboardState::Connected, PortState::Open, L"Pellora - COM3",
+                     L"X68000 Z キーボードがつながりました。キーは COM3 へ送られます。");
+        // Two parts, put in the Japanese order.
+        reportAndSee(program, KeyboardState::Connected, PortState::Reopening,
+                     L"Pellora - COM3 が外れました。待っています",
+                     L"COM3 が外れました（デバイスが取り外されたか、回線が切れました）。戻ればすぐ"
+                     L"に、キーはまた X68000 へ届きます。");
+        ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("balloon-ja.bmp"))));
+
+        // Gone while hidden, the port is listed as not present.
+        ASSERT_TRUE(setFakePorts({L"Modem (COM10)"}));
+        ASSERT_TRUE(program.openTrayMenu()) << program.eventsText();
+        EXPECT_TRUE(program.recorded("menu 1:COM ポートの選択|-|2:終了 ")) << program.eventsText();
+        ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("tray-menu-ja.bmp"))));
+        program.chooseFirstMenuItem();
+        ASSERT_TRUE(waitUntil([&] { return program.visible(); })) << "the window did not show";
+        EXPECT_EQ(comboEntries(program.portList()),
+                  (std::vector<std::wstring>{L"(なし)", kCom10, L"COM3 - 未接続"}));
+        EXPECT_EQ(comboSelectionText(program.portList()), L"COM3 - 未接続");
+        EXPECT_EQ(comboEntries(GetDlgItem(program.dialog(), 1001)),
+                  (std::vector<std::wstring>{L"X68000 Z キーボード",
+                                             L"このコンピュータのキーボードとマウス"}));
+        EXPECT_EQ(comboSelectionText(GetDlgItem(program.dialog(), 1002)), L"(なし)");
+        ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("window-ja.bmp"))));
+        closeAndWait(program);
+    }
+    TrayProgram program(L" COM3 --mouse-port=COM4");
+    HWND box = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (box = program.findMessageBox(L"Pellora")) != nullptr; }));
+    EXPECT_EQ(TrayProgram::messageText(box),
+              L"コマンドラインが誤っています: --mouse-port は --share（このコンピュータのキーボー"
+              L"ドとマウスを共有する）とともに指定します。\nPellora.exe COM3 --share "
+              L"--mouse-port=COM4 --switch-key=NAME --layout=jis|us|uk のように指定します"
+              L"（README-Windows.txt を参照）。");
+    ASSERT_TRUE(program.process().waitIdle());  // the box painted
+    ASSERT_TRUE(saveScreenshot(windowsPath(screenshotPath("message-ja.bmp"))));
+    SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(program.process().waitExit(10000));
+}
+
 }  // namespace

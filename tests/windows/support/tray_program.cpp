@@ -24,6 +24,11 @@ bool waitForEmptyTray() {
 
 }  // namespace
 
+std::wstring dialogCaption() {
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? kJapaneseDialogCaption
+                                                                      : kDialogCaption;
+}
+
 TrayProgram::TrayProgram(const std::wstring& commandTail,
                          const std::map<std::wstring, std::wstring>& environment,
                          const std::wstring& exe)
@@ -56,7 +61,7 @@ std::wstring TrayProgram::realExe() {
 
 bool TrayProgram::waitReady() {
     const bool found = waitUntil([&] {
-        dialogWindow = findWindow(child->id(), kDialogClass, kDialogCaption);
+        dialogWindow = findWindow(child->id(), kDialogClass, dialogCaption());
         return dialogWindow != nullptr;
     });
     // The keyboard is opened on a thread of its own, and the window goes on
@@ -164,7 +169,7 @@ bool TrayProgram::exit() {
     // The dialog of this run, or of one that waitReady() was not asked for.
     const HWND window = dialogWindow != nullptr
                             ? dialogWindow
-                            : findWindow(child->id(), kDialogClass, kDialogCaption);
+                            : findWindow(child->id(), kDialogClass, dialogCaption());
     return PostMessageW(window, WM_EXITPELLORA, 0, 0) && child->waitExit(10000);
 }
 

@@ -15,7 +15,12 @@
 #include "relay/relay_control.h"
 
 constexpr const wchar_t* kDialogCaption = L"Select X68000 Z Keyboard virtual com port";
+constexpr const wchar_t* kJapaneseDialogCaption = L"X68000 Z キーボードの仮想 COM ポートを選択";
 constexpr const wchar_t* kDialogClass = L"#32770";
+
+// The window's caption in the programs a test starts: Japanese when the test
+// runs in a Japanese user interface, which they inherit, English otherwise.
+std::wstring dialogCaption();
 
 class TrayProgram {
 public:
