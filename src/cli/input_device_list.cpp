@@ -98,27 +98,11 @@ long numberOf(const std::string& name) {
 
 std::vector<PortEntry> listInputDevices() {
     std::vector<PortEntry> devices;
-    UdevPtr<udev> context(udev_new());
-    if (!context) {
-        return devices;
-    }
-    UdevPtr<udev_enumerate> nodes(udev_enumerate_new(context.get()));
-    if (!nodes || udev_enumerate_add_match_subsystem(nodes.get(), "input") < 0 ||
-        udev_enumerate_add_match_sysname(nodes.get(), "event[0-9]*") < 0 ||
-        udev_enumerate_scan_devices(nodes.get()) < 0) {
-        return devices;
-    }
-    for (udev_list_entry* entry = udev_enumerate_get_list_entry(nodes.get()); entry != nullptr;
-         entry = udev_list_entry_get_next(entry)) {
-        // A device gone since the scan (unplugged meanwhile) is simply not listed.
-        UdevPtr<udev_device> event(
-            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
-        if (!event || udev_device_get_devnode(event.get()) == nullptr ||
-            isX68000ZKeyboard(event.get())) {
-            continue;
+    forEachDevice("input", "event[0-9]*", [&](udev_device* event) {
+        if (udev_device_get_devnode(event) != nullptr && !isX68000ZKeyboard(event)) {
+            devices.push_back({udevText(udev_device_get_sysname(event)), describe(event)});
         }
-        devices.push_back({udevText(udev_device_get_sysname(event.get())), describe(event.get())});
-    }
+    });
     std::sort(devices.begin(), devices.end(), [](const PortEntry& a, const PortEntry& b) {
         return numberOf(a.name) < numberOf(b.name);
     });

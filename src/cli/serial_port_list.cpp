@@ -106,26 +106,12 @@ std::string describe(udev_device* tty, udev_device* hardware) {
 
 std::vector<PortEntry> listSerialPorts() {
     std::vector<PortEntry> ports;
-    UdevPtr<udev> context(udev_new());
-    if (!context) {
-        return ports;
-    }
-    UdevPtr<udev_enumerate> ttys(udev_enumerate_new(context.get()));
-    if (!ttys || udev_enumerate_add_match_subsystem(ttys.get(), "tty") < 0 ||
-        udev_enumerate_scan_devices(ttys.get()) < 0) {
-        return ports;
-    }
-    for (udev_list_entry* entry = udev_enumerate_get_list_entry(ttys.get()); entry != nullptr;
-         entry = udev_list_entry_get_next(entry)) {
-        // A tty gone since the scan (unplugged meanwhile) is simply not listed.
-        UdevPtr<udev_device> tty(
-            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
-        udev_device* hardware = tty ? hardwareOf(tty.get()) : nullptr;
-        if (hardware != nullptr && hasUart(tty.get(), hardware)) {
-            ports.push_back(
-                {udevText(udev_device_get_sysname(tty.get())), describe(tty.get(), hardware)});
+    forEachDevice("tty", nullptr, [&](udev_device* tty) {
+        udev_device* hardware = hardwareOf(tty);
+        if (hardware != nullptr && hasUart(tty, hardware)) {
+            ports.push_back({udevText(udev_device_get_sysname(tty)), describe(tty, hardware)});
         }
-    }
+    });
     sortPortList(ports);
     return ports;
 }

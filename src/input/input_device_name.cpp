@@ -81,29 +81,19 @@ InputDeviceName::Found InputDeviceName::present() const {
     if (!label) {
         return byName;
     }
-    UdevPtr<udev> context(udev_new());
-    UdevPtr<udev_enumerate> nodes(context ? udev_enumerate_new(context.get()) : nullptr);
     // Event nodes only: the legacy mouseN and jsN beside them are no evdev.
-    if (!nodes || udev_enumerate_add_match_subsystem(nodes.get(), "input") < 0 ||
-        udev_enumerate_add_match_sysname(nodes.get(), "event[0-9]*") < 0 ||
-        udev_enumerate_scan_devices(nodes.get()) < 0) {
-        return byName;
-    }
-    for (udev_list_entry* entry = udev_enumerate_get_list_entry(nodes.get()); entry != nullptr;
-         entry = udev_list_entry_get_next(entry)) {
-        UdevPtr<udev_device> event(
-            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
-        udev_device* input = event ? udev_device_get_parent(event.get()) : nullptr;
-        const char* node = event ? udev_device_get_devnode(event.get()) : nullptr;
+    forEachDevice("input", "event[0-9]*", [&](udev_device* event) {
+        udev_device* input = udev_device_get_parent(event);
+        const char* node = udev_device_get_devnode(event);
         if (input == nullptr || node == nullptr || !fitsKind(input)) {
-            continue;
+            return;
         }
         if (hasUniqueId(input, given)) {
             byId.nodes.emplace_back(node);
         } else if (attribute(input, "name") == given) {
             byName.nodes.emplace_back(node);
         }
-    }
+    });
     Found found = byId.nodes.empty() ? std::move(byName) : std::move(byId);
     std::sort(found.nodes.begin(), found.nodes.end(),
               [](const std::string& a, const std::string& b) { return numberOf(a) < numberOf(b); });
