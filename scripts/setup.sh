@@ -170,7 +170,9 @@ pellora_setup() {
 pellora_locale() {
     local name=$1 charset=${1#*.}
     local wanted="${name%%.*}.$(tr 'A-Z' 'a-z' <<<"${charset//-/}")"
-    if locale -a 2>/dev/null | grep -qixF "$wanted"; then
+    # grep reads the whole list: with -q it would leave at the first match,
+    # and under pipefail locale, killed by SIGPIPE, would fail the test.
+    if locale -a 2>/dev/null | grep -ixF "$wanted" >/dev/null; then
         return 0
     fi
     if ! command -v locale-gen >/dev/null 2>&1; then
