@@ -111,6 +111,7 @@ void MouseRelay::tryLine(std::uint32_t now) {
 }
 
 void MouseRelay::answer() {
+    mouse->handleEvents(0);
     const auto packet = mouse->takePacket();
     if (!packet || !lineUp) {
         return;

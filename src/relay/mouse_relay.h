@@ -84,7 +84,9 @@ public:
     // loss and tries.
     void pass(std::uint32_t now);
     // One answer to the host's requests of this pass: a packet, if the mouse
-    // is there, to PORT2, if it is open.
+    // is there, to PORT2, if it is open. What the mouse's node holds unread
+    // is read first: motion that came before the request is in its packet,
+    // even when the wait that saw the request ended before the motion came.
     void answer();
     // The wheel's notches since the last call, net: + up (turned away from
     // the user), - down; 0 while the mouse is away or the wheel is off (the
