@@ -163,37 +163,34 @@ void expectTheLayoutsKeys(const Table& table, Layout layout) {
     EXPECT_EQ(inPage, wanted) << layoutName(layout);
 }
 
-TEST(KeyMapTables, TheManualPagesShowTheProgramsMapNamesAndLayouts) {
-    struct Page {
+// The manual pages and the guide's key map pages, English and Japanese: man
+// tables (.TS) or Markdown tables under their headings. Only the manual pages
+// list each layout's keys.
+TEST(KeyMapTables, TheManualPagesAndTheGuideShowTheProgramsMapNamesAndLayouts) {
+    struct Document {
         const char* path;
         const char* mapHeading;
         const char* namesHeading;
+        bool manPage;
     };
-    for (const Page& man :
-         {Page{PELLORA_MAN_PAGE, ".SS The default key map", ".SS Key map files"},
-          Page{PELLORA_MAN_PAGE_JA, ".SS 既定のキーマップ", ".SS キーマップファイル"}}) {
-        const std::string page = slurp(man.path);
-        ASSERT_FALSE(page.empty()) << man.path;
-        expectTheDefaultMap(manTable(page, man.mapHeading), man.path);
-        expectTheX68000Names(manTable(page, man.namesHeading), man.path);
-        expectTheLayoutsKeys(manTable(page, ".RB ( \\-\\-layout=us ):"), Layout::Us);
-        expectTheLayoutsKeys(manTable(page, ".RB ( \\-\\-layout=uk ):"), Layout::Uk);
-    }
-}
-
-TEST(KeyMapTables, TheGuidesKeyMapPagesShowTheProgramsMapAndNames) {
-    struct Guide {
-        const char* path;
-        const char* mapHeading;
-        const char* namesHeading;
-    };
-    for (const Guide& guide :
-         {Guide{PELLORA_KEYMAP_GUIDE, "## The default key map", "## Key map files"},
-          Guide{PELLORA_KEYMAP_GUIDE_JA, "## 既定のキーマップ", "## キーマップファイル"}}) {
-        const std::string text = slurp(guide.path);
-        ASSERT_FALSE(text.empty()) << guide.path;
-        expectTheDefaultMap(markdownTable(text, guide.mapHeading), guide.path);
-        expectTheX68000Names(markdownTable(text, guide.namesHeading), guide.path);
+    for (const Document& doc : {
+             Document{PELLORA_MAN_PAGE, ".SS The default key map", ".SS Key map files", true},
+             Document{PELLORA_MAN_PAGE_JA, ".SS 既定のキーマップ", ".SS キーマップファイル", true},
+             Document{PELLORA_KEYMAP_GUIDE, "## The default key map", "## Key map files", false},
+             Document{PELLORA_KEYMAP_GUIDE_JA, "## 既定のキーマップ", "## キーマップファイル",
+                      false},
+         }) {
+        const std::string text = slurp(doc.path);
+        ASSERT_FALSE(text.empty()) << doc.path;
+        const auto table = [&](const std::string& heading) {
+            return doc.manPage ? manTable(text, heading) : markdownTable(text, heading);
+        };
+        expectTheDefaultMap(table(doc.mapHeading), doc.path);
+        expectTheX68000Names(table(doc.namesHeading), doc.path);
+        if (doc.manPage) {
+            expectTheLayoutsKeys(manTable(text, ".RB ( \\-\\-layout=us ):"), Layout::Us);
+            expectTheLayoutsKeys(manTable(text, ".RB ( \\-\\-layout=uk ):"), Layout::Uk);
+        }
     }
 }
 
